@@ -1,0 +1,1 @@
+// Device table and logging sources join here.

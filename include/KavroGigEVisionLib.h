@@ -1,0 +1,156 @@
+/* KavroGigEVisionLib: host-side library for GigE Vision cameras.
+ *
+ * Flat C interface. Every call returns a GevStatus (0 = success); results come back through
+ * pointer arguments. Device indexes run from 1 to 20. IPv4 addresses are passed in network byte
+ * order, ports in host byte order, time-outs in milliseconds.
+ *
+ * Threads: calls for different devices may run in parallel. Calls for one device may also run in
+ * parallel, except GEVInit and GEVClose, which must not overlap any other call for that index.
+ * Callbacks run on the library thread that produced the event and must return quickly. */
+#ifndef KAVRO_GIGE_VISION_LIB_H
+#define KAVRO_GIGE_VISION_LIB_H
+
+#include <stdint.h>
+
+#if defined(KAVRO_BUILDING_LIBRARY)
+#define KAVRO_API __attribute__((visibility("default")))
+#else
+#define KAVRO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef uint16_t GevStatus;
+
+/* Status codes returned by the library itself. Codes with the high bit set (0x8001 and up) are
+ * GigE Vision device status codes passed through from the camera's acknowledge. */
+#define GEV_STATUS_SUCCESS 0x0000
+#define GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4 0x0003
+#define GEV_STATUS_DEVICE_NOT_OPEN 0xC001
+#define GEV_STATUS_DEVICE_ALREADY_OPEN 0xC002
+#define GEV_STATUS_SOCKET_ERROR 0xC003
+#define GEV_STATUS_SEND_ERROR 0xC004
+#define GEV_STATUS_RECEIVE_ERROR 0xC005
+#define GEV_STATUS_OUT_OF_MEMORY 0xC007
+#define GEV_STATUS_TIMEOUT 0xC008
+#define GEV_STATUS_WAIT_ERROR 0xC009
+#define GEV_STATUS_WRONG_ACKNOWLEDGE 0xC00A
+#define GEV_STATUS_THREAD_ERROR 0xC00B
+#define GEV_STATUS_MULTICAST_ERROR 0xC00C
+#define GEV_STATUS_FILTER_DRIVER_NOT_OPEN 0xC00D
+#define GEV_STATUS_IMAGE_INCOMPLETE 0xC010
+#define GEV_STATUS_FILTER_DRIVER_REFUSED 0xC011
+#define GEV_STATUS_FILE_EMPTY 0xC012
+#define GEV_STATUS_FILE_OPEN_ERROR 0xC013
+#define GEV_STATUS_NO_GAIN_CONTROL 0xC016
+#define GEV_STATUS_NO_EXPOSURE_CONTROL 0xC017
+#define GEV_STATUS_ADAPTER_LIST_ERROR 0xC018
+#define GEV_STATUS_FILTER_DRIVER_INVALID_HANDLE 0xC019
+#define GEV_STATUS_CLINK_SEND_ERROR 0xC01B
+#define GEV_STATUS_CLINK_RECEIVE_ERROR 0xC01C
+#define GEV_STATUS_FEATURE_NOT_FOUND 0xC01D
+#define GEV_STATUS_FORMULA_ERROR 0xC01E
+#define GEV_STATUS_FEATURE_TEXT_MISSING 0xC01F
+#define GEV_STATUS_NOT_SUPPORTED 0xC020
+#define GEV_STATUS_URL_ERROR 0xC021
+#define GEV_STATUS_DESCRIPTION_READ_ERROR 0xC022
+#define GEV_STATUS_DESCRIPTION_EMPTY 0xC023
+#define GEV_STATUS_ZIP_ERROR 0xC024
+#define GEV_STATUS_XML_NO_ROOT 0xC025
+#define GEV_STATUS_XML_NOT_WELL_FORMED 0xC026
+#define GEV_STATUS_FILTER_DRIVER_INVALID_PARAMETER 0xC027
+#define GEV_STATUS_SCHEMA_ERROR 0xC028
+#define GEV_STATUS_STYLESHEET_ERROR 0xC029
+#define GEV_STATUS_FEATURE_LIST_EMPTY 0xC02A
+#define GEV_STATUS_DEVICE_IN_USE 0xC02B
+#define GEV_STATUS_TEST_PACKET_DATA_ERROR 0xC02C
+#define GEV_STATUS_XML_LIBRARY_MISSING 0xC02F
+#define GEV_STATUS_NO_PAYLOAD_SIZE 0xC030
+#define GEV_STATUS_NOT_IN_SUBNET 0xC031
+/* Library-returned codes that share their value with a GigE Vision device status. */
+#define GEV_STATUS_NOT_IMPLEMENTED 0x8002
+#define GEV_STATUS_INVALID_ADDRESS 0x8003
+#define GEV_STATUS_ACCESS_DENIED 0x8006
+/* A null pointer, or a count that does not fit one GVCP command (see GEV_MAX_*). */
+#define GEV_STATUS_INVALID_ARGUMENT 0xC032
+
+/* Largest register counts of one command: 540 payload bytes. */
+#define GEV_MAX_READ_REGISTERS 135
+#define GEV_MAX_WRITE_REGISTERS 67
+
+/* Detailed-log flags (GEVSetDetailedLog). */
+#define GEV_LOG_PROTOCOL 0x01
+#define GEV_LOG_STREAM_WARNINGS 0x02
+#define GEV_LOG_STREAM_ERRORS 0x04
+#define GEV_LOG_REGISTER_TRACE 0x08
+
+/* Receives one finished log line of a device (no line end). The text is valid only during the
+ * call; lines of one device may arrive from several threads at once. */
+typedef void (*GevLogCallback)(uint8_t device, const char* line);
+
+/* Told the progress (0..99 percent) of GEVReadMemory and GEVWriteMemory after each chunk. */
+typedef void (*GevProgressCallback)(uint8_t device, int32_t percent);
+
+/* Receives the library's debug trace lines (each ends in "\r\n"). */
+typedef void (*GevTraceCallback)(const char* text);
+
+/* Connection data for GEVInit, typically filled from a discovery entry. */
+typedef struct GevConnectInfo {
+    uint32_t deviceAddress; /* camera IPv4 address, network byte order */
+    uint16_t streamPort;    /* local stream port, host order, 0 = any */
+    uint16_t controlPort;   /* local control port, host order, 0 = any */
+    uint32_t hostAddress;   /* local interface address, network byte order */
+    uint32_t subnetMask;    /* local interface mask, network byte order */
+    char adapterName[260];  /* zero-terminated adapter (interface) name */
+} GevConnectInfo;
+
+/* ---- Device table ---------------------------------------------------------------------- */
+
+/* Returns 0 when the device is open, else 0xC001. No other effect. */
+KAVRO_API GevStatus debug_info(uint8_t device);
+
+/* Size in bytes of the device's image memory block. */
+KAVRO_API GevStatus GEVGetMemorySize(uint8_t device, uint32_t* size);
+/* Resizes the image memory block; new bytes are zero. 0xC007 when there is no block yet or the
+ * resize fails (the record then keeps its old block). */
+KAVRO_API GevStatus GEVSetMemorySize(uint8_t device, uint32_t size);
+/* Address of the image memory block plus offset. The offset is not checked. */
+KAVRO_API GevStatus GEVGetPixelPtr(uint8_t device, uint32_t offset, uint8_t** address);
+
+/* ---- Logging ---------------------------------------------------------------------------- */
+
+KAVRO_API GevStatus GEVSetDetailedLog(uint8_t device, uint8_t flags);
+KAVRO_API GevStatus GEVGetDetailedLog(uint8_t device, uint8_t* flags);
+/* Routes the library's debug trace lines to `callback`; null restores the default (syslog at
+ * debug level). Process-wide. */
+KAVRO_API GevStatus GEVSetDebugTraceCallback(GevTraceCallback callback);
+
+/* ---- Control channel: registers and memory --------------------------------------------- */
+
+/* Reads `count` (1..135) consecutive 32-bit registers from `address` into `values`. */
+KAVRO_API GevStatus GEVReadRegister(uint8_t device, uint32_t address, uint8_t count,
+                                    uint32_t* values);
+/* Writes `count` (1..67) consecutive registers. Returns 0 and sends nothing when the device was
+ * opened without control. */
+KAVRO_API GevStatus GEVWriteRegister(uint8_t device, uint32_t address, uint8_t count,
+                                     const uint32_t* values);
+/* Reads `length` bytes of device memory in chunks of at most 536 bytes. */
+KAVRO_API GevStatus GEVReadMemory(uint8_t device, uint32_t address, uint32_t length,
+                                  uint8_t* data);
+/* Writes `length` bytes of device memory; 0xC020 when the device cannot write memory. */
+KAVRO_API GevStatus GEVWriteMemory(uint8_t device, uint32_t address, uint32_t length,
+                                   const uint8_t* data);
+KAVRO_API GevStatus GEVSetReadWriteMemoryCallback(uint8_t device, GevProgressCallback callback);
+/* Time-out of one transaction try and the number of tries. */
+KAVRO_API GevStatus GEVSetReadWriteParameter(uint8_t device, uint32_t timeoutMs,
+                                             uint8_t retries);
+KAVRO_API GevStatus GEVGetReadWriteParameter(uint8_t device, uint32_t* timeoutMs,
+                                             uint8_t* retries);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KAVRO_GIGE_VISION_LIB_H */

@@ -1,0 +1,149 @@
+#include "platform/socket.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+
+namespace kavro::platform {
+
+void UniqueSocket::reset(int fd) {
+    if (fd_ >= 0) {
+        ::shutdown(fd_, SHUT_WR);
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
+
+namespace {
+bool setIntOption(int fd, int level, int name, int value) {
+    return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
+}
+
+sockaddr_in makeAddress(uint32_t addressNet, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = addressNet;
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+bool growReceiveBuffer(int fd, size_t wanted, size_t minimum) {
+    const int request = static_cast<int>(std::min<size_t>(wanted, 1u << 30));
+    // The privileged variant ignores net.core.rmem_max; fall back to the ordinary one.
+    if (!setIntOption(fd, SOL_SOCKET, SO_RCVBUFFORCE, request) &&
+        !setIntOption(fd, SOL_SOCKET, SO_RCVBUF, request)) {
+        return false;
+    }
+    int granted = 0;
+    socklen_t len = sizeof granted;
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) return false;
+    // Linux reports twice the usable size it set aside.
+    return static_cast<size_t>(granted) / 2 >= minimum;
+}
+}  // namespace
+
+UniqueSocket createUdpSocket(uint32_t localAddressNet, uint16_t localPort,
+                             const SocketOptions& options) {
+    UniqueSocket sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sock.isValid()) return {};
+    const int fd = sock.get();
+    if (options.reuse && !setIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1)) return {};
+    const sockaddr_in sa = makeAddress(localAddressNet, localPort);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return {};
+    if (options.broadcast && !setIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1)) return {};
+    if (options.receiveBuffer != 0 &&
+        !growReceiveBuffer(fd, options.receiveBuffer, options.minimumReceiveBuffer)) {
+        return {};
+    }
+    return sock;
+}
+
+std::optional<uint16_t> localPort(const UniqueSocket& socket) {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (!socket.isValid() ||
+        ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        return std::nullopt;
+    }
+    return ntohs(sa.sin_port);
+}
+
+WaitResult waitReadable(const UniqueSocket& socket, std::chrono::microseconds timeout) {
+    if (!socket.isValid()) return WaitResult::Failed;
+    const int64_t deadline = monotonicNs() + timeout.count() * 1000;
+    for (;;) {
+        const int64_t left = deadline - monotonicNs();
+        pollfd pfd{socket.get(), POLLIN, 0};
+        const timespec ts{static_cast<time_t>(std::max<int64_t>(left, 0) / 1000000000),
+                          static_cast<long>(std::max<int64_t>(left, 0) % 1000000000)};
+        const int n = ::ppoll(&pfd, 1, &ts, nullptr);
+        if (n > 0) {
+            return (pfd.revents & (POLLERR | POLLNVAL)) != 0 && (pfd.revents & POLLIN) == 0
+                       ? WaitResult::Failed
+                       : WaitResult::Ready;
+        }
+        if (n == 0) return WaitResult::TimedOut;
+        if (errno != EINTR) return WaitResult::Failed;
+    }
+}
+
+bool sendTo(const UniqueSocket& socket, std::span<const uint8_t> data, uint32_t addressNet,
+            uint16_t port) {
+    if (!socket.isValid()) return false;
+    const sockaddr_in sa = makeAddress(addressNet, port);
+    ssize_t n;
+    do {
+        n = ::sendto(socket.get(), data.data(), data.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(data.size());
+}
+
+namespace {
+std::optional<size_t> receive(const UniqueSocket& socket, std::span<uint8_t> buffer,
+                              Sender* sender, int flags) {
+    if (!socket.isValid()) return std::nullopt;
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    ssize_t n;
+    do {
+        n = ::recvfrom(socket.get(), buffer.data(), buffer.size(), flags,
+                       reinterpret_cast<sockaddr*>(&sa), &len);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return std::nullopt;
+    if (sender != nullptr) *sender = {sa.sin_addr.s_addr, ntohs(sa.sin_port)};
+    // A datagram longer than the buffer is cut; recvfrom reports at most the buffer size.
+    return std::min(static_cast<size_t>(n), buffer.size());
+}
+}  // namespace
+
+std::optional<size_t> receiveFrom(const UniqueSocket& socket, std::span<uint8_t> buffer,
+                                  Sender* sender) {
+    return receive(socket, buffer, sender, 0);
+}
+
+std::optional<size_t> tryReceiveFrom(const UniqueSocket& socket, std::span<uint8_t> buffer,
+                                     Sender* sender) {
+    return receive(socket, buffer, sender, MSG_DONTWAIT);
+}
+
+void formatIpv4(uint32_t addressNet, char (&out)[16]) {
+    const uint32_t h = ntohl(addressNet);
+    std::snprintf(out, sizeof out, "%u.%u.%u.%u", (h >> 24) & 0xFF, (h >> 16) & 0xFF,
+                  (h >> 8) & 0xFF, h & 0xFF);
+}
+
+uint32_t parseIpv4(const char* text) {
+    in_addr a{};
+    return text != nullptr && ::inet_pton(AF_INET, text, &a) == 1 ? a.s_addr : 0;
+}
+
+}  // namespace kavro::platform

@@ -1,0 +1,36 @@
+// What a simulated camera is: its identity and capabilities, chosen per camera.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace kavro::sim {
+
+struct CameraConfig {
+    std::array<uint8_t, 6> mac{0x00, 0x0C, 0x4B, 0x10, 0x20, 0x30};
+    std::string manufacturer = "Kavro Simulated Cameras";
+    std::string model = "KSC-1000";
+    std::string deviceVersion = "1.0.0";
+    std::string manufacturerInfo = "Software camera for tests and demos";
+    std::string serialNumber = "SIM00001";
+    std::string userName = "sim-cam";
+    std::string firstUrl = "Local:KavroSim.xml;10000;0";
+    std::string secondUrl;
+
+    uint32_t gevVersion = 0x00020000;  // major in the high 16 bits
+    uint32_t deviceMode = 0x80000000;  // big-endian, device class transmitter
+    uint32_t gvcpCapability = 0xF800007E;
+    uint32_t messageChannels = 1;
+    uint32_t streamChannels = 1;
+    uint32_t heartbeatTimeoutMs = 3000;
+    uint64_t tickFrequency = 1000000000;
+    uint32_t packetSize = 1500;  // low 16 bits of SCPS0
+
+    // Size of the device memory that READMEM/WRITEMEM reach beyond the bootstrap registers
+    // (description text, user memory), from 0x10000 up.
+    uint32_t userMemoryBase = 0x10000;
+    uint32_t userMemorySize = 0x40000;
+};
+
+}  // namespace kavro::sim

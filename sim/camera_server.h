@@ -1,0 +1,56 @@
+// A simulated GigE Vision camera on UDP: a GVCP server on <address>:3956 in front of a camera
+// model, with faults that can be scripted from tests. Runs in-process (tests, the demo) or inside
+// the gevcamsim executable.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "sim/camera_config.h"
+#include "sim/camera_model.h"
+#include "sim/faults.h"
+
+namespace kavro::sim {
+
+// One GVCP command as the camera received it, for tests that check what was sent.
+struct ReceivedCommand {
+    uint32_t senderAddressNet = 0;
+    uint16_t senderPort = 0;
+    uint8_t flags = 0;
+    uint16_t command = 0;
+    uint16_t length = 0;
+    uint16_t reqId = 0;
+    std::vector<uint8_t> bytes;  // the whole datagram
+};
+
+class CameraServer {
+public:
+    // Binds <addressNet>:3956 (network byte order) and starts serving. nullptr when the address
+    // can't be bound.
+    static std::unique_ptr<CameraServer> start(const CameraConfig& config, uint32_t addressNet);
+    // Starts on a loopback address of its own (127.x.y.z) that no other camera of this machine
+    // uses, so tests of parallel processes never collide.
+    static std::unique_ptr<CameraServer> startOnLoopback(const CameraConfig& config = {});
+    ~CameraServer();  // stops and joins the server thread
+
+    uint32_t addressNet() const;
+    CameraModel& model();
+    FaultPlan& faults();
+
+    std::vector<ReceivedCommand> receivedCommands() const;
+    void clearReceivedCommands();
+    // Waits until at least `count` commands were received; false on time-out.
+    bool waitForCommands(size_t count, std::chrono::milliseconds timeout) const;
+
+    class Impl;
+
+private:
+    explicit CameraServer(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kavro::sim
