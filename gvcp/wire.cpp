@@ -1,6 +1,7 @@
 #include "gvcp/wire.h"
 
 #include <algorithm>
+#include <array>
 
 #include "platform/byte_cursor.h"
 
@@ -76,7 +77,7 @@ std::span<const uint8_t> commandPayload(std::span<const uint8_t> datagram,
 std::vector<uint8_t> buildReadReg(uint16_t reqId, uint32_t address, size_t count) {
     count = std::min(count, kMaxReadRegisters);
     auto out = startCommand(kReadRegCmd, reqId, 4 * count);
-    ByteWriter w(std::span(out).subspan(kHeaderSize));
+    ByteWriter w{std::span(out).subspan(kHeaderSize)};
     for (size_t i = 0; i < count; ++i) w.u32(address + static_cast<uint32_t>(4 * i));
     return out;
 }
@@ -85,7 +86,7 @@ std::vector<uint8_t> buildWriteReg(uint16_t reqId, uint32_t address,
                                    std::span<const uint32_t> values) {
     values = values.first(std::min(values.size(), kMaxWriteRegisters));
     auto out = startCommand(kWriteRegCmd, reqId, 8 * values.size());
-    ByteWriter w(std::span(out).subspan(kHeaderSize));
+    ByteWriter w{std::span(out).subspan(kHeaderSize)};
     for (size_t i = 0; i < values.size(); ++i) {
         w.u32(address + static_cast<uint32_t>(4 * i));
         w.u32(values[i]);
@@ -95,7 +96,7 @@ std::vector<uint8_t> buildWriteReg(uint16_t reqId, uint32_t address,
 
 std::vector<uint8_t> buildReadMem(uint16_t reqId, uint32_t address, uint16_t count) {
     auto out = startCommand(kReadMemCmd, reqId, 8);
-    ByteWriter w(std::span(out).subspan(kHeaderSize));
+    ByteWriter w{std::span(out).subspan(kHeaderSize)};
     w.u32(address);
     w.u16(0);
     w.u16(count);
@@ -108,7 +109,7 @@ std::vector<uint8_t> buildWriteMem(uint16_t reqId, uint32_t address, std::span<c
                            kMaxMemoryChunk);
     data = data.first(std::min<size_t>(data.size(), paddedCount));
     auto out = startCommand(kWriteMemCmd, reqId, 4 + paddedCount);
-    ByteWriter w(std::span(out).subspan(kHeaderSize));
+    ByteWriter w{std::span(out).subspan(kHeaderSize)};
     w.u32(address);
     w.bytes(data);
     w.zeros(paddedCount - data.size());
@@ -122,6 +123,90 @@ std::vector<uint8_t> buildAck(uint16_t status, uint16_t ackCode, uint16_t ackId,
                    {status, ackCode, static_cast<uint16_t>(payload.size()), ackId});
     std::copy(payload.begin(), payload.end(), out.begin() + kHeaderSize);
     return out;
+}
+
+std::optional<std::vector<uint32_t>> parseReadRegPayload(std::span<const uint8_t> payload) {
+    if (payload.empty() || payload.size() % 4 != 0 || payload.size() / 4 > kMaxReadRegisters) {
+        return std::nullopt;
+    }
+    ByteReader r(payload);
+    std::vector<uint32_t> addresses(payload.size() / 4);
+    for (auto& address : addresses)
+        address = r.u32();
+    return addresses;
+}
+
+std::optional<std::vector<RegisterWrite>> parseWriteRegPayload(std::span<const uint8_t> payload) {
+    if (payload.empty() || payload.size() % 8 != 0 || payload.size() / 8 > kMaxWriteRegisters) {
+        return std::nullopt;
+    }
+    ByteReader r(payload);
+    std::vector<RegisterWrite> writes(payload.size() / 8);
+    for (auto& write : writes) {
+        write.address = r.u32();
+        write.value = r.u32();
+    }
+    return writes;
+}
+
+std::optional<ReadMemRequest> parseReadMemPayload(std::span<const uint8_t> payload) {
+    if (payload.size() != 8)
+        return std::nullopt;
+    ByteReader r(payload);
+    ReadMemRequest request;
+    request.address = r.u32();
+    r.skip(2);  // reserved
+    request.count = r.u16();
+    return request;
+}
+
+std::optional<WriteMemRequest> parseWriteMemPayload(std::span<const uint8_t> payload) {
+    if (payload.size() < 4 || payload.size() - 4 > kMaxMemoryChunk)
+        return std::nullopt;
+    ByteReader r(payload);
+    WriteMemRequest request;
+    request.address = r.u32();
+    request.data = r.bytes(r.remaining());
+    return request;
+}
+
+std::vector<uint8_t> buildReadRegAck(uint16_t status, uint16_t ackId,
+                                     std::span<const uint32_t> values) {
+    values = values.first(std::min(values.size(), kMaxReadRegisters));
+    std::vector<uint8_t> payload(4 * values.size());
+    ByteWriter w(payload);
+    for (const uint32_t value : values)
+        w.u32(value);
+    return buildAck(status, kReadRegAck, ackId, payload);
+}
+
+namespace {
+std::vector<uint8_t> buildIndexAck(uint16_t status, uint16_t ackCode, uint16_t ackId,
+                                   uint16_t index) {
+    std::array<uint8_t, 4> payload{};
+    ByteWriter w(payload);
+    w.u16(0);  // reserved
+    w.u16(index);
+    return buildAck(status, ackCode, ackId, payload);
+}
+}  // namespace
+
+std::vector<uint8_t> buildWriteRegAck(uint16_t status, uint16_t ackId, uint16_t index) {
+    return buildIndexAck(status, kWriteRegAck, ackId, index);
+}
+
+std::vector<uint8_t> buildWriteMemAck(uint16_t status, uint16_t ackId, uint16_t index) {
+    return buildIndexAck(status, kWriteMemAck, ackId, index);
+}
+
+std::vector<uint8_t> buildReadMemAck(uint16_t status, uint16_t ackId, uint32_t address,
+                                     std::span<const uint8_t> data) {
+    data = data.first(std::min<size_t>(data.size(), kMaxMemoryChunk));
+    std::vector<uint8_t> payload(4 + data.size());
+    ByteWriter w(payload);
+    w.u32(address);
+    w.bytes(data);
+    return buildAck(status, kReadMemAck, ackId, payload);
 }
 
 }  // namespace kavro::gvcp

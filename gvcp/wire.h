@@ -108,6 +108,36 @@ std::vector<uint8_t> buildWriteMem(uint16_t reqId, uint32_t address, std::span<c
 std::vector<uint8_t> buildAck(uint16_t status, uint16_t ackCode, uint16_t ackId,
                               std::span<const uint8_t> payload = {});
 
+// Command payloads as a device reads them (the span from commandPayload). Each returns nullopt
+// when the payload has the wrong shape: READREG 1..135 addresses, WRITEREG 1..67 address/value
+// pairs, READMEM exactly address + reserved + count, WRITEMEM an address and at most 536 bytes.
+struct RegisterWrite {
+    uint32_t address = 0;
+    uint32_t value = 0;
+};
+struct ReadMemRequest {
+    uint32_t address = 0;
+    uint16_t count = 0;
+};
+struct WriteMemRequest {
+    uint32_t address = 0;
+    std::span<const uint8_t> data;  // a view into the payload
+};
+std::optional<std::vector<uint32_t>> parseReadRegPayload(std::span<const uint8_t> payload);
+std::optional<std::vector<RegisterWrite>> parseWriteRegPayload(std::span<const uint8_t> payload);
+std::optional<ReadMemRequest> parseReadMemPayload(std::span<const uint8_t> payload);
+std::optional<WriteMemRequest> parseWriteMemPayload(std::span<const uint8_t> payload);
+
+// Acknowledges as a device builds them. Counts beyond the limits above are clamped.
+std::vector<uint8_t> buildReadRegAck(uint16_t status, uint16_t ackId,
+                                     std::span<const uint32_t> values);
+// `index`: registers (WRITEREG) or bytes (WRITEMEM) written before the command stopped.
+std::vector<uint8_t> buildWriteRegAck(uint16_t status, uint16_t ackId, uint16_t index);
+std::vector<uint8_t> buildWriteMemAck(uint16_t status, uint16_t ackId, uint16_t index);
+// The address, then `data` (empty in an error answer).
+std::vector<uint8_t> buildReadMemAck(uint16_t status, uint16_t ackId, uint32_t address,
+                                     std::span<const uint8_t> data);
+
 // Expected acknowledge sizes, used as the receive size of each transaction.
 inline constexpr size_t readRegAckSize(size_t count) { return kHeaderSize + 4 * count; }
 inline constexpr size_t kWriteRegAckSize = kHeaderSize + 4;

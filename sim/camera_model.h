@@ -3,22 +3,34 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "gvcp/wire.h"
 #include "sim/camera_config.h"
+#include "sim/device_memory.h"
 
 namespace kavro::sim {
 
-struct Peer {
-    uint32_t addressNet = 0;
-    uint16_t port = 0;
+// What a command handler answers: the acknowledge's status, code and payload. The model adds
+// the header (ack_id = the command's req_id) and sends it only when the command asked for one.
+struct Answer {
+    uint16_t status = 0;
+    uint16_t ackCode = 0;
+    std::vector<uint8_t> payload;
 };
 
 class CameraModel {
-public:
+  public:
+    // Handles one command whose header was checked and whose payload is exactly `length` bytes.
+    // nullopt: the command has no acknowledge at all (PACKETRESEND, for instance).
+    using CommandHandler = std::function<std::optional<Answer>(
+        const gvcp::CommandHeader& header, std::span<const uint8_t> payload, const Peer& sender)>;
+
     explicit CameraModel(const CameraConfig& config);
 
     const CameraConfig& config() const { return config_; }
@@ -28,16 +40,40 @@ public:
     std::optional<std::vector<uint8_t>> handleCommand(std::span<const uint8_t> datagram,
                                                       const Peer& sender);
 
-    // Direct access for tests and the front end, bypassing access rules.
+    // Installs (or, with an empty handler, removes) the handler of a command code; later
+    // features (discovery, action, resend) plug in here. Handlers run without the model's lock
+    // and use the public calls below.
+    void setCommandHandler(uint16_t command, CommandHandler handler);
+
+    // Declares a register (or replaces its rule) and sets its hook; the hook runs under the
+    // model's lock and must use only the DeviceMemory it is given.
+    void defineRegister(uint32_t address, Access access, uint32_t initial, WriteHook onWrite = {});
+    bool setWriteHook(uint32_t address, WriteHook onWrite);
+
+    // Rule-checked access as a command from `sender` gets it; device status results.
+    uint16_t readRegister(uint32_t address, uint32_t& value) const;
+    uint16_t writeRegister(uint32_t address, uint32_t value, const Peer& sender);
+
+    // Direct access for tests and the front end, bypassing access rules and hooks.
     uint32_t readRegister(uint32_t address) const;
     void writeRegister(uint32_t address, uint32_t value);
     std::vector<uint8_t> readMemory(uint32_t address, uint32_t count) const;
     void writeMemory(uint32_t address, std::span<const uint8_t> bytes);
 
-private:
-    // (implementation state)
+    // The address the camera serves on, shown in its current IP registers (network byte order).
+    void setCurrentAddress(uint32_t addressNet, uint32_t maskNet, uint32_t gatewayNet);
+
+  private:
+    Answer readReg(std::span<const uint8_t> payload);
+    Answer writeReg(std::span<const uint8_t> payload, const Peer& sender);
+    Answer readMem(std::span<const uint8_t> payload);
+    Answer writeMem(std::span<const uint8_t> payload, const Peer& sender);
+
     CameraConfig config_;
     mutable std::mutex mutex_;
+    DeviceMemory memory_;  // guarded by mutex_
+    mutable std::mutex handlersMutex_;
+    std::map<uint16_t, CommandHandler> handlers_;  // guarded by handlersMutex_
 };
 
 }  // namespace kavro::sim

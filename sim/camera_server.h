@@ -6,8 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <vector>
 
 #include "sim/camera_config.h"
@@ -16,7 +14,8 @@
 
 namespace kavro::sim {
 
-// One GVCP command as the camera received it, for tests that check what was sent.
+// One datagram as the camera received it, for tests that check what was sent. The header
+// fields are zero when the datagram is not a GVCP command (too short, wrong key).
 struct ReceivedCommand {
     uint32_t senderAddressNet = 0;
     uint16_t senderPort = 0;
@@ -28,27 +27,35 @@ struct ReceivedCommand {
 };
 
 class CameraServer {
-public:
+  public:
+    // The most recent datagrams kept for receivedCommands(); older ones are forgotten (but
+    // still counted by waitForCommands).
+    static constexpr size_t kMaxRecorded = 4096;
+
     // Binds <addressNet>:3956 (network byte order) and starts serving. nullptr when the address
-    // can't be bound.
+    // can't be bound or the server thread can't be started.
     static std::unique_ptr<CameraServer> start(const CameraConfig& config, uint32_t addressNet);
-    // Starts on a loopback address of its own (127.x.y.z) that no other camera of this machine
-    // uses, so tests of parallel processes never collide.
+    // Starts on a loopback address of its own (127.x.y.z, x never 0) derived from the process
+    // id, trying further addresses while one is taken, so that cameras of parallel test
+    // processes never collide. nullptr when no address could be bound.
     static std::unique_ptr<CameraServer> startOnLoopback(const CameraConfig& config = {});
     ~CameraServer();  // stops and joins the server thread
+    CameraServer(const CameraServer&) = delete;
+    CameraServer& operator=(const CameraServer&) = delete;
 
-    uint32_t addressNet() const;
+    uint32_t addressNet() const;  // network byte order; the port is always 3956
     CameraModel& model();
     FaultPlan& faults();
 
     std::vector<ReceivedCommand> receivedCommands() const;
     void clearReceivedCommands();
-    // Waits until at least `count` commands were received; false on time-out.
+    // Waits until at least `count` datagrams were received since the last clear; false on
+    // time-out.
     bool waitForCommands(size_t count, std::chrono::milliseconds timeout) const;
 
     class Impl;
 
-private:
+  private:
     explicit CameraServer(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,238 @@
+#include "sim/camera_server.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "gvcp/wire.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+
+namespace kavro::sim {
+
+using namespace kavro::gvcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+// How long the server thread waits for a datagram before it looks at its stop flag again.
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
+constexpr auto kJoinTimeout = std::chrono::seconds(5);
+constexpr size_t kReceiveBufferSize = 65536;  // any UDP datagram, so none is cut short
+constexpr int kLoopbackAttempts = 64;
+
+struct PendingSend {
+    Clock::time_point due;
+    std::vector<uint8_t> bytes;
+    platform::Sender to;
+};
+
+std::vector<uint8_t> withAckId(std::vector<uint8_t> ack, uint16_t ackId) {
+    if (auto header = parseAckHeader(ack)) {
+        header->ackId = ackId;
+        writeAckHeader(std::span<uint8_t, kHeaderSize>(ack.data(), kHeaderSize), *header);
+    }
+    return ack;
+}
+}  // namespace
+
+// Everything the server thread touches lives here and is shared with that thread, so that a
+// thread that fails to stop in time never sees its state freed.
+struct ServerCore {
+    ServerCore(const CameraConfig& config, platform::UniqueSocket sock, uint32_t address)
+        : socket(std::move(sock)), addressNet(address), model(config) {}
+
+    void run();
+    void handle(std::span<const uint8_t> datagram, const platform::Sender& from);
+    void record(std::span<const uint8_t> datagram, const platform::Sender& from);
+    void send(std::vector<uint8_t> bytes, const platform::Sender& to,
+              std::chrono::milliseconds delay);
+    void flushDue();
+
+    platform::UniqueSocket socket;
+    const uint32_t addressNet;
+    CameraModel model;
+    FaultPlan faults;
+    std::atomic<bool> stop{false};
+
+    mutable std::mutex recordsMutex;
+    mutable std::condition_variable recordsChanged;
+    std::deque<ReceivedCommand> records;  // guarded by recordsMutex
+    size_t receivedCount = 0;             // guarded by recordsMutex
+
+    std::deque<PendingSend> pending;  // server thread only, ordered by due time
+};
+
+void ServerCore::run() {
+    std::vector<uint8_t> buffer(kReceiveBufferSize);
+    while (!stop.load()) {
+        auto wait = std::chrono::duration_cast<std::chrono::microseconds>(kPollInterval);
+        if (!pending.empty()) {
+            const auto untilDue = std::chrono::duration_cast<std::chrono::microseconds>(
+                pending.front().due - Clock::now());
+            wait = std::clamp(untilDue, std::chrono::microseconds(0), wait);
+        }
+        const auto result = platform::waitReadable(socket, wait);
+        if (result == platform::WaitResult::Failed) {
+            std::this_thread::sleep_for(kPollInterval);
+        } else if (result == platform::WaitResult::Ready) {
+            platform::Sender from;
+            while (const auto size = platform::tryReceiveFrom(socket, buffer, &from)) {
+                handle(std::span(buffer).first(*size), from);
+            }
+        }
+        flushDue();
+    }
+}
+
+void ServerCore::handle(std::span<const uint8_t> datagram, const platform::Sender& from) {
+    record(datagram, from);
+    if (faults.dropCommand())
+        return;
+    auto ack = model.handleCommand(datagram, Peer{from.addressNet, from.port});
+    if (!ack)
+        return;
+    const uint16_t reqId = parseCommandHeader(datagram)->reqId;
+
+    const FaultPlan::AnswerFaults f = faults.nextAnswer();
+    if (f.raw) {
+        ack = f.patchRawAckId ? withAckId(*f.raw, reqId) : *f.raw;
+    } else if (f.ackCode || f.status) {
+        auto header = *parseAckHeader(*ack);
+        if (f.ackCode) {
+            header.ackCode = *f.ackCode;
+            header.status = kStatusSuccess;
+        }
+        if (f.status)
+            header.status = *f.status;
+        writeAckHeader(std::span<uint8_t, kHeaderSize>(ack->data(), kHeaderSize), header);
+    }
+    if (f.staleAckFirst)
+        send(withAckId(*ack, staleAckId(reqId)), from, f.delay);
+    send(std::move(*ack), from, f.delay);
+}
+
+void ServerCore::record(std::span<const uint8_t> datagram, const platform::Sender& from) {
+    ReceivedCommand command;
+    command.senderAddressNet = from.addressNet;
+    command.senderPort = from.port;
+    if (const auto header = parseCommandHeader(datagram)) {
+        command.flags = header->flags;
+        command.command = header->command;
+        command.length = header->length;
+        command.reqId = header->reqId;
+    }
+    command.bytes.assign(datagram.begin(), datagram.end());
+    {
+        std::lock_guard lock(recordsMutex);
+        if (records.size() == CameraServer::kMaxRecorded)
+            records.pop_front();
+        records.push_back(std::move(command));
+        ++receivedCount;
+    }
+    recordsChanged.notify_all();
+}
+
+void ServerCore::send(std::vector<uint8_t> bytes, const platform::Sender& to,
+                      std::chrono::milliseconds delay) {
+    if (delay.count() <= 0) {
+        (void)platform::sendTo(socket, bytes, to.addressNet, to.port);
+        return;
+    }
+    // Equal due times keep their order, so a stale answer still leaves first.
+    PendingSend item{Clock::now() + delay, std::move(bytes), to};
+    const auto at =
+        std::upper_bound(pending.begin(), pending.end(), item.due,
+                         [](Clock::time_point due, const PendingSend& p) { return due < p.due; });
+    pending.insert(at, std::move(item));
+}
+
+void ServerCore::flushDue() {
+    const auto now = Clock::now();
+    while (!pending.empty() && pending.front().due <= now) {
+        const PendingSend& next = pending.front();
+        (void)platform::sendTo(socket, next.bytes, next.to.addressNet, next.to.port);
+        pending.pop_front();
+    }
+}
+
+class CameraServer::Impl {
+  public:
+    explicit Impl(std::shared_ptr<ServerCore> c) : core(std::move(c)) {}
+    ~Impl() {
+        core->stop.store(true);
+        (void)thread.join(kJoinTimeout);
+    }
+
+    std::shared_ptr<ServerCore> core;
+    platform::WorkerThread thread;
+};
+
+CameraServer::CameraServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+CameraServer::~CameraServer() = default;
+
+std::unique_ptr<CameraServer> CameraServer::start(const CameraConfig& config, uint32_t addressNet) {
+    auto socket = platform::createUdpSocket(addressNet, kPort);
+    if (!socket.isValid())
+        return nullptr;
+    auto core = std::make_shared<ServerCore>(config, std::move(socket), addressNet);
+    const bool loopback = (ntohl(addressNet) >> 24) == 127;
+    core->model.setCurrentAddress(addressNet, htonl(loopback ? 0xFF000000u : 0xFFFFFF00u), 0);
+
+    auto impl = std::make_unique<Impl>(core);
+    if (!impl->thread.start([core] { core->run(); }, platform::ThreadPriority::Normal)) {
+        return nullptr;
+    }
+    return std::unique_ptr<CameraServer>(new CameraServer(std::move(impl)));
+}
+
+std::unique_ptr<CameraServer> CameraServer::startOnLoopback(const CameraConfig& config) {
+    // 127.B.C.D: B.C from the process id (B never 0, which leaves 127.0.0.x to gevcamsim and
+    // localhost), D from a counter of this process; a taken address moves on to the next.
+    static std::atomic<uint32_t> counter{0};
+    const uint32_t slot = static_cast<uint32_t>(::getpid()) % (254u * 256u);
+    for (int attempt = 0; attempt < kLoopbackAttempts; ++attempt) {
+        const uint32_t n = counter.fetch_add(1);
+        const uint32_t b = 1 + slot / 256;
+        const uint32_t c = (slot + n / 250) % 256;
+        const uint32_t d = 2 + n % 250;
+        const uint32_t address = 127u << 24 | b << 16 | c << 8 | d;
+        if (auto server = start(config, htonl(address)))
+            return server;
+    }
+    return nullptr;
+}
+
+uint32_t CameraServer::addressNet() const {
+    return impl_->core->addressNet;
+}
+CameraModel& CameraServer::model() {
+    return impl_->core->model;
+}
+FaultPlan& CameraServer::faults() {
+    return impl_->core->faults;
+}
+
+std::vector<ReceivedCommand> CameraServer::receivedCommands() const {
+    std::lock_guard lock(impl_->core->recordsMutex);
+    return {impl_->core->records.begin(), impl_->core->records.end()};
+}
+
+void CameraServer::clearReceivedCommands() {
+    std::lock_guard lock(impl_->core->recordsMutex);
+    impl_->core->records.clear();
+    impl_->core->receivedCount = 0;
+}
+
+bool CameraServer::waitForCommands(size_t count, std::chrono::milliseconds timeout) const {
+    const ServerCore& core = *impl_->core;
+    std::unique_lock lock(core.recordsMutex);
+    return core.recordsChanged.wait_for(lock, timeout, [&] { return core.receivedCount >= count; });
+}
+
+}  // namespace kavro::sim

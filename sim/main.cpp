@@ -1,0 +1,99 @@
+// gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
+//   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM]
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+#include "sim/camera_server.h"
+
+namespace {
+
+struct Options {
+    uint32_t firstAddressNet = 0;
+    unsigned count = 1;
+    std::string serialPrefix = "SIM";
+};
+
+constexpr unsigned kMaxCameras = 250;
+
+int usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n",
+                 program, kMaxCameras);
+    return 2;
+}
+
+bool parse(int argc, char** argv, Options& options) {
+    options.firstAddressNet = kavro::platform::parseIpv4("127.0.0.2");
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (value == nullptr)
+            return false;
+        if (std::strcmp(arg, "--address") == 0) {
+            options.firstAddressNet = kavro::platform::parseIpv4(value);
+            if (options.firstAddressNet == 0)
+                return false;
+        } else if (std::strcmp(arg, "--count") == 0) {
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(value, &end, 10);
+            if (*end != '\0' || n == 0 || n > kMaxCameras)
+                return false;
+            options.count = static_cast<unsigned>(n);
+        } else if (std::strcmp(arg, "--serial-prefix") == 0) {
+            options.serialPrefix = value;
+        } else {
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options))
+        return usage(argv[0]);
+
+    // Block the stop signals before any server thread starts, so that only sigwait sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::vector<std::unique_ptr<kavro::sim::CameraServer>> cameras;
+    for (unsigned i = 0; i < options.count; ++i) {
+        kavro::sim::CameraConfig config;
+        config.mac[4] = static_cast<uint8_t>((i + 1) >> 8);
+        config.mac[5] = static_cast<uint8_t>(i + 1);
+        char serial[32];
+        std::snprintf(serial, sizeof serial, "%s%05u", options.serialPrefix.c_str(), i + 1);
+        config.serialNumber = serial;
+        const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
+        char address[16];
+        kavro::platform::formatIpv4(addressNet, address);
+        auto camera = kavro::sim::CameraServer::start(config, addressNet);
+        if (!camera) {
+            std::fprintf(stderr, "gevcamsim: can't serve on %s:3956\n", address);
+            return 1;
+        }
+        const auto& mac = config.mac;
+        std::printf("%s  %02X:%02X:%02X:%02X:%02X:%02X  %s\n", address, mac[0], mac[1], mac[2],
+                    mac[3], mac[4], mac[5], config.serialNumber.c_str());
+        cameras.push_back(std::move(camera));
+    }
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    return 0;
+}
