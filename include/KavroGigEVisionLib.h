@@ -75,6 +75,8 @@ typedef uint16_t GevStatus;
 #define GEV_STATUS_ACCESS_DENIED 0x8006
 /* A null pointer, or a count that does not fit one GVCP command (see GEV_MAX_*). */
 #define GEV_STATUS_INVALID_ARGUMENT 0xC032
+/* An unexpected internal failure; no exception ever crosses the interface. */
+#define GEV_STATUS_INTERNAL_ERROR 0xC033
 
 /* Largest register counts of one command: 540 payload bytes. */
 #define GEV_MAX_READ_REGISTERS 135

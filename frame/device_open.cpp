@@ -1,0 +1,63 @@
+#include "frame/device_open.h"
+
+#include <cstring>
+
+#include "frame/device_table.h"
+#include "frame/log.h"
+#include "platform/socket.h"
+
+namespace kavro::frame {
+
+std::shared_ptr<GevDevice> prepareRecord(uint8_t device, const GevConnectInfo& info,
+                                         GevLogCallback log, uint8_t saveDescription,
+                                         uint8_t controlMode) {
+    auto dev = DeviceTable::instance().newRecord(device);
+    if (!dev) return nullptr;
+    dev->controlPort = info.controlPort;
+    dev->streamPort = info.streamPort;
+    dev->hostAddress = info.hostAddress;
+    dev->deviceAddress = info.deviceAddress;
+    dev->adapterName.assign(info.adapterName,
+                            strnlen(info.adapterName, sizeof info.adapterName - 1));
+    dev->controlMode = controlMode;
+    dev->saveDescription = saveDescription;
+    dev->logCallback = log;
+    // The remaining defaults (request id 1, 200 ms waits, 3 tries, 1000 ms image time-out,
+    // resend limit 10, four ring buffers) are the record's member initialisers.
+    return dev;
+}
+
+GevStatus openControlSocket(GevDevice& device) {
+    gevLog(device, "[INFO] - Open control port.");
+    platform::UniqueSocket sock = platform::createUdpSocket(device.hostAddress, device.controlPort);
+    if (!sock.isValid()) {
+        gevLog(device, "[ERROR] - Create control port.");
+        return GEV_STATUS_SOCKET_ERROR;
+    }
+    if (device.controlPort == 0) {
+        // The port is only reported; a socket whose port can't be read still works.
+        device.controlPort = platform::localPort(sock).value_or(0);
+    }
+    {
+        std::lock_guard lock(device.controlLock);
+        device.controlSocket = std::move(sock);
+    }
+    gevLogf(device, "[INFO] - Control channel port: %d", device.controlPort.load());
+    return GEV_STATUS_SUCCESS;
+}
+
+GevStatus openWithoutHandshake(uint8_t device, const GevConnectInfo& info, GevLogCallback log,
+                               uint8_t controlMode) {
+    auto dev = prepareRecord(device, info, log, 0, controlMode);
+    if (!dev) return GEV_STATUS_DEVICE_NOT_OPEN;
+    logVersionLines(*dev);
+    const GevStatus status = openControlSocket(*dev);
+    if (status != GEV_STATUS_SUCCESS) {
+        dev->logCallback = nullptr;
+        return status;
+    }
+    DeviceTable::instance().markOpen(*dev);
+    return GEV_STATUS_SUCCESS;
+}
+
+}  // namespace kavro::frame

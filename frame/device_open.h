@@ -1,0 +1,27 @@
+// The parts of opening a device that do not talk to the camera: a fresh record filled from the
+// caller's connection data with the library's defaults, and its control socket.
+#pragma once
+
+#include <memory>
+
+#include "KavroGigEVisionLib.h"
+#include "frame/device.h"
+
+namespace kavro::frame {
+
+// Makes the index's fresh record and fills it from `info`, with the transport and stream
+// defaults. The index is not marked open.
+std::shared_ptr<GevDevice> prepareRecord(uint8_t device, const GevConnectInfo& info,
+                                         GevLogCallback log, uint8_t saveDescription,
+                                         uint8_t controlMode);
+
+// Creates the control socket on (hostAddress, controlPort) and learns the port the system chose.
+// Logs "Open control port." and the port; 0xC003 when the socket can't be made.
+GevStatus openControlSocket(GevDevice& device);
+
+// Opens an index without any camera traffic: record, version lines, control socket, open flag.
+// The first half of a real open; tools and tests of the transport use it on its own.
+GevStatus openWithoutHandshake(uint8_t device, const GevConnectInfo& info, GevLogCallback log,
+                               uint8_t controlMode);
+
+}  // namespace kavro::frame

@@ -1,1 +1,0 @@
-// Device table and logging sources join here.

@@ -1,0 +1,55 @@
+// GVCP packet layouts, byte for byte.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "gvcp/wire.h"
+
+namespace kavro::gvcp {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(GvcpWire, CommandsHaveTheirExactLayout) {
+    EXPECT_EQ(buildReadReg(0x1234, 0x0A00, 2),
+              (Bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x08, 0x12, 0x34,  //
+                     0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x0A, 0x04}));
+    const uint32_t values[] = {0x11223344};
+    EXPECT_EQ(buildWriteReg(7, 0x0B00, values),
+              (Bytes{0x42, 0x01, 0x00, 0x82, 0x00, 0x08, 0x00, 0x07,  //
+                     0x00, 0x00, 0x0B, 0x00, 0x11, 0x22, 0x33, 0x44}));
+    EXPECT_EQ(buildReadMem(1, 0x10000, 536),
+              (Bytes{0x42, 0x01, 0x00, 0x84, 0x00, 0x08, 0x00, 0x01,  //
+                     0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02, 0x18}));
+    const uint8_t data[] = {0xAB, 0xCD};
+    EXPECT_EQ(buildWriteMem(2, 0x20, data, 4),
+              (Bytes{0x42, 0x01, 0x00, 0x86, 0x00, 0x08, 0x00, 0x02,  //
+                     0x00, 0x00, 0x00, 0x20, 0xAB, 0xCD, 0x00, 0x00}));
+}
+
+TEST(GvcpWire, BuildersClampCountsToOneCommand) {
+    EXPECT_EQ(buildReadReg(1, 0, 1000).size(), kHeaderSize + 540);
+    std::vector<uint32_t> many(100, 0);
+    EXPECT_EQ(buildWriteReg(1, 0, many).size(), kHeaderSize + 8 * 67);
+    std::vector<uint8_t> big(2000, 0);
+    EXPECT_EQ(buildWriteMem(1, 0, big, 2000).size(), kHeaderSize + 4 + 536);
+}
+
+TEST(GvcpWire, AcknowledgePayloadIsBoundedByWhatArrived) {
+    const Bytes ack = {0x80, 0x06, 0x00, 0x81, 0x01, 0x00, 0x00, 0x09, 0xDE, 0xAD};
+    const auto header = parseAckHeader(ack);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->status, 0x8006);
+    EXPECT_EQ(header->ackCode, 0x0081);
+    EXPECT_EQ(header->length, 0x0100);
+    EXPECT_EQ(header->ackId, 9);
+    EXPECT_EQ(ackPayload(ack, *header).size(), 2u);
+
+    EXPECT_FALSE(parseAckHeader(Bytes{0, 0, 0, 0x81, 0, 0, 0}));
+    EXPECT_FALSE(parseCommandHeader(Bytes{0x43, 1, 0, 0x80, 0, 0, 0, 1}));
+    EXPECT_EQ(buildAck(0, kReadRegAck, 3, Bytes{1, 2, 3, 4}),
+              (Bytes{0, 0, 0, 0x81, 0, 4, 0, 3, 1, 2, 3, 4}));
+}
+
+}  // namespace
+}  // namespace kavro::gvcp

@@ -1,0 +1,93 @@
+#include "tests/support/sim_fixture.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "frame/device_open.h"
+#include "frame/device_table.h"
+
+namespace kavro::test {
+
+LogCapture& LogCapture::instance() {
+    static LogCapture capture;
+    return capture;
+}
+
+void LogCapture::callback(uint8_t, const char* line) {
+    auto& self = instance();
+    std::lock_guard lock(self.mutex_);
+    self.lines_.emplace_back(line);
+}
+
+void LogCapture::clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
+std::vector<std::string> LogCapture::lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+bool LogCapture::contains(const std::string& line) const {
+    std::lock_guard lock(mutex_);
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+}
+
+size_t LogCapture::count(const std::string& prefix) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
+        return l.rfind(prefix, 0) == 0;
+    }));
+}
+
+GevConnectInfo loopbackConnectInfo(uint32_t cameraAddressNet) {
+    GevConnectInfo info{};
+    info.deviceAddress = cameraAddressNet;
+    info.hostAddress = htonl(INADDR_LOOPBACK);
+    info.subnetMask = htonl(0xFF000000);
+    std::strcpy(info.adapterName, "lo");
+    return info;
+}
+
+void SimCameraTest::SetUp() { LogCapture::instance().clear(); }
+
+void SimCameraTest::TearDown() {
+    closeTransportOnly();
+    camera_.reset();
+}
+
+void SimCameraTest::startCamera(const sim::CameraConfig& config) {
+    if (camera_) return;
+    camera_ = sim::CameraServer::startOnLoopback(config);
+    ASSERT_NE(camera_, nullptr) << "no loopback address could be bound for the camera";
+}
+
+void SimCameraTest::openTransportOnly(uint8_t controlMode) {
+    startCamera();
+    ASSERT_EQ(frame::openWithoutHandshake(kDevice, loopbackConnectInfo(camera_->addressNet()),
+                                          &LogCapture::callback, controlMode),
+              GEV_STATUS_SUCCESS);
+}
+
+void SimCameraTest::closeTransportOnly() {
+    auto& table = frame::DeviceTable::instance();
+    if (frame::GevDevice* dev = table.openDevice(kDevice)) {
+        dev->logCallback = nullptr;
+        {
+            std::lock_guard lock(dev->controlLock);
+            dev->controlSocket.reset();
+        }
+        table.markClosed(*dev);
+    }
+}
+
+std::vector<sim::ReceivedCommand> SimCameraTest::commands(uint16_t code) const {
+    std::vector<sim::ReceivedCommand> out;
+    for (auto& c : camera_->receivedCommands()) {
+        if (c.command == code) out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace kavro::test
