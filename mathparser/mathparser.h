@@ -1,0 +1,33 @@
+// The formula evaluator used by SwissKnife and converter nodes: two process-wide variable tables
+// (signed 64-bit integers and doubles) and the evaluation of integer and double formulas.
+//
+// Every call is thread-safe. A variable keeps its value for the life of the process and is shared
+// by every formula and thread; binding several variables and then evaluating is not atomic, so
+// threads that need private values must use names of their own.
+#pragma once
+
+#include <cstdint>
+
+namespace kavro::mathparser {
+
+// Returned by the find, define and set calls for a name that is not (or could not be) defined.
+inline constexpr uint32_t kNotDefined = 0xFFFFFFFF;
+
+// Handle of the integer variable `name` (stable for the process), or kNotDefined.
+uint32_t findIntegerVariable(const char* name);
+// Defines `name` with the value at `value` now (a defined name just takes the value); the address
+// is not kept. Returns the handle, or kNotDefined for a null/empty name or a full table.
+uint32_t defineIntegerVariable(const char* name, const int64_t* value);
+// Replaces the value of a defined name; an undefined name is left undefined (kNotDefined).
+uint32_t setIntegerVariable(const char* name, const int64_t* value);
+// Evaluates `formula` with signed 64-bit arithmetic. On success stores the result and returns
+// null; otherwise returns an error text that lives until the process ends (never free it).
+const char* evaluateIntegerFormula(const char* formula, int64_t* result);
+
+// The same four for the double table and double formulas.
+uint32_t findDoubleVariable(const char* name);
+uint32_t defineDoubleVariable(const char* name, const double* value);
+uint32_t setDoubleVariable(const char* name, const double* value);
+const char* evaluateDoubleFormula(const char* formula, double* result);
+
+}  // namespace kavro::mathparser
