@@ -1,0 +1,272 @@
+// The camera model answering raw GVCP command datagrams, without any network.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "gvcp/bootstrap.h"
+#include "gvcp/wire.h"
+#include "platform/byte_cursor.h"
+#include "sim/camera_model.h"
+
+namespace kavro::sim {
+namespace {
+
+using namespace kavro::gvcp;
+using Bytes = std::vector<uint8_t>;
+
+const Peer kHost{htonl(0x7F000001), 50000};
+
+struct Reply {
+    AckHeader header;
+    Bytes payload;
+};
+
+class CameraModelTest : public ::testing::Test {
+  protected:
+    std::optional<Bytes> raw(const Bytes& datagram) { return model.handleCommand(datagram, kHost); }
+    Reply ask(const Bytes& datagram) {
+        const auto ack = raw(datagram);
+        EXPECT_TRUE(ack.has_value());
+        if (!ack)
+            return {};
+        const auto header = parseAckHeader(*ack);
+        EXPECT_TRUE(header.has_value());
+        EXPECT_EQ(header->length + kHeaderSize, ack->size());
+        const auto payload = ackPayload(*ack, *header);
+        return {*header, Bytes(payload.begin(), payload.end())};
+    }
+    std::vector<uint32_t> words(const Bytes& payload, size_t skip = 0) {
+        platform::ByteReader r(payload);
+        r.skip(skip);
+        std::vector<uint32_t> out;
+        while (r.remaining() >= 4)
+            out.push_back(r.u32());
+        return out;
+    }
+    uint16_t writeRegStatus(uint32_t address, uint32_t value) {
+        const uint32_t values[] = {value};
+        return ask(buildWriteReg(1, address, values)).header.status;
+    }
+    // A command with any header and payload, as a faulty host might send it.
+    static Bytes command(uint16_t code, uint16_t length, const Bytes& payload,
+                         uint8_t flags = kFlagAckRequired) {
+        Bytes out(kHeaderSize);
+        writeCommandHeader(std::span<uint8_t, kHeaderSize>(out.data(), kHeaderSize),
+                           {flags, code, length, 3});
+        out.insert(out.end(), payload.begin(), payload.end());
+        return out;
+    }
+
+    CameraConfig config;
+    CameraModel model{config};
+};
+
+TEST_F(CameraModelTest, ReadRegAckMatchesGoldenBytes) {
+    const Bytes expected = {0x00, 0x00, 0x00, 0x81, 0x00, 0x08, 0x00, 0x07,   // header
+                            0x00, 0x02, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00};  // version, mode
+    EXPECT_EQ(raw(buildReadReg(7, reg::kVersion, 2)), expected);
+}
+
+TEST_F(CameraModelTest, ReadMemAckMatchesGoldenBytes) {
+    const Bytes expected = {0x00, 0x00, 0x00, 0x85, 0x00, 0x0C, 0x00, 0x09,  // header
+                            0x00, 0x00, 0x00, 0x48,                          // address
+                            'K',  'a',  'v',  'r',  'o',  ' ',  'S',  'i'};
+    EXPECT_EQ(raw(buildReadMem(9, reg::kManufacturerName, 8)), expected);
+}
+
+TEST_F(CameraModelTest, BootstrapRegistersFollowTheConfiguration) {
+    const struct {
+        uint32_t address;
+        uint32_t value;
+    } cases[] = {
+        {reg::kMacHigh, 0x0000000C},
+        {reg::kMacLow, 0x4B102030},
+        {reg::kNumberOfMessageChannels, 1},
+        {reg::kNumberOfStreamChannels, 1},
+        {reg::kGvcpCapability, config.gvcpCapability},
+        {reg::kHeartbeatTimeout, 3000},
+        {reg::kTimestampTickFrequencyHigh, 0},
+        {reg::kTimestampTickFrequencyLow, 1000000000},
+        {reg::kScps0, 1500},
+        {reg::kCcp, 0},
+    };
+    for (const auto& c : cases) {
+        const auto reply = ask(buildReadReg(1, c.address, 1));
+        EXPECT_EQ(reply.header.status, kStatusSuccess) << std::hex << c.address;
+        EXPECT_EQ(words(reply.payload), std::vector<uint32_t>{c.value}) << std::hex << c.address;
+    }
+}
+
+TEST_F(CameraModelTest, StringsAreZeroPaddedAndCutToTheirArea) {
+    config.serialNumber = "S123";
+    config.model = std::string(40, 'M');  // longer than its 32 bytes
+    CameraModel m(config);
+    Bytes serial(16, 0);
+    std::memcpy(serial.data(), "S123", 4);
+    EXPECT_EQ(m.readMemory(reg::kSerialNumber, 16), serial);
+    const Bytes name = m.readMemory(reg::kModelName, 32);
+    EXPECT_EQ(name[30], 'M');
+    EXPECT_EQ(name[31], 0) << "a full string keeps its terminating zero";
+    const auto url = ask(buildReadMem(1, reg::kFirstUrl, 28)).payload;
+    EXPECT_EQ(std::string(url.begin() + 4, url.begin() + 4 + 26), config.firstUrl);
+}
+
+TEST_F(CameraModelTest, RegisterAccessRulesGiveTheirStatus) {
+    EXPECT_EQ(writeRegStatus(reg::kVersion, 1), kStatusAccessDenied);
+    EXPECT_EQ(writeRegStatus(reg::kSerialNumber, 1), kStatusAccessDenied);
+    EXPECT_EQ(writeRegStatus(0x0700, 1), kStatusInvalidAddress);
+    EXPECT_EQ(writeRegStatus(reg::kCcp + 2, 1), kStatusBadAlignment);
+    EXPECT_EQ(ask(buildReadReg(1, 0x0702, 1)).header.status, kStatusBadAlignment);
+    EXPECT_EQ(ask(buildReadReg(1, reg::kActionDeviceKey, 1)).header.status, kStatusAccessDenied);
+    EXPECT_EQ(ask(buildReadReg(1, 0xFFFFFFFC, 1)).header.status, kStatusInvalidAddress);
+    // Writable registers take the value; the user name is a writable string.
+    EXPECT_EQ(writeRegStatus(reg::kCcp, 1), kStatusSuccess);
+    EXPECT_EQ(model.readRegister(reg::kCcp), 1u);
+    EXPECT_EQ(writeRegStatus(reg::kUserDefinedName, 0x41424300), kStatusSuccess);
+    EXPECT_EQ(writeRegStatus(reg::kActionDeviceKey, 0x1234), kStatusSuccess);
+    // A write-only key never shows through memory either.
+    EXPECT_EQ(model.readRegister(reg::kActionDeviceKey), 0x1234u);
+    EXPECT_EQ(ask(buildReadMem(1, reg::kActionDeviceKey, 4)).payload,
+              (Bytes{0, 0, 0x09, 0x0C, 0, 0, 0, 0}));
+}
+
+TEST_F(CameraModelTest, ReadRegStopsAtTheFirstBadAddress) {
+    const Bytes payload = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x09, 0x00};
+    const auto reply = ask(command(kReadRegCmd, 12, payload));
+    EXPECT_EQ(reply.header.status, kStatusInvalidAddress);
+    EXPECT_EQ(reply.header.ackCode, kReadRegAck);
+    EXPECT_EQ(words(reply.payload), std::vector<uint32_t>{0x00020000});
+}
+
+TEST_F(CameraModelTest, WriteRegStopsAtTheFirstBadPairAndReportsItsIndex) {
+    Bytes payload(24);
+    platform::ByteWriter w(payload);
+    for (const uint32_t v :
+         {reg::kHeartbeatTimeout, 1000u, reg::kVersion, 5u, reg::kGvcpConfiguration, 1u}) {
+        w.u32(v);
+    }
+    const auto reply = ask(command(kWriteRegCmd, 24, payload));
+    EXPECT_EQ(reply.header.status, kStatusAccessDenied);
+    EXPECT_EQ(reply.header.ackCode, kWriteRegAck);
+    EXPECT_EQ(reply.payload, (Bytes{0, 0, 0, 1}));
+    EXPECT_EQ(model.readRegister(reg::kHeartbeatTimeout), 1000u);
+    EXPECT_EQ(model.readRegister(reg::kGvcpConfiguration), 0u) << "nothing after the bad pair";
+    // The heartbeat time-out never goes below its minimum.
+    EXPECT_EQ(writeRegStatus(reg::kHeartbeatTimeout, 100), kStatusSuccess);
+    EXPECT_EQ(model.readRegister(reg::kHeartbeatTimeout), 500u);
+}
+
+TEST_F(CameraModelTest, MemoryRoundTripsThroughUserMemory) {
+    Bytes data(536);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7);
+    const auto written = ask(buildWriteMem(4, config.userMemoryBase + 0x100, data, 536));
+    EXPECT_EQ(written.header.status, kStatusSuccess);
+    EXPECT_EQ(written.header.ackCode, kWriteMemAck);
+    EXPECT_EQ(written.payload, (Bytes{0, 0, 0x02, 0x18}));
+    const auto read = ask(buildReadMem(5, config.userMemoryBase + 0x100, 536));
+    ASSERT_EQ(read.payload.size(), 540u);
+    EXPECT_EQ(Bytes(read.payload.begin() + 4, read.payload.end()), data);
+    // User memory words are registers too.
+    EXPECT_EQ(words(ask(buildReadReg(6, config.userMemoryBase + 0x100, 1)).payload),
+              std::vector<uint32_t>{0x00070E15});
+}
+
+TEST_F(CameraModelTest, MemoryCommandsCheckAddressAndCount) {
+    const uint32_t userEnd = config.userMemoryBase + config.userMemorySize;
+    const struct {
+        const char* what;
+        Bytes datagram;
+        uint16_t status;
+    } cases[] = {
+        {"read of 0 bytes", buildReadMem(1, 0, 0), kStatusInvalidParameter},
+        {"read of 6 bytes", buildReadMem(1, 0, 6), kStatusInvalidParameter},
+        {"read of 540 bytes", buildReadMem(1, 0, 540), kStatusInvalidParameter},
+        {"read past the bootstrap", buildReadMem(1, 0x9FFC, 8), kStatusInvalidAddress},
+        {"read past user memory", buildReadMem(1, userEnd - 4, 8), kStatusInvalidAddress},
+        {"read between regions", buildReadMem(1, 0xB000, 4), kStatusInvalidAddress},
+        {"misaligned read", buildReadMem(1, 0x0049, 4), kStatusBadAlignment},
+        {"write of 6 bytes", command(kWriteMemCmd, 10, Bytes(10, 0)), kStatusInvalidParameter},
+        {"write of 540 bytes", command(kWriteMemCmd, 544, Bytes(544, 0)), kStatusInvalidParameter},
+        {"write of nothing", command(kWriteMemCmd, 4, Bytes(4, 0)), kStatusInvalidParameter},
+        {"write past user memory", buildWriteMem(1, userEnd - 4, Bytes(8, 1), 8),
+         kStatusInvalidAddress},
+        {"write to the serial", buildWriteMem(1, reg::kSerialNumber, Bytes(4, 1), 4),
+         kStatusAccessDenied},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ask(c.datagram).header.status, c.status) << c.what;
+    }
+    // A write that runs off the user name stops there and reports the bytes stored.
+    const auto reply = ask(buildWriteMem(1, reg::kUserDefinedName, Bytes(20, 'x'), 20));
+    EXPECT_EQ(reply.header.status, kStatusInvalidAddress);
+    EXPECT_EQ(reply.payload, (Bytes{0, 0, 0, 16}));
+    EXPECT_EQ(model.readMemory(reg::kUserDefinedName, 16), Bytes(16, 'x'));
+}
+
+TEST_F(CameraModelTest, MalformedCommandsAreRefusedWithoutReadingPastTheDatagram) {
+    // Length fields that claim more than arrived.
+    auto shortRead = buildReadReg(1, 0, 2);
+    shortRead.resize(12);
+    auto reply = ask(shortRead);
+    EXPECT_EQ(reply.header.status, kStatusInvalidParameter);
+    EXPECT_EQ(reply.header.ackCode, kReadRegAck);
+    EXPECT_EQ(reply.header.ackId, 1);
+    EXPECT_EQ(ask(command(0x0123, 4, {})).header.ackCode, 0x0124);
+    // Payloads of the wrong shape.
+    EXPECT_EQ(ask(command(kReadRegCmd, 6, Bytes(6, 0))).header.status, kStatusInvalidParameter);
+    EXPECT_EQ(ask(command(kReadRegCmd, 0, {})).header.status, kStatusInvalidParameter);
+    EXPECT_EQ(ask(command(kReadRegCmd, 544, Bytes(544, 0))).header.status, kStatusInvalidParameter);
+    EXPECT_EQ(ask(command(kWriteRegCmd, 12, Bytes(12, 0))).header.status, kStatusInvalidParameter);
+    EXPECT_EQ(ask(command(kReadMemCmd, 12, Bytes(12, 0))).header.status, kStatusInvalidParameter);
+    // Bytes beyond the length field are not part of the command.
+    auto padded = buildReadReg(2, reg::kVersion, 1);
+    padded.insert(padded.end(), {0, 0, 0x07, 0});
+    EXPECT_EQ(ask(padded).header.status, kStatusSuccess);
+}
+
+TEST_F(CameraModelTest, UnknownCommandsAreNotImplemented) {
+    const auto reply = ask(command(0x0042, 0, {}));
+    EXPECT_EQ(reply.header.status, kStatusNotImplemented);
+    EXPECT_EQ(reply.header.ackCode, 0x0043);
+    EXPECT_EQ(reply.header.ackId, 3);
+}
+
+TEST_F(CameraModelTest, DatagramsThatAreNotCommandsGetNoAnswer) {
+    auto noKey = buildReadReg(1, 0, 1);
+    noKey[0] = 0x43;
+    EXPECT_FALSE(raw(noKey));
+    EXPECT_FALSE(raw(Bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x00, 0x00}));
+    EXPECT_FALSE(raw(Bytes{}));
+}
+
+TEST_F(CameraModelTest, CommandsWithoutAckFlagStillTakeEffect) {
+    Bytes payload(8);
+    platform::ByteWriter w(payload);
+    w.u32(reg::kCcp);
+    w.u32(2);
+    EXPECT_FALSE(raw(command(kWriteRegCmd, 8, payload, 0)));
+    EXPECT_EQ(model.readRegister(reg::kCcp), 2u);
+}
+
+TEST_F(CameraModelTest, HooksAndHandlersExtendTheModel) {
+    // A write hook sees the sender and can refuse.
+    model.setWriteHook(reg::kCcp, [](DeviceMemory&, RegisterWriteRequest& request) -> uint16_t {
+        return request.sender != nullptr && request.sender->port == kHost.port ? kStatusAccessDenied
+                                                                               : kStatusSuccess;
+    });
+    EXPECT_EQ(writeRegStatus(reg::kCcp, 1), kStatusAccessDenied);
+    EXPECT_EQ(model.writeRegister(reg::kCcp, 1, Peer{kHost.addressNet, 1}), kStatusSuccess);
+
+    model.setCommandHandler(kActionCmd,
+                            [](const CommandHeader&, std::span<const uint8_t>, const Peer&) {
+                                return std::optional(Answer{kStatusSuccess, kActionAck, {}});
+                            });
+    EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.ackCode, kActionAck);
+    model.setCommandHandler(kActionCmd, {});
+    EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.status, kStatusNotImplemented);
+}
+
+}  // namespace
+}  // namespace kavro::sim
