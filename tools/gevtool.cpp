@@ -1,0 +1,97 @@
+// gevtool: command-line access to GigE Vision cameras through the library.
+//   gevtool demo    runs against a simulated camera embedded in the tool
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "KavroGigEVisionLib.h"
+#include "frame/device_open.h"
+#include "gvcp/bootstrap.h"
+#include "platform/socket.h"
+#include "sim/camera_server.h"
+
+namespace {
+
+namespace reg = kavro::gvcp::reg;
+constexpr uint8_t kDevice = 1;
+
+void printLogLine(uint8_t device, const char* line) { std::printf("  [dev %u] %s\n", device, line); }
+
+std::string readString(uint32_t address, uint32_t size) {
+    std::string text(size, '\0');
+    if (GEVReadMemory(kDevice, address, size, reinterpret_cast<uint8_t*>(text.data())) != 0) {
+        return "<unreadable>";
+    }
+    text.resize(strnlen(text.c_str(), size));
+    return text;
+}
+
+void printRegister(const char* name, uint32_t address) {
+    uint32_t value = 0;
+    const GevStatus status = GEVReadRegister(kDevice, address, 1, &value);
+    if (status == GEV_STATUS_SUCCESS) {
+        std::printf("  %-28s 0x%04X = 0x%08X\n", name, address, value);
+    } else {
+        std::printf("  %-28s 0x%04X : status 0x%04X\n", name, address, status);
+    }
+}
+
+int runDemo() {
+    auto camera = kavro::sim::CameraServer::startOnLoopback();
+    if (!camera) {
+        std::fprintf(stderr, "gevtool: could not start the simulated camera on loopback\n");
+        return 1;
+    }
+    char address[16];
+    kavro::platform::formatIpv4(camera->addressNet(), address);
+    std::printf("Simulated camera on %s:3956\n", address);
+
+    GevConnectInfo info{};
+    info.deviceAddress = camera->addressNet();
+    info.hostAddress = htonl(INADDR_LOOPBACK);
+    info.subnetMask = htonl(0xFF000000);
+    std::strcpy(info.adapterName, "lo");
+    if (const GevStatus s = kavro::frame::openWithoutHandshake(kDevice, info, &printLogLine, 1)) {
+        std::fprintf(stderr, "gevtool: open failed with status 0x%04X\n", s);
+        return 1;
+    }
+
+    std::printf("Device strings:\n");
+    std::printf("  manufacturer   %s\n", readString(reg::kManufacturerName, 32).c_str());
+    std::printf("  model          %s\n", readString(reg::kModelName, 32).c_str());
+    std::printf("  version        %s\n", readString(reg::kDeviceVersion, 32).c_str());
+    std::printf("  serial number  %s\n", readString(reg::kSerialNumber, 16).c_str());
+    std::printf("  user name      %s\n", readString(reg::kUserDefinedName, 16).c_str());
+    std::printf("  first URL      %s\n", readString(reg::kFirstUrl, 512).c_str());
+
+    std::printf("Bootstrap registers:\n");
+    printRegister("version", reg::kVersion);
+    printRegister("device mode", reg::kDeviceMode);
+    printRegister("MAC high", reg::kMacHigh);
+    printRegister("MAC low", reg::kMacLow);
+    printRegister("message channels", reg::kNumberOfMessageChannels);
+    printRegister("stream channels", reg::kNumberOfStreamChannels);
+    printRegister("GVCP capability", reg::kGvcpCapability);
+    printRegister("heartbeat time-out (ms)", reg::kHeartbeatTimeout);
+    printRegister("tick frequency high", reg::kTimestampTickFrequencyHigh);
+    printRegister("tick frequency low", reg::kTimestampTickFrequencyLow);
+    printRegister("CCP", reg::kCcp);
+    printRegister("SCPS0", reg::kScps0);
+    return 0;
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: gevtool demo\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage();
+    if (std::strcmp(argv[1], "demo") == 0) return runDemo();
+    return usage();
+}
