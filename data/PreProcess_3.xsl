@@ -1,0 +1,150 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<!--
+  Pre-processing step 3 of 4: literals and inline formulas become nodes.
+
+  The node model follows references by node name only, so every value a description writes
+  inline is turned into a small node of its own and referenced by name:
+  - pIndex Offset="n" (a literal multiplier) becomes pIndex pOffset="<node>__IndexOffset" with
+    an Integer of that name holding n. An explicit pOffset wins over Offset.
+  - An unnamed IntSwissKnife inside a register (a computed part of its address) becomes the
+    top-level IntSwissKnife "<node>__Address<k>" (k counts them from 1) and a pAddress naming it.
+  - Constant Name="C" in a formula node becomes pVariable Name="C" naming the node
+    "<owner>__C": an Integer for integer texts (decimal or 0x hex), otherwise a Float.
+  - Expression Name="E" becomes pVariable Name="E" naming the formula node "<owner>__E"
+    (IntSwissKnife when the owner computes integers, SwissKnife otherwise) that sees the owner's
+    variables, constants and the expressions before it.
+  The generated nodes are appended after all other nodes, so they never shadow a real name, and
+  no category lists them.
+-->
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="xml" encoding="UTF-8" indent="no"/>
+
+  <xsl:template match="/RegisterDescription">
+    <xsl:copy>
+      <xsl:copy-of select="@*"/>
+      <xsl:for-each select="*">
+        <xsl:call-template name="rewrite">
+          <xsl:with-param name="owner" select="@Name"/>
+        </xsl:call-template>
+      </xsl:for-each>
+      <xsl:for-each select="*">
+        <xsl:call-template name="helpers">
+          <xsl:with-param name="owner" select="@Name"/>
+        </xsl:call-template>
+      </xsl:for-each>
+    </xsl:copy>
+  </xsl:template>
+
+  <!-- Copies the context element with its inline parts replaced by references. -->
+  <xsl:template name="rewrite">
+    <xsl:param name="owner"/>
+    <xsl:copy>
+      <xsl:copy-of select="@*"/>
+      <xsl:if test="$owner != @Name or not(@Name)">
+        <xsl:attribute name="Name">
+          <xsl:value-of select="$owner"/>
+        </xsl:attribute>
+      </xsl:if>
+      <xsl:for-each select="*">
+        <xsl:choose>
+          <xsl:when test="self::IntSwissKnife">
+            <pAddress>
+              <xsl:value-of select="concat($owner, '__Address', count(preceding-sibling::IntSwissKnife) + 1)"/>
+            </pAddress>
+          </xsl:when>
+          <xsl:when test="self::pIndex and @Offset and not(@pOffset)">
+            <pIndex pOffset="{concat($owner, '__IndexOffset')}">
+              <xsl:value-of select="."/>
+            </pIndex>
+          </xsl:when>
+          <xsl:when test="self::pIndex and @Offset">
+            <pIndex pOffset="{@pOffset}">
+              <xsl:value-of select="."/>
+            </pIndex>
+          </xsl:when>
+          <xsl:when test="self::Constant or self::Expression">
+            <pVariable Name="{@Name}">
+              <xsl:value-of select="concat($owner, '__', @Name)"/>
+            </pVariable>
+          </xsl:when>
+          <xsl:otherwise>
+            <xsl:copy-of select="."/>
+          </xsl:otherwise>
+        </xsl:choose>
+      </xsl:for-each>
+    </xsl:copy>
+  </xsl:template>
+
+  <!-- The nodes generated for the context element's inline parts. -->
+  <xsl:template name="helpers">
+    <xsl:param name="owner"/>
+    <xsl:variable name="offset" select="pIndex[@Offset and not(@pOffset)][1]"/>
+    <xsl:if test="$offset">
+      <Integer Name="{concat($owner, '__IndexOffset')}">
+        <Value>
+          <xsl:value-of select="$offset/@Offset"/>
+        </Value>
+      </Integer>
+    </xsl:if>
+    <xsl:for-each select="IntSwissKnife">
+      <xsl:variable name="formula" select="concat($owner, '__Address', position())"/>
+      <xsl:call-template name="rewrite">
+        <xsl:with-param name="owner" select="$formula"/>
+      </xsl:call-template>
+      <xsl:call-template name="formula-helpers">
+        <xsl:with-param name="owner" select="$formula"/>
+        <xsl:with-param name="integer" select="true()"/>
+      </xsl:call-template>
+    </xsl:for-each>
+    <xsl:call-template name="formula-helpers">
+      <xsl:with-param name="owner" select="$owner"/>
+      <xsl:with-param name="integer" select="self::IntSwissKnife or self::IntConverter"/>
+    </xsl:call-template>
+  </xsl:template>
+
+  <!-- Nodes for the Constant and Expression children of the context formula node. -->
+  <xsl:template name="formula-helpers">
+    <xsl:param name="owner"/>
+    <xsl:param name="integer"/>
+    <xsl:for-each select="Constant">
+      <xsl:variable name="text" select="normalize-space(.)"/>
+      <xsl:variable name="element">
+        <xsl:choose>
+          <xsl:when test="starts-with(translate($text, 'X+-', 'x'), '0x')">Integer</xsl:when>
+          <xsl:when test="$text != '' and translate($text, '0123456789+-', '') = ''">Integer</xsl:when>
+          <xsl:otherwise>Float</xsl:otherwise>
+        </xsl:choose>
+      </xsl:variable>
+      <xsl:element name="{$element}">
+        <xsl:attribute name="Name">
+          <xsl:value-of select="concat($owner, '__', @Name)"/>
+        </xsl:attribute>
+        <Value>
+          <xsl:value-of select="$text"/>
+        </Value>
+      </xsl:element>
+    </xsl:for-each>
+    <xsl:for-each select="Expression">
+      <xsl:variable name="element">
+        <xsl:choose>
+          <xsl:when test="$integer">IntSwissKnife</xsl:when>
+          <xsl:otherwise>SwissKnife</xsl:otherwise>
+        </xsl:choose>
+      </xsl:variable>
+      <xsl:element name="{$element}">
+        <xsl:attribute name="Name">
+          <xsl:value-of select="concat($owner, '__', @Name)"/>
+        </xsl:attribute>
+        <xsl:copy-of select="../pVariable"/>
+        <xsl:for-each select="../Constant | preceding-sibling::Expression">
+          <pVariable Name="{@Name}">
+            <xsl:value-of select="concat($owner, '__', @Name)"/>
+          </pVariable>
+        </xsl:for-each>
+        <Formula>
+          <xsl:value-of select="."/>
+        </Formula>
+      </xsl:element>
+    </xsl:for-each>
+  </xsl:template>
+</xsl:stylesheet>
