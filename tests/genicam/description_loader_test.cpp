@@ -1,0 +1,322 @@
+// Loading a description: schema version, folder rules, stylesheet failures and the routing of
+// libxml2/libxslt diagnostics into the device log.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <libxml/globals.h>
+#include <libxml/parser.h>
+
+#include <memory>
+
+#include "genicam/schema_location.h"
+#include "genicam_test_support.h"
+
+namespace kavro::genicam::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// A 1.0 description without version attributes, valid under the shipped schema.
+constexpr const char* kPlainDescription =
+    "<RegisterDescription xmlns=\"http://www.genicam.org/GenApi/Version_1_0\" ModelName=\"M\" "
+    "VendorName=\"V\"><Category Name=\"Root\"><pFeature>Gain</pFeature></Category>"
+    "<Integer Name=\"Gain\"><Value>3</Value></Integer></RegisterDescription>";
+
+// Identity stylesheet that reports through libxslt that it ran.
+std::string tracingStylesheet(int n) {
+    return "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+           "<xsl:template match=\"/\"><xsl:message>applied PreProcess_" +
+           std::to_string(n) +
+           "</xsl:message><xsl:copy-of select=\".\"/></xsl:template></xsl:stylesheet>";
+}
+
+class DescriptionLoader : public ::testing::Test {
+  protected:
+    GevStatus load(std::string_view text, const std::string& libraryFolder,
+                   const std::string& fallbackFolder = "") {
+        return loadDescription(text, LoadOptions{libraryFolder, fallbackFolder, log_.sink()},
+                               loaded_);
+    }
+
+    std::string useLine(const ScratchFolder& folder, const char* schemaFile) const {
+        return "[INFO] - Use " + folder.str() + "/" + schemaFile + " schema file.";
+    }
+
+    RecordingLog log_;
+    LoadedDescription loaded_;
+    ScratchFolder library_;
+    ScratchFolder fallback_;
+};
+
+TEST(SchemaVersion, ReadFromRegisterDescriptionModulo256) {
+    struct Case {
+        const char* attributes;
+        int major;
+        int minor;
+    };
+    const Case cases[] = {
+        {"", 1, 0},
+        {"SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\"", 1, 1},
+        {"SchemaMinorVersion=\"1\"", 1, 1},
+        {"SchemaMajorVersion=\"2\"", 2, 0},
+        {"SchemaMajorVersion=\"257\" SchemaMinorVersion=\"512\"", 1, 0},
+        {"SchemaMajorVersion=\" 3rd\" SchemaMinorVersion=\"+7\"", 3, 7},
+        {"SchemaMajorVersion=\"one\" SchemaMinorVersion=\"-1\"", 0, 255},
+        {"SchemaMajorVersion=\"100000000000000000001\"", 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.attributes);
+        const std::string text = std::string("<RegisterDescription ") + c.attributes + "/>";
+        const XmlDocument document(
+            xmlReadMemory(text.data(), static_cast<int>(text.size()), "t.xml", nullptr, 0));
+        ASSERT_TRUE(document);
+        const SchemaVersion version = schemaVersionOf(*document);
+        EXPECT_EQ(version.major, c.major);
+        EXPECT_EQ(version.minor, c.minor);
+    }
+    // Only a top-level RegisterDescription counts.
+    const std::string nested = "<Wrapper><RegisterDescription SchemaMinorVersion=\"1\"/></Wrapper>";
+    const XmlDocument document(
+        xmlReadMemory(nested.data(), static_cast<int>(nested.size()), "t.xml", nullptr, 0));
+    ASSERT_TRUE(document);
+    EXPECT_EQ(schemaVersionOf(*document).minor, 0);
+}
+
+TEST_F(DescriptionLoader, ValidatesAgainstTheSchemaOfTheDeclaredVersion) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+
+    ASSERT_EQ(load(sample("camera_v1_1.xml"), library_.str()), GEV_STATUS_SUCCESS) << log_.all();
+    EXPECT_THAT(log_.lines,
+                ::testing::ElementsAre(useLine(library_, "GenApiSchema_Version_1_1.xsd")));
+
+    log_.lines.clear();
+    ASSERT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_SUCCESS) << log_.all();
+    EXPECT_THAT(log_.lines,
+                ::testing::ElementsAre(useLine(library_, "GenApiSchema_Version_1_0.xsd")));
+    ASSERT_NE(loaded_.root, nullptr);
+    EXPECT_EQ(xmlDocGetRootElement(loaded_.document.get()), loaded_.root);
+}
+
+TEST_F(DescriptionLoader, VersionWithoutSchemaFileFailsWithoutUseLine) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+    std::string text = sample("camera_v1_1.xml");
+    text.replace(text.find("SchemaMajorVersion=\"1\""), 22, "SchemaMajorVersion=\"2\"");
+
+    EXPECT_EQ(load(text, library_.str(), library_.str()), GEV_STATUS_SCHEMA_ERROR);
+    EXPECT_FALSE(log_.contains("[INFO] - Use ")) << log_.all();
+    EXPECT_FALSE(loaded_.document);
+}
+
+TEST_F(DescriptionLoader, LibraryFolderWinsAndSuppliesTheStylesheets) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+    fallback_.copyDataFiles(kSchemaFiles);
+    fallback_.write("PreProcess_1.xsl", "not a stylesheet");
+
+    ASSERT_EQ(load(kPlainDescription, library_.str(), fallback_.str()), GEV_STATUS_SUCCESS)
+        << log_.all();
+    EXPECT_TRUE(log_.contains(useLine(library_, "GenApiSchema_Version_1_0.xsd")));
+}
+
+TEST_F(DescriptionLoader, SchemaFoundInFallbackFolderTakesItsStylesheetsFromThere) {
+    // The library folder has stylesheets, but no schema: they must not be used.
+    library_.write("PreProcess_1.xsl", "not a stylesheet");
+    library_.copyDataFiles({"GenApiSchema_Version_1_1.xsd"});
+    fallback_.copyDataFiles(kSchemaFiles);
+    fallback_.copyDataFiles(kStylesheetFiles);
+
+    ASSERT_EQ(load(kPlainDescription, library_.str(), fallback_.str() + "/"), GEV_STATUS_SUCCESS)
+        << log_.all();
+    EXPECT_THAT(log_.lines,
+                ::testing::ElementsAre(useLine(fallback_, "GenApiSchema_Version_1_0.xsd")));
+}
+
+TEST_F(DescriptionLoader, NoSchemaInLibraryFolderAndNoFallbackFails) {
+    library_.copyDataFiles(kStylesheetFiles);
+    EXPECT_EQ(load(kPlainDescription, library_.str(), ""), GEV_STATUS_SCHEMA_ERROR);
+    EXPECT_TRUE(log_.lines.empty()) << log_.all();
+
+    EXPECT_EQ(load(kPlainDescription, library_.str(), fallback_.str()), GEV_STATUS_SCHEMA_ERROR);
+    EXPECT_TRUE(log_.lines.empty()) << log_.all();
+
+    // An unknown library folder is skipped, not taken as the file system root.
+    fallback_.copyDataFiles(kSchemaFiles);
+    fallback_.copyDataFiles(kStylesheetFiles);
+    EXPECT_EQ(load(kPlainDescription, "", fallback_.str()), GEV_STATUS_SUCCESS) << log_.all();
+}
+
+TEST_F(DescriptionLoader, InvalidDescriptionIsNeverTransformed) {
+    library_.copyDataFiles(kSchemaFiles);  // no stylesheets at all
+    const std::string invalid =
+        "<RegisterDescription xmlns=\"http://www.genicam.org/GenApi/"
+        "Version_1_0\" ModelName=\"M\" VendorName=\"V\"><Gizmo "
+        "Name=\"G\"/></RegisterDescription>";
+    EXPECT_EQ(load(invalid, library_.str()), GEV_STATUS_SCHEMA_ERROR);
+    EXPECT_TRUE(log_.contains("Gizmo")) << log_.all();
+    EXPECT_FALSE(log_.contains("stylesheet")) << log_.all();
+
+    // The same folder with a valid description does reach the stylesheets.
+    log_.lines.clear();
+    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
+    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to parse stylesheet file PreProcess_1.xsl.");
+}
+
+TEST_F(DescriptionLoader, MissingThirdStylesheetFailsAfterTheFirstTwoRan) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.write("PreProcess_1.xsl", tracingStylesheet(1));
+    library_.write("PreProcess_2.xsl", tracingStylesheet(2));
+    library_.write("PreProcess_4.xsl", tracingStylesheet(4));
+
+    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
+    const int first = log_.indexOf("applied PreProcess_1");
+    const int second = log_.indexOf("applied PreProcess_2");
+    const int failed = log_.indexOf("[ERROR] - Unable to parse stylesheet file PreProcess_3.xsl.");
+    ASSERT_GE(first, 0) << log_.all();
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, failed);
+    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to parse stylesheet file PreProcess_3.xsl.");
+    EXPECT_FALSE(log_.contains("PreProcess_4")) << log_.all();
+    EXPECT_FALSE(loaded_.document);
+}
+
+TEST_F(DescriptionLoader, EachStylesheetFailureHasItsOwnMessage) {
+    library_.copyDataFiles(kSchemaFiles);
+    for (int n = 1; n <= 4; ++n) {
+        library_.write("PreProcess_" + std::to_string(n) + ".xsl", tracingStylesheet(n));
+    }
+    const std::string aborting =
+        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+        "<xsl:template match=\"/\"><xsl:message terminate=\"yes\">no camera here</xsl:message>"
+        "</xsl:template></xsl:stylesheet>";
+
+    library_.write("PreProcess_2.xsl", aborting);
+    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
+    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to apply stylesheet file PreProcess_2.xsl.");
+    EXPECT_TRUE(log_.contains("no camera here")) << log_.all();
+
+    library_.write("PreProcess_2.xsl", tracingStylesheet(2));
+    library_.write("PreProcess_4.xsl", "<xsl:stylesheet version=\"1.0\"");
+    log_.lines.clear();
+    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
+    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to parse stylesheet file PreProcess_4.xsl.");
+    EXPECT_TRUE(log_.contains("PreProcess_4.xsl:")) << "the parse error itself is logged\n"
+                                                    << log_.all();
+}
+
+TEST_F(DescriptionLoader, StylesheetResultWithoutRootElementFails) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles({"PreProcess_1.xsl", "PreProcess_2.xsl", "PreProcess_3.xsl"});
+    library_.write("PreProcess_4.xsl",
+                   "<xsl:stylesheet version=\"1.0\" "
+                   "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                   "<xsl:template match=\"/\"/></xsl:stylesheet>");
+
+    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_XML_NO_ROOT);
+    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to get xml root element.");
+    EXPECT_FALSE(loaded_.document);
+    EXPECT_EQ(loaded_.root, nullptr);
+}
+
+TEST_F(DescriptionLoader, TextThatIsNotXmlFailsWithTheParserDiagnostics) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+    for (const std::string_view text :
+         {std::string_view("<RegisterDescription ModelName=\"M\"><Port>"),
+          std::string_view("PK\x03\x04 zip archive, not unpacked")}) {
+        SCOPED_TRACE(text);
+        log_.lines.clear();
+        EXPECT_EQ(load(text, library_.str()), GEV_STATUS_XML_NOT_WELL_FORMED);
+        ASSERT_FALSE(log_.lines.empty());
+        EXPECT_THAT(log_.lines.front(), HasSubstr("noname.xml:1: "));
+        EXPECT_FALSE(log_.contains("[INFO] - Use ")) << log_.all();
+        for (const std::string& line : log_.lines) {
+            EXPECT_THAT(line, Not(HasSubstr("\n")));
+        }
+    }
+    // Nothing to parse: libxml2 refuses without a word.
+    EXPECT_EQ(load("", library_.str()), GEV_STATUS_XML_NOT_WELL_FORMED);
+}
+
+TEST_F(DescriptionLoader, ReadsOnlyTheGivenBytes) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+    const std::string text = sample("camera_v1_0.xml");
+    // Exactly sized and not NUL-terminated, so that a read past the end shows under ASan.
+    const auto buffer = std::make_unique<char[]>(text.size());
+    std::memcpy(buffer.get(), text.data(), text.size());
+    EXPECT_EQ(load(std::string_view(buffer.get(), text.size()), library_.str()), GEV_STATUS_SUCCESS)
+        << log_.all();
+    // A description cut short is not well-formed.
+    EXPECT_EQ(load(std::string_view(buffer.get(), text.size() / 2), library_.str()),
+              GEV_STATUS_XML_NOT_WELL_FORMED);
+}
+
+TEST_F(DescriptionLoader, ExternalEntitiesAreNeitherLoadedNorExpanded) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+    library_.write("secret.txt", "SECRET-CONTENT");
+    const std::string text =
+        "<?xml version=\"1.0\"?><!DOCTYPE RegisterDescription [<!ENTITY secret SYSTEM \"file://" +
+        library_.str() +
+        "/secret.txt\">]><RegisterDescription "
+        "xmlns=\"http://www.genicam.org/GenApi/Version_1_0\" ModelName=\"M\" VendorName=\"V\">"
+        "<Category Name=\"Root\"/><String Name=\"S\"><Value>&secret;</Value></String>"
+        "</RegisterDescription>";
+    const GevStatus status = load(text, library_.str());
+    if (status == GEV_STATUS_SUCCESS) {
+        xmlChar* dump = nullptr;
+        int size = 0;
+        xmlDocDumpMemory(loaded_.document.get(), &dump, &size);
+        ASSERT_NE(dump, nullptr);
+        const std::string serialized(reinterpret_cast<const char*>(dump),
+                                     static_cast<std::size_t>(size));
+        xmlFree(dump);
+        EXPECT_THAT(serialized, Not(HasSubstr("SECRET-CONTENT")));
+    }
+    EXPECT_FALSE(log_.contains("SECRET-CONTENT")) << log_.all();
+}
+
+#if LIBXML_VERSION >= 21200
+using ErrorArgumentForTest = const xmlError*;
+#else
+using ErrorArgumentForTest = xmlError*;
+#endif
+
+void countingHandler(void* context, ErrorArgumentForTest /*error*/) {
+    ++*static_cast<int*>(context);
+}
+
+TEST_F(DescriptionLoader, DiagnosticsGoToTheLogOnlyDuringTheLoad) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+    int earlierHandlerCalls = 0;
+    xmlSetStructuredErrorFunc(&earlierHandlerCalls, countingHandler);
+
+    EXPECT_EQ(load("<broken", library_.str()), GEV_STATUS_XML_NOT_WELL_FORMED);
+    EXPECT_FALSE(log_.lines.empty());
+    EXPECT_EQ(earlierHandlerCalls, 0);
+
+    // Afterwards the handler installed before the load is back, and the log hears nothing.
+    const std::size_t linesAfterLoad = log_.lines.size();
+    const XmlDocument broken(xmlReadMemory("<broken", 7, "after.xml", nullptr, 0));
+    EXPECT_FALSE(broken);
+    EXPECT_GT(earlierHandlerCalls, 0);
+    EXPECT_EQ(log_.lines.size(), linesAfterLoad);
+    xmlSetStructuredErrorFunc(nullptr, nullptr);
+}
+
+TEST_F(DescriptionLoader, WorksWithoutALogSink) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles(kStylesheetFiles);
+    EXPECT_EQ(loadDescription("<x", LoadOptions{library_.str(), "", {}}, loaded_),
+              GEV_STATUS_XML_NOT_WELL_FORMED);
+    EXPECT_EQ(loadDescription("<x/>", LoadOptions{library_.str(), "", {}}, loaded_),
+              GEV_STATUS_SCHEMA_ERROR);
+    EXPECT_EQ(loadDescription(kPlainDescription, LoadOptions{library_.str(), "", {}}, loaded_),
+              GEV_STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace kavro::genicam::test

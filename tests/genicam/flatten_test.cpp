@@ -1,0 +1,272 @@
+// The shipped schemas and stylesheets applied to realistic descriptions: what the node model
+// finds in the flattened document.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "genicam_test_support.h"
+
+namespace kavro::genicam::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Pair;
+
+class FlattenedDescription : public ::testing::Test {
+  protected:
+    void load(std::string_view sampleFile) {
+        LoadOptions options{kSchemaDir.string(), "", log_.sink()};
+        const GevStatus status = loadDescription(sample(sampleFile), options, loaded_);
+        ASSERT_EQ(status, GEV_STATUS_SUCCESS) << log_.all();
+        ASSERT_NE(loaded_.root, nullptr);
+        for (const xmlNode* element : elementChildren(loaded_.root)) {
+            order_.push_back(attribute(element, "Name"));
+            nodes_.emplace(order_.back(), element);
+        }
+    }
+
+    const xmlNode* node(const std::string& nodeName) const {
+        const auto found = nodes_.find(nodeName);
+        return found == nodes_.end() ? nullptr : found->second;
+    }
+
+    // Text of the first `element` of node `nodeName`; "<missing>" when there is none.
+    std::string property(const std::string& nodeName, std::string_view element) const {
+        const xmlNode* owner = node(nodeName);
+        if (owner == nullptr) {
+            return "<no node " + nodeName + ">";
+        }
+        const xmlNode* found = child(owner, element);
+        return found != nullptr ? text(found) : "<missing>";
+    }
+
+    std::string kind(const std::string& nodeName) const {
+        const xmlNode* owner = node(nodeName);
+        return owner != nullptr ? std::string(name(owner)) : "<no node>";
+    }
+
+    std::ptrdiff_t position(const std::string& nodeName) const {
+        return std::find(order_.begin(), order_.end(), nodeName) - order_.begin();
+    }
+
+    RecordingLog log_;
+    LoadedDescription loaded_;
+    std::vector<std::string> order_;
+    std::map<std::string, const xmlNode*> nodes_;
+};
+
+TEST_F(FlattenedDescription, EveryNodeIsANamedChildOfTheRoot) {
+    load("camera_v1_1.xml");
+    EXPECT_EQ(name(loaded_.root), "RegisterDescription");
+    EXPECT_EQ(loaded_.root->ns, nullptr);
+    EXPECT_EQ(attribute(loaded_.root, "ModelName"), "KV-A1300");
+    for (const xmlNode* element : elementChildren(loaded_.root)) {
+        EXPECT_TRUE(hasAttribute(element, "Name")) << name(element);
+        EXPECT_EQ(element->ns, nullptr) << name(element);
+        for (const std::string_view gone : {"Group", "StructReg", "StructEntry", "Extension"}) {
+            EXPECT_NE(name(element), gone);
+        }
+        EXPECT_EQ(child(element, "EnumEntry"), nullptr) << attribute(element, "Name");
+        EXPECT_EQ(child(element, "StructEntry"), nullptr) << attribute(element, "Name");
+    }
+    EXPECT_EQ(order_.size(), nodes_.size()) << "node names are unique";
+    // Nodes from the top level, one group deep and two groups deep, in document order.
+    EXPECT_EQ(position("Root"), 0);
+    EXPECT_LT(position("DeviceControl"), position("DeviceTemperature"));
+    EXPECT_LT(position("DeviceTemperature"), position("DeviceReset"));
+    EXPECT_LT(position("DeviceReset"), position("Device"));
+    EXPECT_THAT(texts(node("Root"), "pFeature"),
+                ElementsAre("DeviceControl", "ImageFormatControl", "AcquisitionControl",
+                            "AnalogControl", "LUTControl", "TransportLayerControl"));
+}
+
+TEST_F(FlattenedDescription, EnumEntriesBecomeTopLevelNodesAfterAllOthers) {
+    load("camera_v1_1.xml");
+    EXPECT_THAT(texts(node("PixelFormat"), "pEnumEntry"),
+                ElementsAre("EnumEntry_PixelFormat_Mono8", "EnumEntry_PixelFormat_Mono12Packed",
+                            "EnumEntry_PixelFormat_BayerRG8"));
+    EXPECT_EQ(property("PixelFormat", "pValue"), "PixelFormatReg");
+    EXPECT_EQ(kind("EnumEntry_PixelFormat_Mono8"), "EnumEntry");
+    EXPECT_THAT(texts(node("EnumEntry_PixelFormat_Mono8"), "Symbolic"), ElementsAre("Mono8"));
+    EXPECT_EQ(property("EnumEntry_PixelFormat_Mono8", "Value"), "0x01080001");
+    EXPECT_EQ(property("EnumEntry_PixelFormat_Mono12Packed", "pIsAvailable"),
+              "HighBitDepthAvailable");
+    EXPECT_EQ(property("EnumEntry_PixelFormat_BayerRG8", "pIsImplemented"), "ColorSensor");
+    // Entries of an enumeration nested two groups deep.
+    EXPECT_THAT(texts(node("DeviceTemperatureSelector"), "pEnumEntry"),
+                ElementsAre("EnumEntry_DeviceTemperatureSelector_Sensor",
+                            "EnumEntry_DeviceTemperatureSelector_Mainboard"));
+    EXPECT_EQ(property("EnumEntry_DeviceTemperatureSelector_Sensor", "DisplayName"), "Sensor");
+    // An entry symbol never comes before a real node of the same name.
+    EXPECT_GT(position("EnumEntry_DeviceTemperatureSelector_Sensor"), position("Device"));
+}
+
+TEST_F(FlattenedDescription, StructEntriesBecomeMaskedRegistersSharingTheRegister) {
+    load("camera_v1_1.xml");
+    for (const std::string entry : {"ReverseX", "ReverseY", "TestImageSelectorBits"}) {
+        SCOPED_TRACE(entry);
+        EXPECT_EQ(kind(entry), "MaskedIntReg");
+        EXPECT_THAT(texts(node(entry), "Address"), ElementsAre("0xA110"));
+        EXPECT_EQ(property(entry, "Length"), "4");
+        EXPECT_EQ(property(entry, "pPort"), "Device");
+        EXPECT_EQ(property(entry, "Cachable"), "WriteThrough");
+        EXPECT_EQ(property(entry, "Endianess"), "BigEndian");
+        EXPECT_EQ(property(entry, "Bit"), "<missing>");
+    }
+    EXPECT_EQ(property("ReverseX", "LSB"), "0");
+    EXPECT_EQ(property("ReverseX", "MSB"), "0");
+    EXPECT_EQ(property("ReverseY", "LSB"), "1");
+    EXPECT_EQ(property("ReverseY", "MSB"), "1");
+    EXPECT_EQ(property("ReverseX", "ToolTip"), "Flip horizontally");
+    EXPECT_EQ(property("ReverseX", "AccessMode"), "RW");
+    // The entry's own access mode replaces the register's.
+    EXPECT_THAT(texts(node("TestImageSelectorBits"), "AccessMode"), ElementsAre("RO"));
+    EXPECT_EQ(property("TestImageSelectorBits", "LSB"), "8");
+    EXPECT_EQ(property("TestImageSelectorBits", "MSB"), "11");
+    EXPECT_EQ(property("TestImageSelectorBits", "Visibility"), "Invisible");
+    // A Bit outside a StructReg too; LSB and MSB given by the description stay as they are.
+    EXPECT_THAT(texts(node("FrameRateAvailableReg"), "LSB"), ElementsAre("31"));
+    EXPECT_THAT(texts(node("FrameRateAvailableReg"), "MSB"), ElementsAre("31"));
+    EXPECT_THAT(texts(node("GevSCPSPacketSize"), "MSB"), ElementsAre("16"));
+}
+
+TEST_F(FlattenedDescription, LiteralIndexOffsetBecomesAnIntegerNode) {
+    load("camera_v1_1.xml");
+    const xmlNode* index = child(node("GainReg"), "pIndex");
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(text(index), "GainSelectorReg");
+    EXPECT_EQ(attribute(index, "pOffset"), "GainReg__IndexOffset");
+    EXPECT_FALSE(hasAttribute(index, "Offset"));
+    EXPECT_EQ(kind("GainReg__IndexOffset"), "Integer");
+    EXPECT_EQ(property("GainReg__IndexOffset", "Value"), "4");
+    // A node reference as offset stays as it is.
+    EXPECT_EQ(attribute(child(node("LUTValue"), "pIndex"), "pOffset"), "LUTStride");
+    EXPECT_EQ(node("LUTValue__IndexOffset"), nullptr);
+}
+
+TEST_F(FlattenedDescription, InlineAddressFormulaBecomesAReferencedNode) {
+    load("camera_v1_1.xml");
+    EXPECT_EQ(child(node("LUTValue"), "IntSwissKnife"), nullptr);
+    EXPECT_THAT(texts(node("LUTValue"), "pAddress"), ElementsAre("LUTValue__Address1"));
+    EXPECT_EQ(kind("LUTValue__Address1"), "IntSwissKnife");
+    EXPECT_THAT(variables(node("LUTValue__Address1")), ElementsAre(Pair("BASE", "LUTBase")));
+    EXPECT_EQ(property("LUTValue__Address1", "Formula"), "BASE + 0x100");
+}
+
+TEST_F(FlattenedDescription, ConstantsAndExpressionsBecomeVariables) {
+    load("camera_v1_1.xml");
+    EXPECT_THAT(variables(node("HighBitDepthAvailable")),
+                ElementsAre(Pair("W", "Width"), Pair("LIMIT", "HighBitDepthAvailable__LIMIT"),
+                            Pair("HALF", "HighBitDepthAvailable__HALF")));
+    EXPECT_EQ(property("HighBitDepthAvailable", "Formula"), "W <= LIMIT + HALF");
+    EXPECT_EQ(kind("HighBitDepthAvailable__LIMIT"), "Integer");
+    EXPECT_EQ(property("HighBitDepthAvailable__LIMIT", "Value"), "1024");
+    EXPECT_EQ(kind("HighBitDepthAvailable__HALF"), "IntSwissKnife");
+    EXPECT_THAT(variables(node("HighBitDepthAvailable__HALF")),
+                ElementsAre(Pair("W", "Width"), Pair("LIMIT", "HighBitDepthAvailable__LIMIT")));
+    EXPECT_EQ(property("HighBitDepthAvailable__HALF", "Formula"), "LIMIT / 2");
+    EXPECT_EQ(child(node("HighBitDepthAvailable"), "Constant"), nullptr);
+    EXPECT_EQ(child(node("HighBitDepthAvailable"), "Expression"), nullptr);
+}
+
+// Properties the node model reads, each where the description gave it.
+TEST_F(FlattenedDescription, KeepsTheModelsProperties) {
+    load("camera_v1_1.xml");
+    struct Expected {
+        const char* node;
+        const char* element;
+        const char* value;
+    };
+    const Expected table[] = {
+        {"ExposureTimeReg", "Length", "8"},
+        {"ExposureTimeReg", "Cachable", "WriteAround"},
+        {"ExposureTime", "Representation", "Logarithmic"},
+        {"ExposureTime", "DisplayNotation", "Fixed"},
+        {"Width", "pIsLocked", "TLParamsLocked"},
+        {"Width", "Description", "Width of the region of interest in pixels."},
+        {"Width", "Streamable", "Yes"},
+        {"Height", "Max", "0x400"},
+        {"DeviceReset", "ImposedAccessMode", "WO"},
+        {"DeviceTemperature", "Slope", "Increasing"},
+        {"DeviceTemperatureRaw", "PollingTime", "1000"},
+        {"DeviceUserID", "Value", "front camera"},
+        {"GainSelectorReg", "pInvalidator", "GainReg"},
+        {"TLParamsLockedReg", "pBlockPolling", "TLParamsLocked"},
+        {"EventExposureEnd", "EventID", "9001"},
+        {"ChunkPort", "ChunkID", "A5A5"},
+        {"GevSCPSPacketSize", "pAlias", "PacketSizeAlias"},
+        {"BlackLevel", "pIndex", "GainSelectorReg"},
+    };
+    for (const Expected& expected : table) {
+        EXPECT_EQ(property(expected.node, expected.element), expected.value)
+            << expected.node << "/" << expected.element;
+    }
+    EXPECT_THAT(texts(node("GainSelector"), "pSelected"), ElementsAre("Gain", "BlackLevel"));
+    const xmlNode* indexed = child(node("BlackLevel"), "pValueIndexed");
+    ASSERT_NE(indexed, nullptr);
+    EXPECT_EQ(attribute(indexed, "Index"), "1");
+    EXPECT_EQ(text(indexed), "BlackLevelRed");
+}
+
+TEST_F(FlattenedDescription, SchemaOneZeroEntriesKeepGivenNamesAndSymbols) {
+    load("camera_v1_0.xml");
+    EXPECT_THAT(texts(node("BinningHorizontal"), "pEnumEntry"),
+                ElementsAre("EnumEntry_BinningHorizontal_X1", "EnumEntry_BinningHorizontal_X2",
+                            "EnumEntry_BinningHorizontal_Four"));
+    EXPECT_THAT(texts(node("EnumEntry_BinningHorizontal_X1"), "Symbolic"), ElementsAre("X1"));
+    EXPECT_THAT(texts(node("EnumEntry_BinningHorizontal_X2"), "Symbolic"), ElementsAre("X2"));
+    EXPECT_THAT(texts(node("EnumEntry_BinningHorizontal_Four"), "Symbolic"), ElementsAre("X4"));
+}
+
+TEST_F(FlattenedDescription, SchemaOneZeroTextIsTrimmedAndVendorDataDropped) {
+    load("camera_v1_0.xml");
+    EXPECT_EQ(property("Width", "pPort"), "Device");
+    EXPECT_EQ(property("Width", "ToolTip"), "Width of the line in pixels");
+    EXPECT_EQ(child(node("Width"), "Extension"), nullptr);
+    EXPECT_EQ(property("Width", "Endianess"), "LittleEndian");
+}
+
+TEST_F(FlattenedDescription, StructRegWithIndexAndComputedAddress) {
+    load("camera_v1_0.xml");
+    const xmlNode* inverter = node("LineInverter");
+    ASSERT_NE(inverter, nullptr);
+    EXPECT_EQ(kind("LineInverter"), "MaskedIntReg");
+    EXPECT_THAT(texts(inverter, "pAddress"), ElementsAre("LineInverter__Address1"));
+    EXPECT_EQ(attribute(child(inverter, "pIndex"), "pOffset"), "LineInverter__IndexOffset");
+    EXPECT_EQ(property("LineInverter__IndexOffset", "Value"), "0x10");
+    // Invalidators of the entry and of the register both apply.
+    EXPECT_THAT(texts(inverter, "pInvalidator"), ElementsAre("LineMode", "LineSelector"));
+    EXPECT_EQ(property("LineInverter", "LSB"), "4");
+    EXPECT_EQ(property("LineInverter", "MSB"), "4");
+    EXPECT_THAT(texts(node("LineStatus"), "AccessMode"), ElementsAre("RO"));
+    EXPECT_THAT(texts(node("LineStatus"), "pInvalidator"), ElementsAre("LineSelector"));
+    EXPECT_THAT(texts(node("LineStatus"), "pAddress"), ElementsAre("LineStatus__Address1"));
+    // The address formula's own constant becomes a node of the formula.
+    EXPECT_THAT(
+        variables(node("LineInverter__Address1")),
+        ElementsAre(Pair("BASE", "LineConfigBase"), Pair("SKIP", "LineInverter__Address1__SKIP")));
+    EXPECT_EQ(property("LineInverter__Address1__SKIP", "Value"), "8");
+    EXPECT_EQ(property("LineInverter__Address1", "Formula"), "BASE + SKIP");
+}
+
+TEST_F(FlattenedDescription, FloatFormulaConstantsAndBooleanWords) {
+    load("camera_v1_0.xml");
+    EXPECT_EQ(kind("LineRateAbs__SCALE"), "Float");
+    EXPECT_EQ(property("LineRateAbs__SCALE", "Value"), "0.001");
+    EXPECT_EQ(kind("LineRateAbs__MASK"), "Integer");
+    EXPECT_EQ(kind("LineRateAbs__KHZ"), "SwissKnife");
+    EXPECT_THAT(variables(node("LineRateAbs__KHZ")),
+                ElementsAre(Pair("RATE", "LineRate"), Pair("SCALE", "LineRateAbs__SCALE"),
+                            Pair("MASK", "LineRateAbs__MASK")));
+    EXPECT_EQ(property("LineRateAbs__KHZ", "Formula"), "RATE * SCALE");
+    EXPECT_THAT(texts(node("Enhanced"), "Value"), ElementsAre("0x10"));
+    EXPECT_EQ(kind("SensorKey"), "IntKey");
+    EXPECT_EQ(property("TapGainB", "Length"), "8");
+    EXPECT_EQ(property("TapGain", "ValueDefault"), "1.5");
+    EXPECT_THAT(texts(node("Root"), "pFeature"), ElementsAre("ImageFormat", "Sensor", "IO"));
+    EXPECT_EQ(property("SensorKey", "Key"), "0x12");
+}
+
+}  // namespace
+}  // namespace kavro::genicam::test

@@ -1,0 +1,162 @@
+// Shared helpers of the description loading tests: scratch folders, sample files, a log that
+// records its lines, and read access to the flattened document.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <libxml/tree.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "genicam/description_loader.h"
+
+namespace kavro::genicam::test {
+
+namespace fs = std::filesystem;
+
+inline const fs::path kSchemaDir = KAVRO_SCHEMA_DIR;
+inline const fs::path kSampleDir = fs::path(KAVRO_TEST_DATA_DIR) / "genicam";
+
+inline const std::vector<std::string> kSchemaFiles = {"GenApiSchema_Version_1_0.xsd",
+                                                      "GenApiSchema_Version_1_1.xsd"};
+inline const std::vector<std::string> kStylesheetFiles = {"PreProcess_1.xsl", "PreProcess_2.xsl",
+                                                          "PreProcess_3.xsl", "PreProcess_4.xsl"};
+
+inline std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline std::string sample(std::string_view name) {
+    return readFile(kSampleDir / name);
+}
+
+// A fresh empty folder, removed with everything in it at the end of the test.
+class ScratchFolder final {
+  public:
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "kavro-genicam-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    [[nodiscard]] const fs::path& path() const { return path_; }
+    [[nodiscard]] std::string str() const { return path_.string(); }
+
+    void copyDataFiles(const std::vector<std::string>& files) const {
+        for (const std::string& file : files) {
+            fs::copy_file(kSchemaDir / file, path_ / file);
+        }
+    }
+    void write(const std::string& file, std::string_view text) const {
+        std::ofstream(path_ / file, std::ios::binary) << text;
+    }
+
+  private:
+    fs::path path_;
+};
+
+class RecordingLog {
+  public:
+    LogSink sink() {
+        return [this](const char* line) { lines.emplace_back(line); };
+    }
+    [[nodiscard]] bool contains(std::string_view part) const { return indexOf(part) >= 0; }
+    // Index of the first line containing `part`, -1 if none.
+    [[nodiscard]] int indexOf(std::string_view part) const {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].find(part) != std::string::npos) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+    [[nodiscard]] std::string all() const {
+        std::string text;
+        for (const std::string& line : lines) {
+            text.append(line).append("\n");
+        }
+        return text;
+    }
+
+    std::vector<std::string> lines;
+};
+
+inline std::string_view name(const xmlNode* node) {
+    return reinterpret_cast<const char*>(node->name);
+}
+
+inline std::string attribute(const xmlNode* node, const char* attributeName) {
+    xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(attributeName));
+    std::string text = value != nullptr ? reinterpret_cast<const char*>(value) : "";
+    xmlFree(value);
+    return text;
+}
+
+inline bool hasAttribute(const xmlNode* node, const char* attributeName) {
+    return xmlHasProp(node, reinterpret_cast<const xmlChar*>(attributeName)) != nullptr;
+}
+
+inline std::string text(const xmlNode* node) {
+    xmlChar* content = xmlNodeGetContent(node);
+    std::string value = content != nullptr ? reinterpret_cast<const char*>(content) : "";
+    xmlFree(content);
+    return value;
+}
+
+inline std::vector<const xmlNode*> elementChildren(const xmlNode* node) {
+    std::vector<const xmlNode*> children;
+    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE) {
+            children.push_back(child);
+        }
+    }
+    return children;
+}
+
+// The texts of all child elements called `element`, in document order.
+inline std::vector<std::string> texts(const xmlNode* node, std::string_view element) {
+    std::vector<std::string> values;
+    for (const xmlNode* child : elementChildren(node)) {
+        if (name(child) == element) {
+            values.push_back(text(child));
+        }
+    }
+    return values;
+}
+
+inline const xmlNode* child(const xmlNode* node, std::string_view element) {
+    for (const xmlNode* candidate : elementChildren(node)) {
+        if (name(candidate) == element) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+// pVariable Name -> referenced node, in document order.
+inline std::vector<std::pair<std::string, std::string>> variables(const xmlNode* node) {
+    std::vector<std::pair<std::string, std::string>> result;
+    for (const xmlNode* candidate : elementChildren(node)) {
+        if (name(candidate) == "pVariable") {
+            result.emplace_back(attribute(candidate, "Name"), text(candidate));
+        }
+    }
+    return result;
+}
+
+}  // namespace kavro::genicam::test
