@@ -11,7 +11,9 @@
 
 #include "KavroGigEVisionLib.h"
 #include "frame/image_memory.h"
+#include "platform/event.h"
 #include "platform/socket.h"
+#include "platform/thread.h"
 
 namespace kavro::frame {
 
@@ -47,6 +49,18 @@ struct GevDevice {
     std::atomic<GevLogCallback> logCallback{nullptr};
     std::atomic<uint8_t> detailedLog{0};
 
+    // Heartbeat (control supervision). The thread holds the record through a shared pointer.
+    platform::WorkerThread heartbeatThread;
+    platform::ManualResetEvent heartbeatStopEvent;
+    std::atomic<uint32_t> heartbeatStop{0};
+    uint32_t heartbeatRunning = 0;
+
+    // Message channel: events of this device go to this callback.
+    std::atomic<GevMessageCallback> messageCallback{nullptr};
+
+    // Set by the network configuration call; makes the close restart the camera's IP set-up.
+    uint32_t netConfigChanged = 0;
+
     // Capabilities read at open.
     uint16_t gevVersionMajor = 0;
     uint16_t gevVersionMinor = 0;
@@ -56,7 +70,8 @@ struct GevDevice {
 
     // Stream side.
     std::mutex streamLock;
-    platform::UniqueSocket streamSocket;
+    platform::UniqueSocket streamSocket;  // replaced only while holding controlLock too
+    uint32_t multicastGroup = 0;          // host byte order; 0 = unicast stream
     ImageMemory imageMemory;
     uint32_t acquisitionStopped = 1;
     uint16_t bufferCount = 4;

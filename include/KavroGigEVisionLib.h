@@ -108,6 +108,71 @@ typedef struct GevConnectInfo {
     char adapterName[260];  /* zero-terminated adapter (interface) name */
 } GevConnectInfo;
 
+/* An asynchronous event of a camera, as handed to the message callback. The record and the data
+ * it points to are valid only during the call. */
+typedef struct GevEventInfo {
+    uint16_t eventId;       /* event identifier */
+    uint16_t streamChannel; /* stream channel index, its two bytes as they stand in the packet */
+    uint64_t blockId;       /* 16-bit block id (standard form) or 64-bit (extended form) */
+    uint64_t timestamp;     /* device ticks; GEVGetTimeOneTick gives the tick length */
+    const uint8_t* data;    /* EVENTDATA: the event's data; EVENT: null */
+    uint16_t dataLength;    /* EVENTDATA: bytes at data; EVENT: 0 */
+} GevEventInfo;
+
+/* Receives a camera event on the library's message-channel thread. */
+typedef void (*GevMessageCallback)(uint8_t device, const GevEventInfo* event);
+
+/* Timing of a device's control and stream channels, read and set together. */
+typedef struct GevChannelParameter {
+    uint32_t heartbeatPeriodMs;
+    uint32_t transactionTimeoutMs;
+    uint8_t retryCount;
+    uint32_t streamTimeout;
+    uint8_t maxResend;
+    uint32_t imageTimeout;
+} GevChannelParameter;
+
+/* Connection states reported by GEVGetConnectionStatus. */
+#define GEV_CONNECTION_OK 0
+#define GEV_CONNECTION_LOST 1   /* heartbeats failing, still retried */
+#define GEV_CONNECTION_FAILED 2 /* given up; register calls return 0x8006 */
+
+/* ---- Device open and close ------------------------------------------------------------- */
+
+/* Opens `device` (1..20) on the camera described by `info`. `controlMode` is written to the
+ * camera's CCP register and kept there by a heartbeat thread (1 = exclusive access, 2 = control
+ * access); 0 opens without control: nothing is written and no thread is started. `log` receives
+ * the device's log lines (may be null). `saveDescription` keeps a copy of a description read
+ * from the camera. */
+KAVRO_API GevStatus GEVInit(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
+                            uint8_t saveDescription, uint8_t controlMode);
+/* Releases the camera and everything the open set up. Always closes the index; the status tells
+ * of a failed release. */
+KAVRO_API GevStatus GEVClose(uint8_t device);
+/* GEV_CONNECTION_OK, _LOST or _FAILED; `reserved` receives 0. */
+KAVRO_API GevStatus GEVGetConnectionStatus(uint8_t device, uint8_t* status, uint8_t* reserved);
+/* Sets the camera's heartbeat-disable bit and stops the heartbeat thread. */
+KAVRO_API GevStatus GEVDisableHeartbeat(uint8_t device);
+/* Nanoseconds per tick of the camera's timestamp counter. */
+KAVRO_API GevStatus GEVGetTimeOneTick(uint8_t device, double* nanoseconds);
+
+/* ---- Heartbeat, events, actions, channel timing ---------------------------------------- */
+
+/* The camera's heartbeat time-out in milliseconds; setting it also sets the heartbeat period
+ * to a third of it. */
+KAVRO_API GevStatus GEVGetHeartbeatRate(uint8_t device, uint32_t* milliseconds);
+KAVRO_API GevStatus GEVSetHeartbeatRate(uint8_t device, uint32_t milliseconds);
+/* Routes the device's events to `callback` (null switches off); 0xC020 when the camera has no
+ * message channel or lacks EVENT/EVENTDATA support. */
+KAVRO_API GevStatus GEVSetMessageChannelCallback(uint8_t device, GevMessageCallback callback);
+/* Sends an ACTION command and waits once for its acknowledge; `delaySeconds` > 0 schedules it
+ * that many seconds ahead. */
+KAVRO_API GevStatus GEVSetActionCommand(uint8_t device, uint32_t deviceKey, uint32_t groupKey,
+                                        uint32_t groupMask, uint32_t delaySeconds);
+KAVRO_API GevStatus GEVGetChannelParameter(uint8_t device, GevChannelParameter* parameters);
+/* A heartbeat period longer than the camera's time-out becomes the time-out minus 200 ms. */
+KAVRO_API GevStatus GEVSetChannelParameter(uint8_t device, const GevChannelParameter* parameters);
+
 /* ---- Device table ---------------------------------------------------------------------- */
 
 /* Returns 0 when the device is open, else 0xC001. No other effect. */
@@ -139,17 +204,14 @@ KAVRO_API GevStatus GEVReadRegister(uint8_t device, uint32_t address, uint8_t co
 KAVRO_API GevStatus GEVWriteRegister(uint8_t device, uint32_t address, uint8_t count,
                                      const uint32_t* values);
 /* Reads `length` bytes of device memory in chunks of at most 536 bytes. */
-KAVRO_API GevStatus GEVReadMemory(uint8_t device, uint32_t address, uint32_t length,
-                                  uint8_t* data);
+KAVRO_API GevStatus GEVReadMemory(uint8_t device, uint32_t address, uint32_t length, uint8_t* data);
 /* Writes `length` bytes of device memory; 0xC020 when the device cannot write memory. */
 KAVRO_API GevStatus GEVWriteMemory(uint8_t device, uint32_t address, uint32_t length,
                                    const uint8_t* data);
 KAVRO_API GevStatus GEVSetReadWriteMemoryCallback(uint8_t device, GevProgressCallback callback);
 /* Time-out of one transaction try and the number of tries. */
-KAVRO_API GevStatus GEVSetReadWriteParameter(uint8_t device, uint32_t timeoutMs,
-                                             uint8_t retries);
-KAVRO_API GevStatus GEVGetReadWriteParameter(uint8_t device, uint32_t* timeoutMs,
-                                             uint8_t* retries);
+KAVRO_API GevStatus GEVSetReadWriteParameter(uint8_t device, uint32_t timeoutMs, uint8_t retries);
+KAVRO_API GevStatus GEVGetReadWriteParameter(uint8_t device, uint32_t* timeoutMs, uint8_t* retries);
 
 #ifdef __cplusplus
 }

@@ -1,12 +1,12 @@
 #include "platform/shared_table.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace kavro::platform {
 
@@ -14,7 +14,8 @@ struct SharedOpenFlags::Slot {
     std::atomic<uint32_t> open;
     std::atomic<int32_t> ownerPid;
 };
-static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<int32_t>::is_always_lock_free,
+static_assert(std::atomic<uint32_t>::is_always_lock_free &&
+                  std::atomic<int32_t>::is_always_lock_free,
               "shared-memory flags must be lock-free to be shared between processes");
 
 namespace {
@@ -28,7 +29,8 @@ SharedOpenFlags::Slot* mapMachineWide() {
         if (::ftruncate(fd, kTableBytes) == 0) {
             void* p = ::mmap(nullptr, kTableBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             ::close(fd);
-            if (p != MAP_FAILED) return static_cast<SharedOpenFlags::Slot*>(p);
+            if (p != MAP_FAILED)
+                return static_cast<SharedOpenFlags::Slot*>(p);
         } else {
             ::close(fd);
         }
@@ -46,7 +48,8 @@ SharedOpenFlags::Slot* privateSlots() {
 std::atomic<bool> g_usePrivate{false};
 
 bool processAlive(int32_t pid) {
-    if (pid <= 0) return false;
+    if (pid <= 0)
+        return false;
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 }  // namespace
@@ -57,14 +60,19 @@ SharedOpenFlags& SharedOpenFlags::machineWide() {
     return g_usePrivate.load() ? priv : shared;
 }
 
-void SharedOpenFlags::usePrivateTableForThisProcess() { g_usePrivate.store(true); }
+void SharedOpenFlags::usePrivateTableForThisProcess() {
+    g_usePrivate.store(true);
+}
 
 bool SharedOpenFlags::isOpen(int index) {
-    if (index < 0 || index >= kMaxDevices) return false;
+    if (index < 0 || index >= kMaxDevices)
+        return false;
     Slot& slot = slots_[index];
-    if (slot.open.load() == 0) return false;
+    if (slot.open.load() == 0)
+        return false;
     const int32_t owner = slot.ownerPid.load();
-    if (owner == ::getpid() || processAlive(owner)) return true;
+    if (owner == ::getpid() || processAlive(owner))
+        return true;
     // The owner ended without closing: take the index back.
     uint32_t expected = 1;
     slot.open.compare_exchange_strong(expected, 0);
@@ -72,13 +80,19 @@ bool SharedOpenFlags::isOpen(int index) {
 }
 
 void SharedOpenFlags::markOpen(int index) {
-    if (index < 0 || index >= kMaxDevices) return;
-    slots_[index].ownerPid.store(::getpid());
+    markOpenByProcess(index, ::getpid());
+}
+
+void SharedOpenFlags::markOpenByProcess(int index, int32_t pid) {
+    if (index < 0 || index >= kMaxDevices)
+        return;
+    slots_[index].ownerPid.store(pid);
     slots_[index].open.store(1);
 }
 
 void SharedOpenFlags::markClosed(int index) {
-    if (index < 0 || index >= kMaxDevices) return;
+    if (index < 0 || index >= kMaxDevices)
+        return;
     slots_[index].open.store(0);
     slots_[index].ownerPid.store(0);
 }

@@ -11,7 +11,7 @@ namespace kavro::platform {
 inline constexpr int kMaxDevices = 20;
 
 class SharedOpenFlags {
-public:
+  public:
     // The table every process shares (created on first use).
     static SharedOpenFlags& machineWide();
     // Switches this process to a table of its own, so that parallel test processes do not see
@@ -23,10 +23,12 @@ public:
     // Marks the index open by this process.
     void markOpen(int index);
     void markClosed(int index);
+    // Marks the index open by another process; how a leftover of a crashed process looks.
+    void markOpenByProcess(int index, int32_t pid);
 
     struct Slot;
 
-private:
+  private:
     explicit SharedOpenFlags(Slot* slots) : slots_(slots) {}
     Slot* slots_;
 };

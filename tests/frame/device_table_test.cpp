@@ -1,0 +1,131 @@
+// The index rule, the image memory block and the log line buffer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "frame/device_table.h"
+#include "frame/log.h"
+#include "platform/shared_table.h"
+#include "tests/support/sim_fixture.h"
+
+namespace kavro::test {
+namespace {
+
+TEST(DeviceIndexRule, EveryCallRefusesIndexesThatAreNotOpen) {
+    uint32_t u32 = 0;
+    uint8_t u8 = 0;
+    uint8_t* ptr = nullptr;
+    for (uint8_t device : {0, 1, 20, 21, 255}) {
+        SCOPED_TRACE(static_cast<int>(device));
+        EXPECT_EQ(debug_info(device), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVGetMemorySize(device, &u32), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVSetMemorySize(device, 16), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVGetPixelPtr(device, 0, &ptr), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVSetDetailedLog(device, 1), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVGetDetailedLog(device, &u8), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVReadRegister(device, 0, 1, &u32), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVWriteRegister(device, 0, 1, &u32), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVReadMemory(device, 0, 4, &u8), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVWriteMemory(device, 0, 1, &u8), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVSetReadWriteParameter(device, 1, 1), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVGetReadWriteParameter(device, &u32, &u8), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_EQ(GEVSetReadWriteMemoryCallback(device, nullptr), GEV_STATUS_DEVICE_NOT_OPEN);
+    }
+}
+
+using DeviceRecord = SimCameraTest;
+
+TEST_F(DeviceRecord, OpenRecordStartsFromTheDefaultsAndKeepsItsSettingsAfterClose) {
+    openTransportOnly();
+    EXPECT_EQ(debug_info(kDevice), GEV_STATUS_SUCCESS);
+    uint32_t timeout = 0;
+    uint8_t tries = 0;
+    ASSERT_EQ(GEVGetReadWriteParameter(kDevice, &timeout, &tries), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(timeout, 200u);
+    EXPECT_EQ(tries, 3);
+    auto record = frame::DeviceTable::instance().record(kDevice);
+    EXPECT_EQ(record->requestId, 1u);
+    EXPECT_EQ(record->waitSeconds, 0u);
+    EXPECT_EQ(record->waitMicroseconds, 200000u);
+    EXPECT_EQ(record->streamTimeout, 200u);
+    EXPECT_EQ(record->imageTimeout, 1000u);
+    EXPECT_EQ(record->maxResend, 10);
+    EXPECT_EQ(record->bufferCount, 4);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Open control port."));
+
+    ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 1500, 5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(record->waitSeconds, 1u);
+    EXPECT_EQ(record->waitMicroseconds, 500000u);
+    closeTransportOnly();
+    EXPECT_EQ(debug_info(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(frame::DeviceTable::instance().record(kDevice)->transactionTimeoutMs, 1500u);
+
+    openTransportOnly();
+    EXPECT_EQ(frame::DeviceTable::instance().record(kDevice)->transactionTimeoutMs, 200u);
+}
+
+TEST_F(DeviceRecord, ControlPortZeroLogsThePortTheSystemChose) {
+    openTransportOnly();
+    const uint16_t port = frame::DeviceTable::instance().record(kDevice)->controlPort;
+    EXPECT_NE(port, 0);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Control channel port: " +
+                                                std::to_string(port)));
+}
+
+TEST_F(DeviceRecord, ImageMemoryResizesKeepingItsBytes) {
+    openTransportOnly();
+    EXPECT_EQ(GEVSetMemorySize(kDevice, 64), GEV_STATUS_OUT_OF_MEMORY) << "no block yet";
+    auto record = frame::DeviceTable::instance().record(kDevice);
+    ASSERT_TRUE(record->imageMemory.allocate(8));
+    uint8_t* pixels = nullptr;
+    ASSERT_EQ(GEVGetPixelPtr(kDevice, 0, &pixels), GEV_STATUS_SUCCESS);
+    std::memset(pixels, 0x7F, 8);
+
+    ASSERT_EQ(GEVSetMemorySize(kDevice, 16), GEV_STATUS_SUCCESS);
+    uint32_t size = 0;
+    ASSERT_EQ(GEVGetMemorySize(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, 16u);
+    ASSERT_EQ(GEVGetPixelPtr(kDevice, 8, &pixels), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(pixels[-1], 0x7F);
+    EXPECT_EQ(pixels[0], 0);
+    EXPECT_EQ(pixels[7], 0);
+}
+
+TEST(SharedOpenFlags, IndexOfAProcessThatEndedIsTakenOver) {
+    auto& flags = platform::SharedOpenFlags::machineWide();
+    flags.markOpen(19);
+    EXPECT_TRUE(flags.isOpen(19));
+    flags.markClosed(19);
+    EXPECT_FALSE(flags.isOpen(19));
+
+    // An index left open by a process that has ended (and been reaped).
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    flags.markOpenByProcess(18, child);
+    EXPECT_FALSE(flags.isOpen(18));
+    EXPECT_FALSE(flags.isOpen(18)) << "the take-over clears the flag for good";
+}
+
+TEST(DeviceLog, LongLinesAreCutAtTheBuffer) {
+    char small[8];
+    std::memset(small, 'x', sizeof small);
+    frame::gevFormatLine(small, sizeof small, "%s", "a line far longer than the buffer");
+    EXPECT_STREQ(small, "a line ");
+
+    frame::GevDevice device;
+    device.deviceIndex = 3;
+    static std::string seen;
+    device.logCallback = [](uint8_t, const char* line) { seen = line; };
+    const std::string huge(5000, 'y');
+    frame::gevLogf(device, "[INFO] - %s", huge.c_str());
+    EXPECT_EQ(seen.size(), frame::kLogLineSize - 1);
+    EXPECT_EQ(seen.rfind("[INFO] - yyy", 0), 0u);
+}
+
+}  // namespace
+}  // namespace kavro::test
