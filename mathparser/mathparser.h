@@ -1,6 +1,16 @@
 // The formula evaluator used by SwissKnife and converter nodes: two process-wide variable tables
 // (signed 64-bit integers and doubles) and the evaluation of integer and double formulas.
 //
+// Integer formulas compute in signed 64-bit two's complement: + - * ** and << wrap around,
+// / and % truncate toward zero and fail with "division by zero" on a zero divisor, shift counts
+// of 64 or more shift everything out (>> is arithmetic) and negative counts shift the other way.
+// Floating literals, PI, E and the transcendental functions bring doubles in; arithmetic with a
+// double operand is done in double, and a double result is truncated toward zero (saturating;
+// NaN is an error). Double formulas compute in IEEE double (x/0 is infinite, % is fmod); bit
+// operators and shifts convert their operands to 64-bit integers. Comparisons and logical
+// operators give 1 or 0; && || and ?: evaluate only the operand they need. A variable named PI
+// or E hides the constant.
+//
 // Every call is thread-safe. A variable keeps its value for the life of the process and is shared
 // by every formula and thread; binding several variables and then evaluating is not atomic, so
 // threads that need private values must use names of their own.

@@ -26,7 +26,7 @@ void expectErrors(const std::vector<ErrorCase>& cases) {
     }
 }
 
-TEST(FormulaErrors, SyntaxErrorsNameWhatAndWhere) {
+TEST(MathParserErrors, SyntaxErrorsNameWhatAndWhere) {
     expectErrors({
         {"empty", "", "empty formula"},
         {"blank", "  \t", "empty formula"},
@@ -48,7 +48,7 @@ TEST(FormulaErrors, SyntaxErrorsNameWhatAndWhere) {
     });
 }
 
-TEST(FormulaErrors, FunctionsAreUpperCaseAndTakeTheirArguments) {
+TEST(MathParserErrors, FunctionsAreUpperCaseAndTakeTheirArguments) {
     expectErrors({
         {"unknown-function", "FOO(1)", "unknown function \"FOO\" at column 1"},
         {"lower-case-function", "2*sin(1)", "unknown function \"sin\" at column 3"},
@@ -60,7 +60,7 @@ TEST(FormulaErrors, FunctionsAreUpperCaseAndTakeTheirArguments) {
     });
 }
 
-TEST(FormulaErrors, EvaluationErrors) {
+TEST(MathParserErrors, EvaluationErrors) {
     expectErrors({
         {"division-by-zero", "1/0", "division by zero"},
         {"modulo-by-zero", "5%(3-3)", "division by zero"},
@@ -73,7 +73,7 @@ TEST(FormulaErrors, EvaluationErrors) {
                  "unknown variable \"Undefined.Double\"");
 }
 
-TEST(FormulaErrors, MissingArguments) {
+TEST(MathParserErrors, MissingArguments) {
     int64_t integer = 0;
     double real = 0;
     EXPECT_STREQ(evaluateIntegerFormula(nullptr, &integer), "no formula");
@@ -83,7 +83,7 @@ TEST(FormulaErrors, MissingArguments) {
 }
 
 // Callers keep and log the pointer without freeing it: the same failure gives the same text.
-TEST(FormulaErrors, TextsAreStable) {
+TEST(MathParserErrors, TextsAreStable) {
     int64_t result = 0;
     const char* first = evaluateIntegerFormula("1 +", &result);
     const char* second = evaluateIntegerFormula("1 +", &result);
@@ -94,7 +94,7 @@ TEST(FormulaErrors, TextsAreStable) {
 }
 
 // Hostile descriptions must not exhaust the stack or memory.
-TEST(FormulaErrors, NestingAndLengthAreBounded) {
+TEST(MathParserErrors, NestingAndLengthAreBounded) {
     const int depth = 100000;
     const std::vector<std::pair<std::string, std::string>> nests = {
         {"(", ")"}, {"-", ""}, {"2**", ""}, {"1?", ":0"}, {"SIN(", ")"},
@@ -120,7 +120,7 @@ TEST(FormulaErrors, NestingAndLengthAreBounded) {
     EXPECT_STREQ(evaluateIntegerFormula(longFormula.c_str(), &result), "formula too long");
 }
 
-TEST(FormulaErrors, ModerateNestingIsAccepted) {
+TEST(MathParserErrors, ModerateNestingIsAccepted) {
     std::string formula;
     for (int i = 0; i < 40; ++i) {
         formula += "(1+";

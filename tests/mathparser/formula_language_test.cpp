@@ -42,7 +42,7 @@ void expectDoubles(const std::vector<DoubleCase>& cases) {
     }
 }
 
-TEST(FormulaLanguage, PrecedenceFromWeakestToStrongest) {
+TEST(MathParserLanguage, PrecedenceFromWeakestToStrongest) {
     expectIntegers({
         {"power-precedence", "2**10*2", 2048},
         {"power-right-assoc", "2**3**2", 512},
@@ -75,7 +75,7 @@ TEST(FormulaLanguage, PrecedenceFromWeakestToStrongest) {
     });
 }
 
-TEST(FormulaLanguage, IntegerArithmeticIsSigned64Bit) {
+TEST(MathParserLanguage, IntegerArithmeticIsSigned64Bit) {
     expectIntegers({
         {"division-truncates", "7/2", 3},
         {"division-toward-zero", "-7/2", -3},
@@ -97,7 +97,7 @@ TEST(FormulaLanguage, IntegerArithmeticIsSigned64Bit) {
     });
 }
 
-TEST(FormulaLanguage, BitOperatorsShiftsAndComparisons) {
+TEST(MathParserLanguage, BitOperatorsShiftsAndComparisons) {
     expectIntegers({
         {"or", "0xF0|0x0F", 255},
         {"xor", "0xFF^0x0F", 240},
@@ -126,7 +126,7 @@ TEST(FormulaLanguage, BitOperatorsShiftsAndComparisons) {
     });
 }
 
-TEST(FormulaLanguage, Literals) {
+TEST(MathParserLanguage, Literals) {
     expectIntegers({
         {"hex", "0x1F", 31},
         {"hex-upper-prefix-lower-digits", "0X1f", 31},
@@ -148,7 +148,7 @@ TEST(FormulaLanguage, Literals) {
 
 // An integer formula keeps integers until a floating literal, constant or function brings a
 // double in; the final double is truncated toward zero.
-TEST(FormulaLanguage, IntegerFormulaWithDoubles) {
+TEST(MathParserLanguage, IntegerFormulaWithDoubles) {
     expectIntegers({
         {"literal-promotes", "3*1.5", 4},
         {"integer-division-first", "7/2*2.0", 6},
@@ -164,7 +164,7 @@ TEST(FormulaLanguage, IntegerFormulaWithDoubles) {
     });
 }
 
-TEST(FormulaLanguage, DoubleFormulaComputesInDouble) {
+TEST(MathParserLanguage, DoubleFormulaComputesInDouble) {
     expectDoubles({
         {"division", "7/2", 3.5},
         {"bit-results-are-doubles", "(5&3)/(6&4)", 0.25},
@@ -189,7 +189,7 @@ TEST(FormulaLanguage, DoubleFormulaComputesInDouble) {
     EXPECT_TRUE(std::isnan(result));
 }
 
-TEST(FormulaLanguage, Functions) {
+TEST(MathParserLanguage, Functions) {
     const double pi = std::acos(-1.0);
     expectDoubles({
         {"sgn-negative", "SGN(-0.5)", -1.0},
@@ -240,7 +240,7 @@ TEST(FormulaLanguage, Functions) {
 }
 
 // Only the chosen operand runs, so a guarded division never fails.
-TEST(FormulaLanguage, ShortCircuitSkipsTheOtherOperand) {
+TEST(MathParserLanguage, ShortCircuitSkipsTheOtherOperand) {
     expectIntegers({
         {"and", "0 && 1/0", 0},
         {"or", "1 || 1/0", 1},
@@ -250,7 +250,7 @@ TEST(FormulaLanguage, ShortCircuitSkipsTheOtherOperand) {
     });
 }
 
-TEST(FormulaLanguage, SameTextAsIntegerAndAsDouble) {
+TEST(MathParserLanguage, SameTextAsIntegerAndAsDouble) {
     int64_t integer = 0;
     double real = 0;
     ASSERT_EQ(evaluateIntegerFormula("7/2", &integer), nullptr);
@@ -259,7 +259,7 @@ TEST(FormulaLanguage, SameTextAsIntegerAndAsDouble) {
     EXPECT_EQ(real, 3.5);
 }
 
-TEST(FormulaLanguage, LongFlatFormula) {
+TEST(MathParserLanguage, LongFlatFormula) {
     std::string formula = "1";
     for (int i = 0; i < 20000; ++i) {
         formula += "+1";

@@ -45,7 +45,7 @@ double doubleResult(const char* formula) {
     return result;
 }
 
-TEST(Variables, DefineFindAndSet) {
+TEST(MathParserVariables, DefineFindAndSet) {
     EXPECT_EQ(findIntegerVariable("Vt_Width"), kNotDefined);
     int64_t scratch = 640;
     const uint32_t handle = defineIntegerVariable("Vt_Width", &scratch);
@@ -62,7 +62,7 @@ TEST(Variables, DefineFindAndSet) {
     EXPECT_EQ(integerResult("Vt_Width"), 1);
 }
 
-TEST(Variables, SetDoesNotDefine) {
+TEST(MathParserVariables, SetDoesNotDefine) {
     int64_t value = 5;
     double real = 5;
     EXPECT_EQ(setIntegerVariable("Vt_NeverDefined", &value), kNotDefined);
@@ -71,7 +71,7 @@ TEST(Variables, SetDoesNotDefine) {
     EXPECT_EQ(findDoubleVariable("Vt_NeverDefined"), kNotDefined);
 }
 
-TEST(Variables, InvalidArgumentsAreRejected) {
+TEST(MathParserVariables, InvalidArgumentsAreRejected) {
     int64_t value = 1;
     EXPECT_EQ(findIntegerVariable(nullptr), kNotDefined);
     EXPECT_EQ(defineIntegerVariable(nullptr, &value), kNotDefined);
@@ -80,7 +80,7 @@ TEST(Variables, InvalidArgumentsAreRejected) {
     EXPECT_EQ(findIntegerVariable("Vt_NoValue"), kNotDefined);
 }
 
-TEST(Variables, IntegerAndDoubleTablesAreSeparate) {
+TEST(MathParserVariables, IntegerAndDoubleTablesAreSeparate) {
     bindInteger("Vt_Separate", 7);
     EXPECT_EQ(findDoubleVariable("Vt_Separate"), kNotDefined);
     double result = 0;
@@ -90,7 +90,7 @@ TEST(Variables, IntegerAndDoubleTablesAreSeparate) {
     EXPECT_EQ(doubleResult("Vt_Separate"), 2.5);
 }
 
-TEST(Variables, NamesAreCaseSensitiveAndMayHoldDotsAndUnderscores) {
+TEST(MathParserVariables, NamesAreCaseSensitiveAndMayHoldDotsAndUnderscores) {
     bindInteger("pValue_1", 3);
     bindInteger("Vt.Gain.Raw", 100);
     bindInteger("vt_case", 1);
@@ -100,14 +100,14 @@ TEST(Variables, NamesAreCaseSensitiveAndMayHoldDotsAndUnderscores) {
 }
 
 // A cached formula reads the values bound before each evaluation, not those of its first use.
-TEST(Variables, CachedFormulaSeesNewValues) {
+TEST(MathParserVariables, CachedFormulaSeesNewValues) {
     for (int64_t v = -3; v <= 3; ++v) {
         bindInteger("Vt_Cached", v);
         EXPECT_EQ(integerResult("Vt_Cached < 0 ? -Vt_Cached : Vt_Cached"), v < 0 ? -v : v);
     }
 }
 
-TEST(Variables, ConverterFormulas) {
+TEST(MathParserVariables, ConverterFormulas) {
     // Integer converter: FROM is the feature value, TO the raw register value.
     bindInteger("TO", 0x1234);
     EXPECT_EQ(integerResult("(TO >> 4) & 0xFF"), 0x23);
@@ -122,7 +122,7 @@ TEST(Variables, ConverterFormulas) {
     EXPECT_DOUBLE_EQ(doubleResult("FROM * 1000 / Vt_Scale"), 1000.0);
 }
 
-TEST(Variables, IntegerVariableKeepsAll64Bits) {
+TEST(MathParserVariables, IntegerVariableKeepsAll64Bits) {
     bindInteger("Vt_Big", INT64_MIN);
     EXPECT_EQ(integerResult("Vt_Big"), INT64_MIN);
     EXPECT_EQ(integerResult("Vt_Big >> 63"), -1);
@@ -131,7 +131,7 @@ TEST(Variables, IntegerVariableKeepsAll64Bits) {
 
 // A variable named like a constant wins over it. Checked in a child process so that the
 // process-wide definition cannot change the constant for other tests.
-TEST(VariablesDeathTest, VariableShadowsConstant) {
+TEST(MathParserVariablesDeathTest, VariableShadowsConstant) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -146,7 +146,7 @@ TEST(VariablesDeathTest, VariableShadowsConstant) {
 
 // Threads that bind names of their own always see their own values, while sharing formula
 // texts with each other through the compiled-formula cache.
-TEST(Variables, ConcurrentBindingAndEvaluation) {
+TEST(MathParserVariables, ConcurrentBindingAndEvaluation) {
     constexpr int kThreads = 4;
     constexpr int kRounds = 2000;
     std::atomic<int> failures{0};
