@@ -12,9 +12,32 @@
 
 namespace kavro::platform {
 
-class ByteReader {
-public:
-    explicit ByteReader(std::span<const uint8_t> data) : data_(data) {}
+// Position and overflow bookkeeping shared by both cursors.
+class CursorBounds {
+  public:
+    size_t position() const { return pos_; }
+    bool overflow() const { return overflow_; }
+
+  protected:
+    explicit CursorBounds(size_t size) : size_(size) {}
+    // Advances by `n` when that many bytes remain; otherwise records the overflow.
+    bool take(size_t n) {
+        if (overflow_ || n > size_ - pos_) {
+            overflow_ = true;
+            return false;
+        }
+        pos_ += n;
+        return true;
+    }
+
+    size_t size_;
+    size_t pos_ = 0;
+    bool overflow_ = false;
+};
+
+class ByteReader : public CursorBounds {
+  public:
+    explicit ByteReader(std::span<const uint8_t> data) : CursorBounds(data.size()), data_(data) {}
 
     uint8_t u8() { return take(1) ? data_[pos_ - 1] : 0; }
     uint16_t u16() { return take(2) ? loadBe16(&data_[pos_ - 2]) : 0; }
@@ -34,64 +57,43 @@ public:
         }
     }
 
-    size_t position() const { return pos_; }
     size_t remaining() const { return data_.size() - pos_; }
-    bool overflow() const { return overflow_; }
 
-private:
-    bool take(size_t n) {
-        if (overflow_ || n > data_.size() - pos_) {
-            overflow_ = true;
-            return false;
-        }
-        pos_ += n;
-        return true;
-    }
-
+  private:
     std::span<const uint8_t> data_;
-    size_t pos_ = 0;
-    bool overflow_ = false;
 };
 
-class ByteWriter {
-public:
-    explicit ByteWriter(std::span<uint8_t> data) : data_(data) {}
+class ByteWriter : public CursorBounds {
+  public:
+    explicit ByteWriter(std::span<uint8_t> data) : CursorBounds(data.size()), data_(data) {}
 
     void u8(uint8_t v) {
-        if (take(1)) data_[pos_ - 1] = v;
+        if (take(1))
+            data_[pos_ - 1] = v;
     }
     void u16(uint16_t v) {
-        if (take(2)) storeBe16(&data_[pos_ - 2], v);
+        if (take(2))
+            storeBe16(&data_[pos_ - 2], v);
     }
     void u32(uint32_t v) {
-        if (take(4)) storeBe32(&data_[pos_ - 4], v);
+        if (take(4))
+            storeBe32(&data_[pos_ - 4], v);
     }
     void u64(uint64_t v) {
-        if (take(8)) storeBe64(&data_[pos_ - 8], v);
+        if (take(8))
+            storeBe64(&data_[pos_ - 8], v);
     }
     void bytes(std::span<const uint8_t> src) {
-        if (take(src.size()) && !src.empty()) std::memcpy(&data_[pos_ - src.size()], src.data(), src.size());
+        if (take(src.size()) && !src.empty())
+            std::memcpy(&data_[pos_ - src.size()], src.data(), src.size());
     }
     void zeros(size_t n) {
-        if (take(n) && n != 0) std::memset(&data_[pos_ - n], 0, n);
+        if (take(n) && n != 0)
+            std::memset(&data_[pos_ - n], 0, n);
     }
 
-    size_t position() const { return pos_; }
-    bool overflow() const { return overflow_; }
-
-private:
-    bool take(size_t n) {
-        if (overflow_ || n > data_.size() - pos_) {
-            overflow_ = true;
-            return false;
-        }
-        pos_ += n;
-        return true;
-    }
-
+  private:
     std::span<uint8_t> data_;
-    size_t pos_ = 0;
-    bool overflow_ = false;
 };
 
 }  // namespace kavro::platform
