@@ -17,24 +17,29 @@
     <xsl:apply-templates select="*"/>
   </xsl:template>
 
-  <!-- Vendor data: never read by the library. -->
-  <xsl:template match="*[local-name() = 'Extension']"/>
-
+  <!-- Patterns carry no predicates: libxslt would count siblings for each match, which makes
+       descriptions with thousands of nodes slow. -->
   <xsl:template match="*">
-    <xsl:element name="{local-name()}">
-      <xsl:for-each select="@*[namespace-uri() = '']">
-        <xsl:attribute name="{local-name()}">
-          <xsl:value-of select="normalize-space(.)"/>
-        </xsl:attribute>
-      </xsl:for-each>
-      <xsl:choose>
-        <xsl:when test="*">
-          <xsl:apply-templates select="*"/>
-        </xsl:when>
-        <xsl:otherwise>
-          <xsl:value-of select="normalize-space(.)"/>
-        </xsl:otherwise>
-      </xsl:choose>
-    </xsl:element>
+    <xsl:choose>
+      <!-- Vendor data: never read by the library. -->
+      <xsl:when test="local-name() = 'Extension'"/>
+      <xsl:otherwise>
+        <xsl:element name="{local-name()}">
+          <xsl:for-each select="@*[namespace-uri() = '']">
+            <xsl:attribute name="{local-name()}">
+              <xsl:value-of select="normalize-space(.)"/>
+            </xsl:attribute>
+          </xsl:for-each>
+          <xsl:choose>
+            <xsl:when test="*">
+              <xsl:apply-templates select="*"/>
+            </xsl:when>
+            <xsl:otherwise>
+              <xsl:value-of select="normalize-space(.)"/>
+            </xsl:otherwise>
+          </xsl:choose>
+        </xsl:element>
+      </xsl:otherwise>
+    </xsl:choose>
   </xsl:template>
 </xsl:stylesheet>

@@ -13,7 +13,8 @@
     must never shadow a real node of that name.
   - A StructReg becomes one MaskedIntReg per StructEntry. Each carries the entry's own elements
     first and then the register's shared ones (address, length, access, port, endianness,
-    caching, ...) that the entry does not override; invalidators of both are kept.
+    caching, ...) that the entry does not override; invalidators of both are kept. A StructReg
+    whose entries times shared elements exceed 4096 gives its entries only their own elements.
   Everything else is copied unchanged.
 -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
@@ -109,7 +110,11 @@
   <!-- Bit fields of one register. -->
 
   <xsl:template match="StructReg">
-    <xsl:variable name="shared" select="*[not(self::StructEntry)]"/>
+    <!-- Every entry repeats the shared elements: a bound on the product keeps a hostile
+         description from blowing up the document. -->
+    <xsl:variable name="all-shared" select="*[not(self::StructEntry)]"/>
+    <xsl:variable name="cost" select="count(StructEntry) * count($all-shared)"/>
+    <xsl:variable name="shared" select="$all-shared[$cost &lt;= 4096]"/>
     <xsl:for-each select="StructEntry">
       <xsl:variable name="entry" select="."/>
       <MaskedIntReg>

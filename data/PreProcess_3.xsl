@@ -7,12 +7,14 @@
   - pIndex Offset="n" (a literal multiplier) becomes pIndex pOffset="<node>__IndexOffset" with
     an Integer of that name holding n. An explicit pOffset wins over Offset.
   - An unnamed IntSwissKnife inside a register (a computed part of its address) becomes the
-    top-level IntSwissKnife "<node>__Address<k>" (k counts them from 1) and a pAddress naming it.
+    top-level IntSwissKnife "<node>__Address<k>" (k counts them from 1) and a pAddress naming it
+    (after the node's other properties: address parts are added, so their order is free).
   - Constant Name="C" in a formula node becomes pVariable Name="C" naming the node
     "<owner>__C": an Integer for integer texts (decimal or 0x hex), otherwise a Float.
   - Expression Name="E" becomes pVariable Name="E" naming the formula node "<owner>__E"
     (IntSwissKnife when the owner computes integers, SwissKnife otherwise) that sees the owner's
-    variables, constants and the expressions before it.
+    variables, constants and the expressions before it. A node with so many expressions and
+    variables that the copies would exceed 4096 references gets no expression nodes.
   The generated nodes are appended after all other nodes, so they never shadow a real name, and
   no category lists them.
 -->
@@ -45,13 +47,8 @@
           <xsl:value-of select="$owner"/>
         </xsl:attribute>
       </xsl:if>
-      <xsl:for-each select="*">
+      <xsl:for-each select="*[not(self::IntSwissKnife)]">
         <xsl:choose>
-          <xsl:when test="self::IntSwissKnife">
-            <pAddress>
-              <xsl:value-of select="concat($owner, '__Address', count(preceding-sibling::IntSwissKnife) + 1)"/>
-            </pAddress>
-          </xsl:when>
           <xsl:when test="self::pIndex and @Offset and not(@pOffset)">
             <pIndex pOffset="{concat($owner, '__IndexOffset')}">
               <xsl:value-of select="."/>
@@ -71,6 +68,11 @@
             <xsl:copy-of select="."/>
           </xsl:otherwise>
         </xsl:choose>
+      </xsl:for-each>
+      <xsl:for-each select="IntSwissKnife">
+        <pAddress>
+          <xsl:value-of select="concat($owner, '__Address', position())"/>
+        </pAddress>
       </xsl:for-each>
     </xsl:copy>
   </xsl:template>
@@ -124,7 +126,11 @@
         </Value>
       </xsl:element>
     </xsl:for-each>
-    <xsl:for-each select="Expression">
+    <!-- Each expression node repeats the owner's variables: a bound on the product keeps a
+         hostile description from blowing up the document. -->
+    <xsl:variable name="expressionCost"
+                  select="count(Expression) * count(pVariable | Constant | Expression)"/>
+    <xsl:for-each select="Expression[$expressionCost &lt;= 4096]">
       <xsl:variable name="element">
         <xsl:choose>
           <xsl:when test="$integer">IntSwissKnife</xsl:when>

@@ -35,7 +35,13 @@ void initialiseLibrariesOnce() {
     std::call_once(once, [] { xmlInitParser(); });
 }
 
-bool validates(xmlDoc& document, const std::string& schemaPath) {
+bool validates(xmlDoc& document, const std::string& schemaPath, const LogSink& log) {
+    // Descriptions never declare a document type. Refusing one keeps entity references, which
+    // libxml2's schema validator cannot handle, out of the document.
+    if (xmlGetIntSubset(&document) != nullptr) {
+        log("[ERROR] - Xml file carries a document type declaration.");
+        return false;
+    }
     const XmlSchemaParser parser(xmlSchemaNewParserCtxt(schemaPath.c_str()));
     if (!parser) {
         return false;
@@ -99,7 +105,7 @@ GevStatus loadDescription(std::string_view text, const LoadOptions& options,
         return GEV_STATUS_SCHEMA_ERROR;
     }
     log(("[INFO] - Use " + schema->path + " schema file.").c_str());
-    if (!validates(*document, schema->path)) {
+    if (!validates(*document, schema->path, log)) {
         return GEV_STATUS_SCHEMA_ERROR;
     }
 
