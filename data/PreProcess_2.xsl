@@ -8,7 +8,7 @@
     EnumEntry_<enumeration>_<entry>, carrying the entry's own name as Symbolic (an explicit
     Symbolic is kept; an entry already named with that prefix keeps its name). In the
     enumeration each entry is replaced, in place, by a pEnumEntry naming the lifted node. The
-    lifted entries go to the end of the document, after every other node: a node lookup tries
+    lifted entries go after all the description's own nodes: a node lookup tries
     each node's Name and then its Symbolic in document order, so an entry symbol such as "Gain"
     must never shadow a real node of that name.
   - A StructReg becomes one MaskedIntReg per StructEntry. Each carries the entry's own elements
