@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gvcp/bootstrap.h"
+#include "sim/actions.h"
 
 namespace kavro::sim {
 
@@ -56,7 +57,9 @@ void defineNetwork(DeviceMemory& m) {
 void defineControl(DeviceMemory& m, const CameraConfig& c) {
     m.defineRegister(kStreamChannelCapability, Access::ReadOnly, 0);
     m.defineRegister(kMessageChannelCapability, Access::ReadOnly, 0);
-    m.defineRegister(kGvcpCapability, Access::ReadOnly, c.gvcpCapability);
+    // Without a message channel there is nothing to send events on.
+    const uint32_t eventBits = c.messageChannels != 0 ? 0 : kCapEvent | kCapEventData;
+    m.defineRegister(kGvcpCapability, Access::ReadOnly, c.gvcpCapability & ~eventBits);
     m.defineRegister(kHeartbeatTimeout, Access::ReadWrite, c.heartbeatTimeoutMs,
                      [](DeviceMemory&, RegisterWriteRequest& request) -> uint16_t {
                          request.value = std::max(request.value, kMinHeartbeatTimeoutMs);
@@ -97,7 +100,8 @@ void defineChannels(DeviceMemory& m, const CameraConfig& c) {
 }
 
 void defineActions(DeviceMemory& m, const CameraConfig& c) {
-    const uint32_t signals = (c.gvcpCapability & kCapAction) != 0 ? 1 : 0;
+    const uint32_t signals =
+        (c.gvcpCapability & kCapAction) != 0 ? std::min(c.actionSignals, kMaxActionSignals) : 0;
     m.defineRegister(kNumberOfActionSignals, Access::ReadOnly, signals);
     if (signals == 0)
         return;

@@ -21,11 +21,16 @@ struct CameraConfig {
     uint32_t gevVersion = 0x00020000;  // major in the high 16 bits
     uint32_t deviceMode = 0x80000000;  // big-endian, device class transmitter
     uint32_t gvcpCapability = 0xF800007E;
-    uint32_t messageChannels = 1;
+    uint32_t messageChannels = 1;  // 0: no message channel, and no event capability bits
     uint32_t streamChannels = 1;
+    uint32_t actionSignals = 2;  // key/mask pairs, when the capability lists ACTION
     uint32_t heartbeatTimeoutMs = 3000;
     uint64_t tickFrequency = 1000000000;
     uint32_t packetSize = 1500;  // low 16 bits of SCPS0
+
+    // Refuse commands that the control privilege does not allow (ACCESS_DENIED). Off, every
+    // host may read and write; CCP writes, heartbeat expiry and takeovers still happen.
+    bool enforceControlPrivilege = true;
 
     // Size of the device memory that READMEM/WRITEMEM reach beyond the bootstrap registers
     // (description text, user memory), from 0x10000 up.

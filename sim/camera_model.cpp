@@ -34,6 +34,12 @@ CameraModel::CameraModel(const CameraConfig& config)
                                      const Peer& sender) {
         return std::optional(writeMem(payload, sender));
     };
+    if ((config_.gvcpCapability & reg::kCapAction) != 0) {
+        handlers_[kActionCmd] = [this](const CommandHeader& header,
+                                       std::span<const uint8_t> payload, const Peer& sender) {
+            return action(header, payload, sender);
+        };
+    }
 }
 
 std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const uint8_t> datagram,
@@ -43,10 +49,19 @@ std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const u
         return std::nullopt;
     const uint16_t defaultAckCode = static_cast<uint16_t>(header->command + 1);
 
+    uint16_t admitted;
+    {
+        std::lock_guard lock(mutex_);
+        privilege_.heard(sender, Clock::now());
+        admitted = admitCommand(header->command, sender);
+    }
+
     std::optional<Answer> answer;
     if (header->length > datagram.size() - kHeaderSize) {
         // The length field claims bytes that never arrived.
         answer = failure(kStatusInvalidParameter, defaultAckCode);
+    } else if (admitted != kStatusSuccess) {
+        answer = failure(admitted, defaultAckCode);
     } else {
         CommandHandler handler;
         {
@@ -102,9 +117,13 @@ Answer CameraModel::writeReg(std::span<const uint8_t> payload, const Peer& sende
     {
         std::lock_guard lock(mutex_);
         for (const RegisterWrite& write : *writes) {
-            status = memory_.writeRegister(write.address, write.value, &sender);
+            status = admitWrite(write.address, sender);
+            if (status == kStatusSuccess)
+                status = memory_.writeRegister(write.address, write.value, &sender);
             if (status != kStatusSuccess)
                 break;
+            if (write.address == reg::kCcp)
+                afterCcpWrite(sender);
             ++written;
         }
     }
@@ -138,7 +157,14 @@ Answer CameraModel::writeMem(std::span<const uint8_t> payload, const Peer& sende
     uint16_t status;
     {
         std::lock_guard lock(mutex_);
-        status = memory_.writeMemory(request->address, request->data, &sender, written);
+        // A block over the CCP register is a CCP write, with its rules and effects.
+        const uint64_t end = uint64_t{request->address} + request->data.size();
+        const bool coversCcp = request->address <= reg::kCcp && reg::kCcp < end;
+        status = admitWrite(coversCcp ? reg::kCcp : request->address, sender);
+        if (status == kStatusSuccess)
+            status = memory_.writeMemory(request->address, request->data, &sender, written);
+        if (coversCcp && request->address + written > reg::kCcp)
+            afterCcpWrite(sender);
     }
     return Answer{status, kWriteMemAck,
                   payloadOf(buildWriteMemAck(status, 0, static_cast<uint16_t>(written)))};

@@ -2,7 +2,9 @@
 // each GVCP command. Thread-safe: the UDP front end and tests may use it at the same time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -11,7 +13,9 @@
 #include <vector>
 
 #include "gvcp/wire.h"
+#include "sim/actions.h"
 #include "sim/camera_config.h"
+#include "sim/control_privilege.h"
 #include "sim/device_memory.h"
 
 namespace kavro::sim {
@@ -26,6 +30,14 @@ struct Answer {
 
 class CameraModel {
   public:
+    using Clock = std::chrono::steady_clock;
+
+    // The host that takeControlAsOtherHost pretends to be: an address never contacted.
+    static constexpr uint32_t kOtherHostAddress = 0xC6120063;  // 198.18.0.99, host order
+    static constexpr uint16_t kOtherHostPort = 49152;
+    // Actions kept for triggeredActions(); older ones are forgotten.
+    static constexpr size_t kMaxRecordedActions = 1024;
+
     // Handles one command whose header was checked and whose payload is exactly `length` bytes.
     // nullopt: the command has no acknowledge at all (PACKETRESEND, for instance).
     using CommandHandler = std::function<std::optional<Answer>(
@@ -63,15 +75,46 @@ class CameraModel {
     // The address the camera serves on, shown in its current IP registers (network byte order).
     void setCurrentAddress(uint32_t addressNet, uint32_t maskNet, uint32_t gatewayNet);
 
+    // The primary application: the host whose CCP write holds control; nullopt when nobody
+    // controls the camera.
+    std::optional<Peer> controlHolder() const;
+    // Drops control when its holder has been silent longer than the heartbeat time-out (and
+    // the heartbeat is not disabled), clearing the stream and message channel destinations.
+    // The server calls it every few milliseconds. True when control was dropped.
+    bool superviseHeartbeat(Clock::time_point now);
+    // Another host (kOtherHostAddress) takes control with `mode` (1 exclusive, 2 control): the
+    // current holder loses it and the destinations are cleared. That host never expires.
+    void takeControlAsOtherHost(uint8_t mode);
+    // The other host goes away, as if its heartbeat had expired.
+    void releaseOtherHost();
+    // While on, every CCP write is refused with ACCESS_DENIED.
+    void refuseControl(bool refuse);
+
+    // Actions that fired, oldest first.
+    std::vector<TriggeredAction> triggeredActions() const;
+    void clearTriggeredActions();
+
   private:
     Answer readReg(std::span<const uint8_t> payload);
     Answer writeReg(std::span<const uint8_t> payload, const Peer& sender);
     Answer readMem(std::span<const uint8_t> payload);
     Answer writeMem(std::span<const uint8_t> payload, const Peer& sender);
+    std::optional<Answer> action(const gvcp::CommandHeader& header,
+                                 std::span<const uint8_t> payload, const Peer& sender);
+
+    // Privilege checks and their effects; callers hold mutex_.
+    uint16_t admitCommand(uint16_t command, const Peer& sender) const;
+    uint16_t admitWrite(uint32_t address, const Peer& sender) const;
+    void afterCcpWrite(const Peer& sender);
+    void takeControl(const Peer& host, bool simulated);
+    void dropControl();
 
     CameraConfig config_;
     mutable std::mutex mutex_;
-    DeviceMemory memory_;  // guarded by mutex_
+    DeviceMemory memory_;                    // guarded by mutex_
+    ControlPrivilege privilege_;             // guarded by mutex_
+    bool refuseControl_ = false;             // guarded by mutex_
+    std::deque<TriggeredAction> triggered_;  // guarded by mutex_
     mutable std::mutex handlersMutex_;
     std::map<uint16_t, CommandHandler> handlers_;  // guarded by handlersMutex_
 };

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "gvcp/bootstrap.h"
 #include "gvcp/wire.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -25,6 +26,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr auto kJoinTimeout = std::chrono::seconds(5);
 constexpr size_t kReceiveBufferSize = 65536;  // any UDP datagram, so none is cut short
 constexpr int kLoopbackAttempts = 64;
+constexpr auto kDefaultEventAckTimeout = std::chrono::milliseconds(100);
 
 struct PendingSend {
     Clock::time_point due;
@@ -53,12 +55,18 @@ struct ServerCore {
     void send(std::vector<uint8_t> bytes, const platform::Sender& to,
               std::chrono::milliseconds delay);
     void flushDue();
+    uint16_t nextEventReqId();
 
+    // Replaced only by the server thread, which uses it without the lock; other threads
+    // (sendEvent) hold socketMutex.
+    std::mutex socketMutex;
     platform::UniqueSocket socket;
     const uint32_t addressNet;
     CameraModel model;
     FaultPlan faults;
     std::atomic<bool> stop{false};
+    EventAckLog eventAcks;
+    std::atomic<uint16_t> eventReqId{0};
 
     mutable std::mutex recordsMutex;
     mutable std::condition_variable recordsChanged;
@@ -87,10 +95,16 @@ void ServerCore::run() {
             }
         }
         flushDue();
+        model.superviseHeartbeat(Clock::now());
     }
 }
 
 void ServerCore::handle(std::span<const uint8_t> datagram, const platform::Sender& from) {
+    if (EventAckLog::isEventAck(datagram)) {
+        const auto h = *parseAckHeader(datagram);
+        eventAcks.add({from.addressNet, from.port, h.status, h.ackCode, h.ackId, h.length});
+        return;
+    }
     record(datagram, from);
     if (faults.dropCommand())
         return;
@@ -159,6 +173,16 @@ void ServerCore::flushDue() {
         (void)platform::sendTo(socket, next.bytes, next.to.addressNet, next.to.port);
         pending.pop_front();
     }
+}
+
+uint16_t ServerCore::nextEventReqId() {
+    // 1..65535: 0 is never a req_id.
+    uint16_t previous = eventReqId.load();
+    uint16_t next;
+    do {
+        next = static_cast<uint16_t>(previous % 65535 + 1);
+    } while (!eventReqId.compare_exchange_weak(previous, next));
+    return next;
 }
 
 class CameraServer::Impl {
@@ -233,6 +257,43 @@ bool CameraServer::waitForCommands(size_t count, std::chrono::milliseconds timeo
     const ServerCore& core = *impl_->core;
     std::unique_lock lock(core.recordsMutex);
     return core.recordsChanged.wait_for(lock, timeout, [&] { return core.receivedCount >= count; });
+}
+
+bool CameraServer::sendEvent(const gvcp::EventToSend& event) {
+    ServerCore& core = *impl_->core;
+    const uint32_t destination = core.model.readRegister(reg::kMcda);
+    const auto port = static_cast<uint16_t>(core.model.readRegister(reg::kMcp));
+    if (destination == 0 || port == 0)
+        return false;
+    gvcp::EventToSend numbered = event;
+    numbered.reqId = core.nextEventReqId();
+    const auto datagram = gvcp::buildEvent(numbered);
+    const auto ackCode = event.eventData ? kEventDataAck : kEventAck;
+    const uint32_t mctt = core.model.readRegister(reg::kMctt);
+    const auto timeout = mctt != 0 ? std::chrono::milliseconds(mctt) : kDefaultEventAckTimeout;
+    const uint32_t retries = core.model.readRegister(reg::kMcrc);
+
+    for (uint64_t attempt = 0; attempt <= retries; ++attempt) {
+        const uint64_t mark = core.eventAcks.mark();
+        {
+            std::lock_guard lock(core.socketMutex);
+            if (!platform::sendTo(core.socket, datagram, htonl(destination), port))
+                return false;
+        }
+        if (!event.ackRequired)
+            return true;
+        if (core.eventAcks.waitFor(ackCode, numbered.reqId, mark, timeout))
+            return true;
+    }
+    return false;
+}
+
+std::vector<ReceivedEventAck> CameraServer::receivedEventAcks() const {
+    return impl_->core->eventAcks.all();
+}
+
+void CameraServer::clearReceivedEventAcks() {
+    impl_->core->eventAcks.clear();
 }
 
 }  // namespace kavro::sim

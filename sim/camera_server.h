@@ -8,8 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "gvcp/wire_events.h"
 #include "sim/camera_config.h"
 #include "sim/camera_model.h"
+#include "sim/event_acks.h"
 #include "sim/faults.h"
 
 namespace kavro::sim {
@@ -52,6 +54,15 @@ class CameraServer {
     // Waits until at least `count` datagrams were received since the last clear; false on
     // time-out.
     bool waitForCommands(size_t count, std::chrono::milliseconds timeout) const;
+
+    // Sends an EVENT or EVENTDATA from <address>:3956 to the message channel destination
+    // (MCDA:MCP) under the camera's own req_id (the one in `event` is not used). When it asks
+    // for an acknowledge, waits MCTT milliseconds (100 when 0) and sends it again up to MCRC
+    // times. False when no destination is set, a send fails or no acknowledge came.
+    bool sendEvent(const gvcp::EventToSend& event);
+    // Acknowledges of events, oldest first. They are not listed by receivedCommands().
+    std::vector<ReceivedEventAck> receivedEventAcks() const;
+    void clearReceivedEventAcks();
 
     class Impl;
 

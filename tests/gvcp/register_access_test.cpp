@@ -23,6 +23,9 @@ class GvcpTransport : public SimCameraTest {
 protected:
     void SetUp() override {
         SimCameraTest::SetUp();
+        sim::CameraConfig config;
+        config.enforceControlPrivilege = false;  // the transport is opened without taking control
+        startCamera(config);
         openTransportOnly();
         camera().clearReceivedCommands();
     }

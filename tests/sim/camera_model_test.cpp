@@ -44,6 +44,8 @@ class CameraModelTest : public ::testing::Test {
             out.push_back(r.u32());
         return out;
     }
+    // Writes need the control privilege.
+    void takeControl() { ASSERT_EQ(writeRegStatus(reg::kCcp, reg::kCcpControlAccess), 0); }
     uint16_t writeRegStatus(uint32_t address, uint32_t value) {
         const uint32_t values[] = {value};
         return ask(buildWriteReg(1, address, values)).header.status;
@@ -113,6 +115,7 @@ TEST_F(CameraModelTest, StringsAreZeroPaddedAndCutToTheirArea) {
 }
 
 TEST_F(CameraModelTest, RegisterAccessRulesGiveTheirStatus) {
+    takeControl();
     EXPECT_EQ(writeRegStatus(reg::kVersion, 1), kStatusAccessDenied);
     EXPECT_EQ(writeRegStatus(reg::kSerialNumber, 1), kStatusAccessDenied);
     EXPECT_EQ(writeRegStatus(0x0700, 1), kStatusInvalidAddress);
@@ -140,6 +143,7 @@ TEST_F(CameraModelTest, ReadRegStopsAtTheFirstBadAddress) {
 }
 
 TEST_F(CameraModelTest, WriteRegStopsAtTheFirstBadPairAndReportsItsIndex) {
+    takeControl();
     Bytes payload(24);
     platform::ByteWriter w(payload);
     for (const uint32_t v :
@@ -158,6 +162,7 @@ TEST_F(CameraModelTest, WriteRegStopsAtTheFirstBadPairAndReportsItsIndex) {
 }
 
 TEST_F(CameraModelTest, MemoryRoundTripsThroughUserMemory) {
+    takeControl();
     Bytes data(536);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<uint8_t>(i * 7);
@@ -174,6 +179,7 @@ TEST_F(CameraModelTest, MemoryRoundTripsThroughUserMemory) {
 }
 
 TEST_F(CameraModelTest, MemoryCommandsCheckAddressAndCount) {
+    takeControl();
     const uint32_t userEnd = config.userMemoryBase + config.userMemorySize;
     const struct {
         const char* what;

@@ -1,0 +1,130 @@
+// Events on the message channel and heartbeat supervision of a camera served over loopback.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "gvcp/bootstrap.h"
+#include "gvcp/wire.h"
+#include "gvcp/wire_events.h"
+#include "platform/socket.h"
+#include "sim/camera_server.h"
+
+namespace kavro::sim {
+namespace {
+
+using namespace kavro::gvcp;
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+class CameraEventsTest : public ::testing::Test {
+  protected:
+    void start(const CameraConfig& config = {}) {
+        server = CameraServer::startOnLoopback(config);
+        ASSERT_NE(server, nullptr);
+        host = platform::createUdpSocket(htonl(0x7F000001), 0);
+        ASSERT_TRUE(host.isValid());
+    }
+    void pointMessageChannelAtHost() {
+        server->model().writeRegister(reg::kMcda, 0x7F000001);
+        server->model().writeRegister(reg::kMcp, *platform::localPort(host));
+    }
+    std::optional<Bytes> receive(platform::Sender* from = nullptr) {
+        if (platform::waitReadable(host, 1000ms) != platform::WaitResult::Ready)
+            return std::nullopt;
+        Bytes buffer(2048);
+        const auto size = platform::receiveFrom(host, buffer, from);
+        if (!size)
+            return std::nullopt;
+        buffer.resize(*size);
+        return buffer;
+    }
+
+    std::unique_ptr<CameraServer> server;
+    platform::UniqueSocket host;
+};
+
+TEST_F(CameraEventsTest, EventGoesToTheMessageChannelAndWaitsForItsAcknowledge) {
+    start();
+    EventToSend event;
+    event.eventId = 0x9001;
+    EXPECT_FALSE(server->sendEvent(event)) << "no destination yet";
+    pointMessageChannelAtHost();
+
+    auto sent = std::async(std::launch::async, [&] { return server->sendEvent(event); });
+    platform::Sender from;
+    const auto datagram = receive(&from);
+    ASSERT_TRUE(datagram);
+    const auto parsed = parseEvent(*datagram);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->eventId, 0x9001);
+    EXPECT_EQ(parsed->header.flags & kFlagAckRequired, kFlagAckRequired);
+    EXPECT_NE(parsed->header.reqId, 0);
+    EXPECT_EQ(from.addressNet, server->addressNet());
+    EXPECT_EQ(from.port, kPort);
+    ASSERT_TRUE(platform::sendTo(host, buildEventAck(kEventCmd, parsed->header.reqId),
+                                 from.addressNet, from.port));
+    EXPECT_TRUE(sent.get());
+
+    const auto acks = server->receivedEventAcks();
+    ASSERT_EQ(acks.size(), 1u);
+    EXPECT_EQ(acks[0].ackCode, kEventAck);
+    EXPECT_EQ(acks[0].ackId, parsed->header.reqId);
+    EXPECT_EQ(acks[0].senderPort, platform::localPort(host));
+    EXPECT_TRUE(server->receivedCommands().empty()) << "acknowledges are not commands";
+
+    // The next event has the next req_id.
+    event.ackRequired = false;
+    EXPECT_TRUE(server->sendEvent(event));
+    EXPECT_EQ(parseEvent(*receive())->header.reqId, parsed->header.reqId + 1);
+}
+
+TEST_F(CameraEventsTest, UnacknowledgedEventIsSentAgainAsTheRetryCountSays) {
+    start();
+    pointMessageChannelAtHost();
+    server->model().writeRegister(reg::kMctt, 50);
+    server->model().writeRegister(reg::kMcrc, 2);
+    const uint8_t data[40] = {1, 2, 3};
+    EventToSend event;
+    event.eventData = true;
+    event.extended = true;
+    event.blockId = 0x0102030405060708;
+    event.data = data;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(server->sendEvent(event));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+
+    std::vector<uint16_t> reqIds;
+    while (const auto datagram = receive()) {
+        const auto parsed = parseEvent(*datagram);
+        ASSERT_TRUE(parsed);
+        EXPECT_TRUE(parsed->extended);
+        EXPECT_EQ(parsed->blockId, 0x0102030405060708u);
+        EXPECT_EQ(parsed->data.size(), 40u);
+        reqIds.push_back(parsed->header.reqId);
+        if (reqIds.size() == 3)
+            break;
+    }
+    ASSERT_EQ(reqIds.size(), 3u);
+    EXPECT_EQ(reqIds[0], reqIds[2]) << "a repeat keeps its req_id";
+}
+
+TEST_F(CameraEventsTest, ServerDropsControlOfASilentHost) {
+    CameraConfig config;
+    config.heartbeatTimeoutMs = 100;
+    start(config);
+    const uint32_t exclusive[] = {reg::kCcpExclusiveAccess};
+    ASSERT_TRUE(platform::sendTo(host, buildWriteReg(1, reg::kCcp, exclusive), server->addressNet(),
+                                 kPort));
+    ASSERT_TRUE(receive());
+    EXPECT_EQ(server->model().controlHolder()->port, platform::localPort(host));
+    pointMessageChannelAtHost();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(server->model().controlHolder(), std::nullopt);
+    EXPECT_EQ(server->model().readRegister(reg::kMcp), 0u);
+}
+
+}  // namespace
+}  // namespace kavro::sim
