@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "KavroGigEVisionLib.h"
 #include "frame/image_memory.h"
@@ -15,9 +16,45 @@
 #include "platform/socket.h"
 #include "platform/thread.h"
 
+namespace kavro::gvsp {
+class Acquisition;
+}
+
 namespace kavro::frame {
 
 inline constexpr uint8_t kMaxDeviceIndex = 20;
+
+// Image geometry and block size of an acquisition.
+struct StreamGeometry {
+    uint32_t imageWidth = 0;
+    uint32_t imageHeight = 0;
+    uint32_t imagePixelFormat = 0;
+    uint32_t bytesPerPixel = 0;
+    uint32_t payloadSize = 0;
+    uint32_t frameCountLimit = 0;  // 0 = continuous
+};
+
+// Counters of the stream receiver and the frame-rate window (ticks of the monotonic counter).
+// Written by the receiver, read by the statistics calls without a lock.
+struct StreamCounters {
+    std::atomic<uint32_t> framesTotal{0};
+    std::atomic<uint32_t> framesLost{0};
+    std::atomic<uint32_t> packetsLost{0};
+    std::atomic<int64_t> fpsFrequency{0};
+    std::atomic<uint64_t> fpsWindowStart{0};
+    std::atomic<uint64_t> fpsWindowTicks{0};
+    std::atomic<uint32_t> fpsWindowFrames{0};
+    std::atomic<double> fps{0.0};
+
+    void clear() {
+        framesTotal = 0;
+        framesLost = 0;
+        packetsLost = 0;
+        fpsWindowTicks = 0;
+        fpsWindowFrames = 0;
+        fps = 0.0;
+    }
+};
 
 struct GevDevice {
     // True from a successful open in this process until its close; another process may hold
@@ -73,14 +110,34 @@ struct GevDevice {
     platform::UniqueSocket streamSocket;  // replaced only while holding controlLock too
     uint32_t multicastGroup = 0;          // host byte order; 0 = unicast stream
     ImageMemory imageMemory;
-    uint32_t acquisitionStopped = 1;
+    // 1 while no acquisition runs; the receiver sets it itself when its frame count is reached.
+    std::atomic<uint32_t> acquisitionStopped{1};
     uint16_t bufferCount = 4;
-    uint16_t testResendCount = 1;
-    uint32_t testResendFirst = 0;
-    uint32_t secureTransfer = 0;
     std::atomic<uint32_t> streamTimeout{200};
     std::atomic<uint32_t> imageTimeout{1000};
     std::atomic<uint8_t> maxResend{10};
+
+    // Resend and ordering settings; the receiver reads them afresh at every datagram.
+    std::atomic<uint32_t> resendEnabled{0};
+    std::atomic<uint8_t> outOfOrderWindow{0};
+    std::atomic<uint16_t> testResendFirst{0};  // 0 = resend test off
+    std::atomic<uint16_t> testResendCount{1};
+    std::atomic<uint32_t> secureTransfer{0};
+    std::atomic<GevSecureTransferCallback> secureCallback{nullptr};
+
+    // What acquisition start learnt; written under streamLock before the receiver starts.
+    StreamGeometry geometry;
+    // Frame, loss and rate figures of the running (or last) acquisition.
+    StreamCounters counters;
+    // Application ring buffers in registration order; never freed by the library.
+    std::vector<void*> userBuffers;
+    // Header of the last image a copying call delivered.
+    GevImageHeader lastImageHeader{};
+    // Ring and receiver of the running acquisition. Held by shared pointer (the receiver thread
+    // holds it too); replaced only under streamLock, read under acquisitionGuard.
+    std::mutex acquisitionGuard;
+    std::shared_ptr<gvsp::Acquisition> acquisition;
+
     std::atomic<uint32_t> heartbeatPeriodMs{0};
 
     // Next request id: the low 16 bits of requestId, which then advances; 65535 wraps to 1 so

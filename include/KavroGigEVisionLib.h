@@ -213,6 +213,97 @@ KAVRO_API GevStatus GEVSetReadWriteMemoryCallback(uint8_t device, GevProgressCal
 KAVRO_API GevStatus GEVSetReadWriteParameter(uint8_t device, uint32_t timeoutMs, uint8_t retries);
 KAVRO_API GevStatus GEVGetReadWriteParameter(uint8_t device, uint32_t* timeoutMs, uint8_t* retries);
 
+/* ---- Stream channel and images --------------------------------------------------------- */
+
+/* Header of a delivered image (56 bytes). */
+typedef struct GevImageHeader {
+    uint64_t blockId;        /* stream block id (16 or 64 bits wide on the wire) */
+    uint64_t timestamp;      /* device ticks, from the leader */
+    uint32_t pixelFormat;    /* pixel format code */
+    uint32_t sizeX;          /* width in pixels; 0xFFFFFFFF for a block that is not an image */
+    uint32_t sizeY;          /* height in lines as delivered; for a non-image block its bytes */
+    uint32_t offsetX;
+    uint32_t offsetY;
+    uint16_t paddingX;       /* bytes of padding after each line (removed by the copying calls) */
+    uint16_t paddingY;
+    uint32_t missingPackets; /* payload packets missing from the image */
+    uint16_t payloadType;    /* stream payload type */
+    uint16_t reserved;
+    uint32_t chunkLength;    /* trailer values */
+    uint32_t chunkLayoutId;
+} GevImageHeader;
+
+/* Called by the secure-transfer receiver with the device index. */
+typedef void (*GevSecureTransferCallback)(uint8_t device);
+
+/* Opens the host side of stream channel 0 and points the camera at it. `hostAddress` (network
+ * byte order) 0 keeps the address of the open; `port` 0 lets the system choose (the port used is
+ * then written to the camera); `multicastGroup` (host byte order) 0 streams unicast. Without
+ * control, port and destination are read back from the camera. */
+KAVRO_API GevStatus GEVOpenStreamChannel(uint8_t device, uint32_t hostAddress, uint16_t port,
+                                         uint32_t multicastGroup);
+/* Switches the camera's stream channel off and closes the host socket; the status is that of
+ * the register write. */
+KAVRO_API GevStatus GEVCloseStreamChannel(uint8_t device);
+
+/* Asks the camera to send packets `firstPacket`..`lastPacket` of `blockId` again. No answer is
+ * awaited: 0 when the command was sent, 0xC004 when it could not be. Any thread. */
+KAVRO_API GevStatus GEVPacketResend(uint8_t device, uint16_t channel, uint64_t blockId,
+                                    uint32_t firstPacket, uint32_t lastPacket);
+
+/* Starts reception: the ring of image buffers, the receiver thread. `frameCount` 0 streams
+ * until stopped, n ends reception after n counted frames. Without a device description
+ * `payloadSize` (bytes of one block) is required (0xC030 when 0) and the application starts the
+ * camera itself. GEVAcquisitionStart is GEVAcquisitionStartEx with payload size 0. */
+KAVRO_API GevStatus GEVAcquisitionStart(uint8_t device, uint32_t frameCount);
+KAVRO_API GevStatus GEVAcquisitionStartEx(uint8_t device, uint32_t frameCount,
+                                          uint32_t payloadSize);
+/* Ends reception, frees the ring and logs the frame and packet statistics. */
+KAVRO_API GevStatus GEVAcquisitionStop(uint8_t device);
+
+/* Copying calls: wait up to the image time-out for the oldest unread image (0xC008 when none
+ * comes), copy it without line padding and give its header (may be null). 0xC010: the image
+ * was handed over with packets missing (data copied all the same). Destinations must hold the
+ * payload size. GEVGetImage copies to the image memory block, grab_image to the block at
+ * `offset` (and sets *size to the payload size, 0 when no image came). */
+KAVRO_API GevStatus GEVGetImage(uint8_t device, GevImageHeader* header);
+KAVRO_API GevStatus GEVGetImageBuffer(uint8_t device, GevImageHeader* header, void* destination);
+KAVRO_API GevStatus grab_image(uint8_t device, uint32_t offset, uint32_t* size);
+/* Header of the last image a copying call delivered. */
+KAVRO_API GevStatus get_image_header(uint8_t device, GevImageHeader* header);
+
+/* Application ring buffers: register buffers (each at least the payload size) before
+ * acquisition start; the receiver then writes into them in registration order.
+ * GEVGetImageRingBuffer hands out the index of the oldest unread image, which stays out of the
+ * ring until GEVQueueRingBuffer gives it back (in hand-out order). GEVReleaseRingBuffer forgets
+ * the registrations; the library never frees application buffers. `unused` is not read. */
+KAVRO_API GevStatus GEVSetRingBuffer(uint8_t device, uint32_t unused, void* buffer);
+KAVRO_API GevStatus GEVGetImageRingBuffer(uint8_t device, GevImageHeader* header, uint8_t* index);
+KAVRO_API GevStatus GEVQueueRingBuffer(uint8_t device, uint8_t index);
+KAVRO_API GevStatus GEVReleaseRingBuffer(uint8_t device);
+/* Frames per second; after a stop the rate of the last run. */
+KAVRO_API GevStatus GEVGetImageFPS(uint8_t device, double* fps);
+
+/* Number of ring entries the next acquisition start creates (1..256). */
+KAVRO_API GevStatus GEVGetBufferCount(uint8_t device, uint16_t* count);
+KAVRO_API GevStatus GEVSetBufferCount(uint8_t device, uint16_t count);
+/* Ring entries that hold no unread image (the buffer count when no acquisition runs). */
+KAVRO_API GevStatus GEVGetFreeBufferCount(uint8_t device, uint16_t* count);
+
+/* Packet resend on or off; 0xC020 when the camera lacks the resend capability. */
+KAVRO_API GevStatus GEVGetPacketResend(uint8_t device, uint8_t* enabled);
+KAVRO_API GevStatus GEVSetPacketResend(uint8_t device, int8_t enable);
+/* Packets by which arrival may run ahead of the expected one before a resend is asked. */
+KAVRO_API GevStatus GEVGetPacketsOutOfOrder(uint8_t device, uint8_t* window);
+KAVRO_API GevStatus GEVSetPacketsOutOfOrder(uint8_t device, uint8_t window);
+/* Test mode: packets first..first+count-1 of every block are treated as lost and asked again. */
+KAVRO_API GevStatus GEVTestPacketResend(uint8_t device, int8_t enable, uint16_t first,
+                                        uint16_t count);
+/* Secure transfer (a second receiver, from the next start); switching it also switches resend. */
+KAVRO_API GevStatus GEVGetSecureTransfer(uint8_t device, uint8_t* on);
+KAVRO_API GevStatus GEVSetSecureTransfer(uint8_t device, int8_t on,
+                                         GevSecureTransferCallback callback);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,6 +14,7 @@
 #include "gvcp/heartbeat.h"
 #include "gvcp/message_channel.h"
 #include "gvcp/register_access.h"
+#include "gvsp/acquisition.h"
 #include "platform/clock.h"
 
 namespace kavro::lifecycle {
@@ -179,8 +180,9 @@ GevStatus open(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
 
 GevStatus close(GevDevice& dev) {
     GevStatus result = GEV_STATUS_SUCCESS;
-    // Stopping a running acquisition, closing the filter driver and reading the values of a
-    // closing Force IP belong here, before control is released, as those subsystems arrive.
+    if (dev.acquisitionStopped.load() == 0) (void)gvsp::stopAcquisition(dev);
+    // Closing the filter driver and reading the values of a closing Force IP belong here,
+    // before control is released, as those subsystems arrive.
 
     if (dev.controlMode != 0 && dev.heartbeatRunning == 1) {
         gvcp::stopHeartbeat(dev, std::chrono::milliseconds(dev.heartbeatPeriodMs.load()));

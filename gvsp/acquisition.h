@@ -1,0 +1,51 @@
+// Acquisition start and stop on the socket path: the ring, the packet index, the receiver
+// thread, and the statistics written at stop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "KavroGigEVisionLib.h"
+#include "frame/device.h"
+#include "gvsp/image_ring.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+
+namespace kavro::gvsp {
+
+// What one acquisition owns. The receiver thread holds it (and the device record) through
+// shared pointers, so a receiver that outlives its stop wait never runs on freed memory.
+class Acquisition {
+  public:
+    Acquisition(uint32_t payloadSize, uint32_t packetDataSize)
+        : index(payloadSize, packetDataSize) {}
+    // The two handles are duplicates of the device's sockets: closed without a shutdown, which
+    // would act on the device's own sockets too.
+    ~Acquisition();
+
+    PacketIndex index;
+    std::unique_ptr<ImageRing> ring;
+    platform::UniqueSocket socket;        // the receiver's own handle on the stream socket
+    platform::UniqueSocket resendSocket;  // the control socket: resend commands leave from here
+    platform::WorkerThread receiver;
+};
+
+// A handle of the device's control socket for sending without the control lock; close it with
+// ::close(release()), never with reset() (whose shutdown would reach the control socket).
+platform::UniqueSocket duplicateControlSocket(frame::GevDevice& device);
+
+// The device's running acquisition, or null; safe from any thread.
+std::shared_ptr<Acquisition> currentAcquisition(frame::GevDevice& device);
+
+// Start without device description: `payloadSize` must be non-zero.
+GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payloadSize);
+GevStatus stopAcquisition(frame::GevDevice& device);
+
+// Data bytes per payload packet for the device's current stream settings (reads SCPS0 and the
+// id-mode registers); 0 stored when SCPS0 leaves no room for data.
+GevStatus readPacketDataSize(frame::GevDevice& device, uint32_t& packetDataSize);
+
+// The three statistics lines of a stop, from the device's counters.
+void logStatistics(frame::GevDevice& device, uint32_t payloadSize, uint32_t packetDataSize);
+
+}  // namespace kavro::gvsp

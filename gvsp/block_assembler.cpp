@@ -1,0 +1,575 @@
+#include "gvsp/block_assembler.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "frame/log.h"
+#include "platform/clock.h"
+
+namespace kavro::gvsp {
+
+namespace {
+constexpr uint8_t kLogInfo = GEV_LOG_PROTOCOL;
+constexpr uint8_t kLogWarning = GEV_LOG_STREAM_WARNINGS;
+constexpr uint8_t kLogError = GEV_LOG_STREAM_ERRORS;
+constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
+constexpr uint64_t kStandardIdSpace = 0xFFFF;  // ids 1..65535
+}  // namespace
+
+BlockAssembler::BlockAssembler(frame::GevDevice& device, ImageRing& ring, const PacketIndex& index,
+                               ResendSender resend)
+    : device_(device), ring_(ring), index_(index), resend_(std::move(resend)) {
+    extended_ = device.gevVersionMajor >= 2;
+    mask_ = extended_ ? ~uint64_t{0} : kStandardBlockIdMask;
+}
+
+uint64_t BlockAssembler::nextBlockId(uint64_t id) const {
+    const uint64_t next = (id + 1) & mask_;
+    return next == 0 ? 1 : next;
+}
+
+uint64_t BlockAssembler::distance(uint64_t from, uint64_t to) const {
+    if (extended_)
+        return to - from;
+    // Standard ids run 1..65535 and wrap to 1.
+    const uint64_t a = (from & mask_) == 0 ? 0 : (from & mask_) - 1;
+    const uint64_t b = (to & mask_) == 0 ? 0 : (to & mask_) - 1;
+    return (b + kStandardIdSpace - a) % kStandardIdSpace;
+}
+
+bool BlockAssembler::isAhead(uint64_t from, uint64_t to) const {
+    const uint64_t d = distance(from, to);
+    const uint64_t half = extended_ ? (uint64_t{1} << 63) : kStandardIdSpace / 2;
+    return d != 0 && d < half;
+}
+
+bool BlockAssembler::mayLeave() const {
+    return device_.acquisitionStopped.load() != 0 && (current_ == nullptr || rangeWarning_);
+}
+
+void BlockAssembler::onDatagram(std::span<const uint8_t> datagram) {
+    if (datagram.size() < kStandardHeaderSize)
+        return;
+    const uint16_t status = static_cast<uint16_t>((datagram[0] << 8) | datagram[1]);
+    if ((status & kStatusIgnoredBits) != 0)
+        return;
+    if (idMode_ == 0) {
+        extended_ = carriesExtendedIds(datagram);
+        idMode_ = extended_ ? 2 : 1;
+        mask_ = extended_ ? ~uint64_t{0} : kStandardBlockIdMask;
+        if (idMode_ != device_.gevVersionMajor && logs(kLogWarning)) {
+            frame::gevLogf(device_,
+                           "[WARNING] - Version mismatch. GEV Version: %d, GVSP Version (Extended "
+                           "ID): %d",
+                           device_.gevVersionMajor, idMode_);
+        }
+    }
+    // A datagram of the other id mode would be read at the wrong offsets: dropped.
+    const auto header = parseHeader(datagram, extended_);
+    if (!header)
+        return;
+    const auto body = datagram.subspan(header->size());
+    switch (header->format) {
+        case kFormatLeader:
+            onLeader(*header, body);
+            break;
+        case kFormatTrailer:
+            onTrailer(*header, body);
+            break;
+        case kFormatPayload:
+        case kFormatPayloadAllIn:
+            onPayload(*header, body);
+            break;
+        default:
+            break;
+    }
+}
+
+RingEntry* BlockAssembler::takeEntry(uint64_t blockId) {
+    RingEntry* e = ring_.acquireForWrite(kWriteWait);
+    if (e == nullptr)
+        return nullptr;
+    const uint32_t n = index_.packets();
+    std::memset(e->packetMap.get(), 0, size_t{n} + 1);
+    e->blockId = blockId;
+    e->timestamp = 0;
+    e->pixelFormat = e->sizeX = e->sizeY = e->offsetX = e->offsetY = 0;
+    e->paddingX = e->paddingY = 0;
+    e->payloadType = 0;
+    e->chunkLength = e->chunkLayoutId = 0;
+    e->status = 0;
+    e->packetCount = n;
+    e->missingPackets = n;
+    e->blockBytes = index_.payloadSize();
+    e->lengthKnown = false;
+    e->resendRequested = e->resendReceived = e->resendCount = 0;
+    e->outOfOrder = false;
+    e->leaderSeen = false;
+    e->image = false;
+    e->trailerSizeY = 0;
+    e->validEnd = ~uint64_t{0};
+    return e;
+}
+
+void BlockAssembler::setBlockBytes(RingEntry& e, uint64_t bytes, bool lengthKnown) {
+    e.blockBytes = std::min<uint64_t>(bytes, index_.payloadSize());
+    e.lengthKnown = lengthKnown;
+    e.packetCount = index_.packetsFor(e.blockBytes);
+    uint32_t missing = 0;
+    for (uint32_t p = 1; p <= e.packetCount; ++p)
+        missing += e.packetMap[p] != kReceived ? 1 : 0;
+    e.missingPackets = missing;
+}
+
+void BlockAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blockId) {
+    const uint32_t payloadSize = index_.payloadSize();
+    if (isImagePayload(l.payloadType)) {
+        e.pixelFormat = l.pixelFormat;
+        e.sizeX = l.sizeX;
+        e.sizeY = l.sizeY;
+        e.trailerSizeY = l.sizeY;
+        e.offsetX = l.offsetX;
+        e.offsetY = l.offsetY;
+        e.paddingX = l.paddingX;
+        e.paddingY = l.paddingY;
+        e.image = true;
+        // Seam: with a device description the header is compared with its Width, Height and
+        // PixelFormat instead.
+        const uint64_t line = uint64_t{l.sizeX} * bytesPerPixel(l.pixelFormat);
+        const uint64_t plain = line * l.sizeY;
+        const uint64_t padded = (line + l.paddingX) * l.sizeY;
+        if (plain == payloadSize || padded == payloadSize || padded + l.paddingY == payloadSize) {
+            setBlockBytes(e, padded, true);
+        } else {
+            if (logs(kLogError)) {
+                frame::gevLogf(device_, "[ERROR] - Stream header wrong (%lld):",
+                               static_cast<long long>(blockId));
+                frame::gevLogf(device_, "[ERROR] - Payload size expected -> %d, actual -> %d",
+                               static_cast<int>(payloadSize), static_cast<int>(plain));
+            }
+            e.paddingX = 0;
+            e.paddingY = 0;
+            setBlockBytes(e, plain, plain <= payloadSize);
+        }
+    } else {
+        e.image = false;
+        e.pixelFormat = e.offsetX = e.offsetY = 0;
+        e.paddingX = e.paddingY = 0;
+        e.chunkLength = e.chunkLayoutId = 0;
+        switch (l.payloadType) {
+            case kPayloadRawData:
+                e.sizeX = kNotAnImage;
+                e.sizeY = l.sizeX;
+                setBlockBytes(e, l.sizeX, l.sizeX <= payloadSize);
+                break;
+            case kPayloadChunkData:
+            case kPayloadExtendedChunk:
+            case kPayloadDeviceSpecific:
+            case kPayloadDeviceSpecificChunks:
+                // The length comes with the trailer; until then the payload size bounds it.
+                e.sizeX = kNotAnImage;
+                e.sizeY = payloadSize;
+                setBlockBytes(e, payloadSize, false);
+                break;
+            default:
+                // A type this library does not describe: whatever arrives is delivered as it is.
+                e.sizeX = e.sizeY = 0;
+                setBlockBytes(e, payloadSize, false);
+                e.missingPackets = 0;
+                break;
+        }
+    }
+    e.blockId = blockId;
+    e.timestamp = l.timestamp;
+    e.payloadType = l.payloadType;
+    e.leaderSeen = true;
+}
+
+void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> body) {
+    const auto leader = parseLeader(body);
+    if (!leader)
+        return;
+    auto& counters = device_.counters;
+    if (counters.fpsWindowStart.load() == 0) {
+        counters.fpsWindowStart = static_cast<uint64_t>(platform::monotonicNs());
+    }
+    const uint64_t id = h.blockId & mask_;
+
+    if (expectedBlockId_ != 0) {
+        // A copy of a leader already seen (a duplicate, or one overtaken by later blocks).
+        const uint64_t behind = distance(id, expectedBlockId_);
+        if (behind >= 1 && behind <= kStaleBlockWindow)
+            return;
+    }
+    // Packets of a block whose own leader never came: that block can't be described.
+    if (early_ != nullptr && early_->blockId != id)
+        dropEarly();
+
+    if (expectedBlockId_ != 0 && isAhead(expectedBlockId_, id)) {
+        const uint64_t n = distance(expectedBlockId_, id);
+        const uint32_t n32 = static_cast<uint32_t>(std::min<uint64_t>(n, 0xFFFFFFFFu));
+        counters.framesTotal += n32;
+        counters.framesLost += n32;
+        counters.packetsLost += static_cast<uint32_t>(
+            std::min<uint64_t>(uint64_t{n32} * index_.packets(), 0xFFFFFFFFu));
+        if (logs(kLogError)) {
+            if (n == 1) {
+                frame::gevLogf(device_, "[ERROR] - Missing frame: %lld",
+                               static_cast<long long>(expectedBlockId_));
+            } else {
+                frame::gevLogf(device_, "[ERROR] - Missing frames: %lld -> %lld",
+                               static_cast<long long>(expectedBlockId_),
+                               static_cast<long long>((id - 1) & mask_));
+            }
+        }
+    }
+    currentBlockId_ = id;
+    expectedBlockId_ = nextBlockId(id);
+
+    // The block before keeps a chance to complete from late or resent packets: it waits in the
+    // pending slot while it still misses packets, until the trailer of this block.
+    if (current_ != nullptr) {
+        if (pending_ != nullptr)
+            handOver(pending_, 0);
+        if (current_->missingPackets == 0) {
+            handOver(current_, 0);
+        } else {
+            pending_ = current_;
+            current_ = nullptr;
+        }
+    } else if (pending_ != nullptr && nextBlockId(pending_->blockId) != id) {
+        handOver(pending_, 0);
+    }
+    if (early_ != nullptr) {
+        current_ = early_;
+        early_ = nullptr;
+    }
+    if (current_ == nullptr) {
+        current_ = takeEntry(id);
+        if (current_ == nullptr) {
+            counters.framesTotal += 1;
+            counters.framesLost += 1;
+            if (logs(kLogWarning)) {
+                frame::gevLog(device_, "[WARNING] - Can't get buffer for writing. Read too slow");
+            }
+            return;
+        }
+    }
+    fillFromLeader(*current_, *leader, id);
+
+    if (leader->timestamp <= lastTimestamp_ && lastTimestamp_ != 0 && logs(kLogWarning)) {
+        frame::gevLog(device_,
+                      "[WARNING] - Current image timestamp is smaller or equal as last one");
+    }
+    lastTimestamp_ = leader->timestamp;
+    expectedPacket_ = 1;
+    current_->resendRequested = current_->resendReceived = current_->resendCount = 0;
+    rangeWarning_ = false;
+}
+
+void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> data) {
+    if (p > e.packetCount)
+        return;
+    const uint8_t mark = e.packetMap[p];
+    if (mark == kReceived)
+        return;  // a duplicate: counted once
+    const uint32_t slot = index_.length(p);
+    const uint64_t start = uint64_t{p - 1} * index_.packetDataSize();
+    const uint64_t want =
+        e.lengthKnown ? std::min<uint64_t>(slot, e.blockBytes > start ? e.blockBytes - start : 0)
+                      : 0;
+    // A packet shorter than the block says it must be leaves a hole, unless the trailer later
+    // shortens the block to where the data ends; the hand-over decides.
+    if (data.size() < want)
+        e.validEnd = std::min<uint64_t>(e.validEnd, start + data.size());
+    const size_t n = std::min<size_t>(data.size(), slot);
+    uint8_t* dst = e.data + index_.offset(p);
+    if (n != 0)
+        std::memcpy(dst, data.data(), n);
+    if (n < slot)
+        std::memset(dst + n, 0, slot - n);
+    if (mark == kAskedAgain && device_.resendEnabled.load() != 0)
+        ++e.resendReceived;
+    e.packetMap[p] = kReceived;
+    if (e.missingPackets != 0)
+        --e.missingPackets;
+}
+
+void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data) {
+    const uint32_t n = index_.packets();
+    const uint32_t p = h.packetId;
+    const uint64_t id = h.blockId & mask_;
+    if (p == 0 || p > n) {
+        if (p > n && !rangeWarning_) {
+            if (logs(kLogWarning)) {
+                frame::gevLogf(device_,
+                               "[WARNING] - [BlockID %lld] Packet number is larger than maximum "
+                               "(%d > %d)",
+                               static_cast<long long>(currentBlockId_), static_cast<int>(p),
+                               static_cast<int>(n));
+            }
+            rangeWarning_ = true;
+        }
+        return;
+    }
+    if (p != n && current_ != nullptr && current_->image &&
+        data.size() != index_.packetDataSize() && !sizeWarning_) {
+        if (logs(kLogError)) {
+            frame::gevLogf(device_,
+                           "[ERROR] -  [BlockID %lld] Packet size is not equal as the stream "
+                           "channel packet size (SCPS). %d -> %d, %d",
+                           static_cast<long long>(id), static_cast<int>(data.size()),
+                           static_cast<int>(index_.packetDataSize()), static_cast<int>(p));
+        }
+        sizeWarning_ = true;
+    }
+    const bool resendOn = device_.resendEnabled.load() != 0;
+
+    if (!resendOn && id == nextBlockId(currentBlockId_)) {
+        if (early_ == nullptr) {
+            if (pending_ != nullptr)
+                handOver(pending_, 0);
+            if (current_ != nullptr) {
+                if (current_->missingPackets == 0) {
+                    handOver(current_, 0);
+                } else {
+                    pending_ = current_;
+                    current_ = nullptr;
+                }
+            }
+            early_ = takeEntry(id);
+            if (early_ == nullptr) {
+                if (logs(kLogWarning)) {
+                    frame::gevLog(device_,
+                                  "[WARNING] - Can't get buffer for writing (1). Read too slow");
+                }
+                return;
+            }
+        }
+        store(*early_, p, data);
+        return;
+    }
+
+    if (pending_ != nullptr && id == pending_->blockId) {
+        store(*pending_, p, data);
+        if (pending_->missingPackets == 0)
+            handOver(pending_, 2);
+        return;
+    }
+    if (current_ == nullptr || id != currentBlockId_)
+        return;
+
+    if (resendOn && current_->packetMap[p] == kNotReceived) {
+        const uint32_t first = device_.testResendFirst.load();
+        const uint32_t count = device_.testResendCount.load();
+        if (first != 0 && p >= first && p < first + count) {
+            // Resend test: the packet is treated as lost and asked again.
+            current_->packetMap[p] = kAskedAgain;
+            ++current_->resendCount;
+            ++current_->resendRequested;
+            if (p == first + count - 1)
+                (void)sendResend(current_->blockId, first, p);
+            expectedPacket_ = std::max(expectedPacket_, p + 1);
+            return;
+        }
+        askAgain(*current_, p);
+        expectedPacket_ = std::max(expectedPacket_, p + 1);
+    }
+    store(*current_, p, data);
+}
+
+void BlockAssembler::askAgain(RingEntry& e, uint32_t p) {
+    const uint32_t window = device_.outOfOrderWindow.load();
+    const uint32_t maxResend = device_.maxResend.load();
+    const uint32_t expected = expectedPacket_;
+    if (p > expected + window && e.resendCount < maxResend) {
+        const uint32_t room = maxResend - e.resendCount;
+        const uint32_t last = p - expected > room ? expected + room : p;  // one past the range
+        if (sendResend(e.blockId, expected, last - 1)) {
+            e.resendCount += last - expected;
+            for (uint32_t q = expected; q < last; ++q) {
+                if (e.packetMap[q] == kNotReceived) {
+                    e.packetMap[q] = kAskedAgain;
+                    ++e.resendRequested;
+                }
+            }
+        }
+    } else if (expected > window && p < expected - window) {
+        if (logs(kLogWarning))
+            frame::gevLog(device_, "[WARNING] - Packets out of order");
+        e.outOfOrder = true;
+    }
+}
+
+void BlockAssembler::resendScan(RingEntry& e) {
+    const uint32_t maxResend = device_.maxResend.load();
+    uint32_t first = 0;
+    uint32_t last = 0;
+    bool open = false;
+    bool growing = false;
+    const auto sendRun = [&] {
+        if (e.resendCount < maxResend && sendResend(e.blockId, first, last)) {
+            e.resendCount += last - first + 1;
+            e.resendRequested += last - first + 1;
+        }
+        open = false;
+    };
+    for (uint32_t p = 1; p <= e.packetCount; ++p) {
+        if (e.packetMap[p] == kNotReceived) {
+            e.packetMap[p] = kAskedAgain;
+            if (!open) {
+                open = true;
+                growing = true;
+                first = last = p;
+            } else if (growing && e.resendCount + (last - first + 1) < maxResend) {
+                last = p;
+            } else {
+                growing = false;
+            }
+        } else if (open) {
+            sendRun();
+        }
+    }
+    if (open)
+        sendRun();
+}
+
+bool BlockAssembler::sendResend(uint64_t blockId, uint32_t first, uint32_t last) {
+    if (resend_ && resend_(blockId, first, last, extended_))
+        return true;
+    if (logs(kLogError))
+        frame::gevLog(device_, "[ERROR] - Can't send packet resend command");
+    return false;
+}
+
+void BlockAssembler::applyTrailer(RingEntry& e, const Trailer& t) {
+    if (isImagePayload(t.payloadType) && e.image) {
+        if (t.hasSizeY) {
+            e.trailerSizeY = t.sizeY;
+            if (t.sizeY < e.sizeY) {
+                // A shorter image: the lines after its end are not part of the block.
+                const uint64_t line = uint64_t{e.sizeX} * bytesPerPixel(e.pixelFormat) + e.paddingX;
+                setBlockBytes(e, line * t.sizeY, e.lengthKnown);
+                sizeWarning_ = true;
+            }
+        }
+        if (t.payloadType == kPayloadImageWithChunks && t.hasChunk) {
+            e.chunkLength = t.chunkLength;
+            e.chunkLayoutId = t.chunkLayoutId;
+        }
+    } else if ((t.payloadType == kPayloadChunkData || t.payloadType == kPayloadExtendedChunk) &&
+               t.hasSizeY && !e.image) {
+        e.sizeY = t.sizeY;
+        if (t.payloadType == kPayloadChunkData)
+            e.chunkLength = t.sizeY;
+        setBlockBytes(e, t.sizeY, t.sizeY <= index_.payloadSize());
+    }
+}
+
+void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> body) {
+    sizeWarning_ = false;
+    const auto trailer = parseTrailer(body);
+    if (!trailer)
+        return;
+    const uint64_t id = h.blockId & mask_;
+    const bool resendOn = device_.resendEnabled.load() != 0;
+
+    if (pending_ != nullptr && id == pending_->blockId) {
+        applyTrailer(*pending_, *trailer);
+        if (pending_->missingPackets == 0) {
+            handOver(pending_, 3);
+        } else if (resendOn && !pending_->outOfOrder) {
+            resendScan(*pending_);
+        }
+        return;
+    }
+    if (pending_ != nullptr && pending_->missingPackets == 0 && isAhead(pending_->blockId, id)) {
+        handOver(pending_, 3);
+    }
+    if (early_ != nullptr && id == early_->blockId) {
+        dropEarly();
+        return;
+    }
+    if (current_ == nullptr || id != currentBlockId_)
+        return;
+
+    applyTrailer(*current_, *trailer);
+    if (current_->missingPackets == 0) {
+        // Blocks reach the reader in block order: the one before goes first, as it is.
+        if (pending_ != nullptr)
+            handOver(pending_, 6);
+        handOver(current_, 7);
+        return;
+    }
+    if (resendOn && !current_->outOfOrder)
+        resendScan(*current_);
+    if (pending_ != nullptr)
+        handOver(pending_, 6);
+    pending_ = current_;
+    current_ = nullptr;
+}
+
+void BlockAssembler::handOver(RingEntry*& slot, int summaryLine) {
+    RingEntry* e = slot;
+    slot = nullptr;
+    if (e == nullptr)
+        return;
+    if (e->lengthKnown && e->validEnd < e->blockBytes && e->missingPackets == 0) {
+        e->missingPackets = 1;
+    }
+    e->status = e->missingPackets != 0 ? GEV_STATUS_IMAGE_INCOMPLETE : GEV_STATUS_SUCCESS;
+    auto& counters = device_.counters;
+    counters.framesTotal += 1;
+    counters.packetsLost += e->missingPackets;
+    if (summaryLine != 0 && logs(kLogInfo) && (e->resendRequested != 0 || e->resendReceived != 0)) {
+        frame::gevLogf(device_,
+                       "[INFO] - Packet resend (%d) [BlockID %lld] -> requested: %d, received: %d "
+                       "packets",
+                       summaryLine, static_cast<long long>(e->blockId),
+                       static_cast<int>(e->resendRequested), static_cast<int>(e->resendReceived));
+    }
+    ring_.handOver(e);
+    const uint32_t limit = device_.geometry.frameCountLimit;
+    if (limit != 0 && counters.framesTotal.load() >= limit) {
+        device_.acquisitionStopped = 1;
+        exit_ = true;
+    }
+}
+
+void BlockAssembler::dropEarly() {
+    RingEntry* e = early_;
+    early_ = nullptr;
+    if (e == nullptr)
+        return;
+    auto& counters = device_.counters;
+    counters.framesTotal += 1;
+    counters.framesLost += 1;
+    counters.packetsLost += index_.packets();
+    // Counted here; the next leader must not count it again.
+    if (isAhead(expectedBlockId_, nextBlockId(e->blockId)) || expectedBlockId_ == e->blockId) {
+        expectedBlockId_ = nextBlockId(e->blockId);
+    }
+    ring_.discard(e);
+}
+
+void BlockAssembler::onTimeout() {
+    if (pending_ != nullptr)
+        handOver(pending_, 0);
+    if (current_ != nullptr)
+        handOver(current_, 0);
+    if (early_ != nullptr)
+        dropEarly();
+}
+
+void BlockAssembler::finish() {
+    if (pending_ != nullptr)
+        handOver(pending_, 0);
+    if (current_ != nullptr)
+        handOver(current_, 0);
+    if (early_ != nullptr) {
+        ring_.discard(early_);
+        early_ = nullptr;
+    }
+}
+
+}  // namespace kavro::gvsp

@@ -1,0 +1,87 @@
+// Assembly of stream datagrams into ring entries: leader, payload and trailer packets of each
+// block, early and pending blocks, missing-frame and missing-packet accounting and resend
+// requests. Knows nothing of sockets: the receiver thread feeds it datagrams and time-outs, and
+// tests can feed it directly. Used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "frame/device.h"
+#include "gvsp/image_ring.h"
+#include "gvsp/wire.h"
+
+namespace kavro::gvsp {
+
+// Sends a resend request for packets first..last of a block; false when it could not be sent.
+using ResendSender =
+    std::function<bool(uint64_t blockId, uint32_t first, uint32_t last, bool extended)>;
+
+class BlockAssembler {
+  public:
+    // Leaders of blocks this far behind the expected block are stale copies and are dropped.
+    static constexpr uint64_t kStaleBlockWindow = 64;
+    // Wait of the writer for a free ring entry.
+    static constexpr std::chrono::milliseconds kWriteWait{40};
+
+    BlockAssembler(frame::GevDevice& device, ImageRing& ring, const PacketIndex& index,
+                   ResendSender resend);
+
+    void onDatagram(std::span<const uint8_t> datagram);
+    // Nothing arrived within the stream time-out: blocks in progress are handed over as they are.
+    void onTimeout();
+    // A stop was asked and no block is in progress: the receiver may leave before this datagram.
+    bool mayLeave() const;
+    // The frame count was reached.
+    bool exitRequested() const { return exit_; }
+    // Hands over what is still held; the receiver calls it once on its way out.
+    void finish();
+
+    bool idModeKnown() const { return idMode_ != 0; }
+    bool extendedIds() const { return extended_; }
+
+  private:
+    void onLeader(const PacketHeader& h, std::span<const uint8_t> body);
+    void onPayload(const PacketHeader& h, std::span<const uint8_t> data);
+    void onTrailer(const PacketHeader& h, std::span<const uint8_t> body);
+
+    RingEntry* takeEntry(uint64_t blockId);
+    void setBlockBytes(RingEntry& e, uint64_t bytes, bool lengthKnown);
+    void fillFromLeader(RingEntry& e, const Leader& leader, uint64_t blockId);
+    void applyTrailer(RingEntry& e, const Trailer& t);
+    void store(RingEntry& e, uint32_t p, std::span<const uint8_t> data);
+    void handOver(RingEntry*& slot, int summaryLine);
+    void dropEarly();
+    void askAgain(RingEntry& e, uint32_t p);
+    void resendScan(RingEntry& e);
+    bool sendResend(uint64_t blockId, uint32_t first, uint32_t last);
+
+    uint64_t nextBlockId(uint64_t id) const;
+    // Steps from `from` forward to `to` in the block-id space (0 is never used).
+    uint64_t distance(uint64_t from, uint64_t to) const;
+    bool isAhead(uint64_t from, uint64_t to) const;
+
+    bool logs(uint8_t flag) const { return (device_.detailedLog.load() & flag) != 0; }
+
+    frame::GevDevice& device_;
+    ImageRing& ring_;
+    const PacketIndex& index_;
+    ResendSender resend_;
+
+    int idMode_ = 0;  // 0 undetermined, 1 standard, 2 extended
+    bool extended_ = false;
+    uint64_t mask_ = 0;
+    uint64_t currentBlockId_ = 0;
+    uint64_t expectedBlockId_ = 0;
+    uint32_t expectedPacket_ = 1;
+    uint64_t lastTimestamp_ = 0;
+    RingEntry* current_ = nullptr;
+    RingEntry* pending_ = nullptr;
+    RingEntry* early_ = nullptr;
+    bool sizeWarning_ = false;
+    bool rangeWarning_ = false;
+    bool exit_ = false;
+};
+
+}  // namespace kavro::gvsp

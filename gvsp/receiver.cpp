@@ -1,0 +1,79 @@
+#include "gvsp/receiver.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+#include "gvcp/wire.h"
+#include "gvsp/block_assembler.h"
+#include "gvsp/resend_command.h"
+
+namespace kavro::gvsp {
+
+GevStatus sendPacketResend(frame::GevDevice& device, const platform::UniqueSocket& socket,
+                           bool extended, uint16_t channel, uint64_t blockId, uint32_t first,
+                           uint32_t last) {
+    std::array<uint8_t, kResendMaxSize> buffer{};
+    const ResendRequest request{device.takeRequestId(), channel, blockId, first, last, extended};
+    const size_t size = buildResend(request, buffer);
+    return platform::sendTo(socket, std::span<const uint8_t>(buffer.data(), size),
+                            device.deviceAddress, gvcp::kPort)
+               ? GEV_STATUS_SUCCESS
+               : GEV_STATUS_SEND_ERROR;
+}
+
+namespace {
+
+void receive(frame::GevDevice& device, Acquisition& acquisition) {
+    const uint32_t timeoutMs = device.streamTimeout.load();
+    timeval tv{static_cast<time_t>(timeoutMs / 1000),
+               static_cast<suseconds_t>((timeoutMs % 1000) * 1000)};
+    if (timeoutMs == 0)
+        tv.tv_usec = 1000;
+    (void)::setsockopt(acquisition.socket.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+
+    // One buffer for every datagram: room for the largest header and some slack, so that an
+    // over-long packet is seen as such.
+    std::vector<uint8_t> buffer(size_t{acquisition.index.packetDataSize()} + 100);
+    BlockAssembler assembler(device, *acquisition.ring, acquisition.index,
+                             [&](uint64_t blockId, uint32_t first, uint32_t last, bool extended) {
+                                 return sendPacketResend(device, acquisition.resendSocket, extended,
+                                                         0, blockId, first,
+                                                         last) == GEV_STATUS_SUCCESS;
+                             });
+    if (device.acquisitionStopped.load() != 0)
+        return;
+
+    const int fd = acquisition.socket.get();
+    while (!assembler.exitRequested()) {
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const bool timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+            assembler.onTimeout();
+            if (device.acquisitionStopped.load() != 0)
+                break;
+            if (!timedOut)
+                std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            continue;
+        }
+        if (assembler.mayLeave())
+            break;
+        assembler.onDatagram(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
+    }
+    assembler.finish();
+}
+
+}  // namespace
+
+bool startReceiver(const std::shared_ptr<frame::GevDevice>& device,
+                   const std::shared_ptr<Acquisition>& acquisition) {
+    return acquisition->receiver.start([device, acquisition] { receive(*device, *acquisition); },
+                                       platform::ThreadPriority::Highest);
+}
+
+}  // namespace kavro::gvsp

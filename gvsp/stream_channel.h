@@ -1,0 +1,30 @@
+// The host side of stream channel 0: its socket and the camera's destination registers.
+#pragma once
+
+#include <cstdint>
+
+#include "KavroGigEVisionLib.h"
+#include "frame/device.h"
+#include "platform/socket.h"
+
+namespace kavro::gvsp {
+
+// Receive buffer asked for a stream socket (several frames at high packet rates), and the least
+// the kernel must grant.
+inline constexpr size_t kStreamReceiveBuffer = size_t{16} << 20;
+inline constexpr size_t kMinimumStreamReceiveBuffer = size_t{1} << 20;
+
+GevStatus openStreamChannel(frame::GevDevice& device, uint32_t hostAddress, uint16_t port,
+                            uint32_t multicastGroup);
+GevStatus closeStreamChannel(frame::GevDevice& device);
+
+// A stream socket on (hostAddress, port), address reuse on, with the large receive buffer.
+platform::UniqueSocket createStreamSocket(uint32_t hostAddressNet, uint16_t port);
+// Joins `groupHostOrder` on the interface `interfaceNet`.
+bool joinMulticastGroup(const platform::UniqueSocket& socket, uint32_t groupHostOrder,
+                        uint32_t interfaceNet);
+// Replaces the device's stream socket (under the control lock, which the heartbeat reads it
+// under).
+void setStreamSocket(frame::GevDevice& device, platform::UniqueSocket socket);
+
+}  // namespace kavro::gvsp

@@ -1,0 +1,281 @@
+#include "sim/stream_source.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "gvcp/bootstrap.h"
+#include "gvsp/wire.h"
+
+namespace kavro::sim {
+
+namespace reg = gvcp::reg;
+
+uint32_t blockBytes(const StreamFormat& f) {
+    if (gvsp::isImagePayload(f.payloadType)) {
+        const uint64_t line = uint64_t{gvsp::bytesPerPixel(f.pixelFormat)} * f.width + f.paddingX;
+        return static_cast<uint32_t>(line * f.height);
+    }
+    return f.dataBytes;
+}
+
+StreamSource::StreamSource(CameraModel& model, uint32_t cameraAddressNet)
+    : model_(model), addressNet_(cameraAddressNet) {
+    model_.setCommandHandler(
+        gvsp::kPacketResendCommand,
+        [this](const gvcp::CommandHeader& header, std::span<const uint8_t> payload,
+               const Peer&) -> std::optional<Answer> {
+            if (auto request = gvsp::parseResendPayload(header.flags, header.reqId, payload)) {
+                std::lock_guard lock(mutex_);
+                ++stats_.resendRequests;
+                if (resends_.size() < 4096)
+                    resends_.push_back(*request);
+            }
+            return std::nullopt;
+        });
+}
+
+StreamSource::~StreamSource() {
+    stop();
+    model_.setCommandHandler(gvsp::kPacketResendCommand, {});
+}
+
+void StreamSource::setFaults(const StreamFaults& faults) {
+    std::lock_guard lock(mutex_);
+    faults_ = faults;
+}
+
+bool StreamSource::start(const StreamFormat& format) {
+    if (thread_.joinable())
+        return false;
+    socket_ = platform::createUdpSocket(addressNet_, 0);
+    if (!socket_.isValid())
+        return false;
+    // Multicast leaves through the camera's own interface and loops back to local listeners.
+    in_addr interface {};
+    interface.s_addr = addressNet_;
+    (void)::setsockopt(socket_.get(), IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface);
+    const int loop = 1;
+    (void)::setsockopt(socket_.get(), IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+    StreamFaults faults;
+    {
+        std::lock_guard lock(mutex_);
+        faults = faults_;
+        stats_ = {};
+        resends_.clear();
+    }
+    stop_ = false;
+    finished_ = false;
+    thread_ = std::thread([this, format, faults] { run(format, faults); });
+    return true;
+}
+
+void StreamSource::stop() {
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool StreamSource::waitFinished(std::chrono::milliseconds timeout) const {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!finished_) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+StreamStats StreamSource::stats() const {
+    std::lock_guard lock(mutex_);
+    return stats_;
+}
+
+void StreamSource::run(StreamFormat f, StreamFaults faults) {
+    std::mt19937_64 rng(faults.seed);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    const auto happens = [&](double p) { return p > 0.0 && chance(rng) < p; };
+
+    const bool ext = f.extendedIds;
+    const uint32_t overhead = ext ? gvsp::kExtendedPacketOverhead : gvsp::kStandardPacketOverhead;
+    const uint32_t packetSize = model_.readRegister(reg::kScps0) & 0xFFFF;
+    const uint32_t dataSize = packetSize > overhead ? packetSize - overhead : 0;
+    if (dataSize == 0) {
+        finished_ = true;
+        return;
+    }
+    const bool image = gvsp::isImagePayload(f.payloadType);
+    const uint64_t line = uint64_t{gvsp::bytesPerPixel(f.pixelFormat)} * f.width;
+    const uint32_t sentLines =
+        image && f.trailerHeight != 0 && f.trailerHeight < f.height ? f.trailerHeight : f.height;
+    const uint64_t sentBytes = image ? (line + f.paddingX) * sentLines : f.dataBytes;
+    const uint32_t packets = static_cast<uint32_t>((sentBytes + dataSize - 1) / dataSize);
+
+    std::vector<uint8_t> buffer(size_t{dataSize} + 64);
+    struct Held {
+        std::vector<uint8_t> bytes;
+        uint64_t due;
+    };
+    std::deque<Held> held;
+    uint64_t sequence = 0;
+    std::deque<uint64_t> recent;  // block ids whose packets can still be resent
+
+    const auto send = [&](std::span<const uint8_t> bytes) {
+        const uint32_t scda = model_.readRegister(reg::kScda0);
+        const uint16_t port = static_cast<uint16_t>(model_.readRegister(reg::kScp0) & 0xFFFF);
+        if (port == 0 || scda == 0)
+            return;
+        if (platform::sendTo(socket_, bytes, htonl(scda), port)) {
+            std::lock_guard lock(mutex_);
+            ++stats_.packetsSent;
+        }
+    };
+    const auto releaseHeld = [&](bool all) {
+        while (!held.empty() && (all || held.front().due <= sequence)) {
+            send(held.front().bytes);
+            held.pop_front();
+        }
+    };
+    const auto buildPayload = [&](uint64_t blockId, uint32_t p, uint16_t status) -> size_t {
+        gvsp::PacketHeader h{status, ext, gvsp::kFormatPayload, blockId, p};
+        const size_t head = gvsp::writeHeader(buffer, h);
+        const uint64_t first = uint64_t{p - 1} * dataSize;
+        const uint64_t end = std::min<uint64_t>(first + dataSize, sentBytes);
+        for (uint64_t o = first; o < end; ++o) {
+            const bool padding = image && f.paddingX != 0 && o % (line + f.paddingX) >= line;
+            buffer[head + (o - first)] = padding ? kPaddingByte : frameByte(blockId, o);
+        }
+        return head + (end - first);
+    };
+    // Every packet of the stream passes here: faults, then (maybe held back) sending.
+    const auto emit = [&](size_t size, bool payload) {
+        ++sequence;
+        std::span<uint8_t> bytes(buffer.data(), size);
+        std::vector<uint8_t> copy;
+        if (payload && happens(faults.wrongSize)) {
+            copy.assign(bytes.begin(), bytes.end());
+            if (chance(rng) < 0.5 && copy.size() > 1) {
+                copy.resize(copy.size() / 2);
+            } else {
+                copy.resize(copy.size() + 1 + rng() % 64, 0xAB);
+            }
+        } else {
+            copy.assign(bytes.begin(), bytes.end());
+        }
+        if (happens(faults.errorStatus)) {
+            copy[0] = 0x80;
+            copy[1] = 0x01;
+        }
+        if (happens(faults.corrupt))
+            copy[rng() % std::min<size_t>(copy.size(), ext ? 20 : 8)] = static_cast<uint8_t>(rng());
+        const int copies = happens(faults.duplicate) ? 2 : 1;
+        for (int c = 0; c < copies; ++c) {
+            if (happens(faults.reorder)) {
+                held.push_back(
+                    {copy, sequence + 1 + rng() % std::max<uint32_t>(faults.reorderDistance, 1)});
+            } else {
+                send(copy);
+            }
+        }
+        releaseHeld(false);
+    };
+    const auto serveResends = [&] {
+        std::deque<gvsp::ResendRequest> requests;
+        {
+            std::lock_guard lock(mutex_);
+            requests.swap(resends_);
+        }
+        for (const auto& r : requests) {
+            const uint64_t id = ext ? r.blockId : (r.blockId & 0xFFFF);
+            if (std::find(recent.begin(), recent.end(), id) == recent.end())
+                continue;
+            const uint32_t last = std::min(r.lastPacket, packets);
+            for (uint32_t p = std::max<uint32_t>(r.firstPacket, 1); p <= last && p != 0; ++p) {
+                const size_t size = buildPayload(id, p, gvsp::kStatusResent);
+                send(std::span<const uint8_t>(buffer.data(), size));
+                std::lock_guard lock(mutex_);
+                ++stats_.packetsResent;
+            }
+        }
+    };
+
+    const auto startTime = std::chrono::steady_clock::now();
+    uint64_t blockId = f.firstBlockId;
+    uint64_t timestamp = 1000;
+    for (uint32_t frame = 0; !stop_ && (f.frameCount == 0 || frame < f.frameCount); ++frame) {
+        if (f.frameRate > 0.0) {
+            const auto due =
+                startTime + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(frame / f.frameRate));
+            while (!stop_ && std::chrono::steady_clock::now() < due) {
+                serveResends();
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+        recent.push_back(blockId);
+        if (recent.size() > 256)
+            recent.pop_front();
+
+        gvsp::Leader leader;
+        leader.payloadType = f.payloadType;
+        leader.timestamp = timestamp;
+        timestamp += 1000;
+        leader.pixelFormat = f.pixelFormat;
+        leader.sizeX = image ? f.width : f.dataBytes;
+        leader.sizeY = f.height;
+        leader.paddingX = f.paddingX;
+        size_t size = gvsp::writeLeader(buffer, {0, ext, gvsp::kFormatLeader, blockId, 0}, leader);
+        if (!happens(faults.loseLeader))
+            emit(size, false);
+
+        for (uint32_t p = 1; p <= packets && !stop_; ++p) {
+            size = buildPayload(blockId, p, 0);
+            if (faults.dropPackets.count({blockId, p}) != 0 || happens(faults.lose)) {
+                std::lock_guard lock(mutex_);
+                ++stats_.packetsLost;
+                continue;
+            }
+            emit(size, true);
+            if (p % 8 == 0)
+                serveResends();
+        }
+
+        gvsp::Trailer trailer;
+        trailer.payloadType = f.payloadType;
+        if (image || f.payloadType == gvsp::kPayloadChunkData ||
+            f.payloadType == gvsp::kPayloadExtendedChunk) {
+            trailer.hasSizeY = true;
+            trailer.sizeY = image ? sentLines : f.dataBytes;
+        }
+        trailer.hasChunk = f.payloadType == gvsp::kPayloadImageWithChunks;
+        size = gvsp::writeTrailer(buffer, {0, ext, gvsp::kFormatTrailer, blockId, packets + 1},
+                                  trailer);
+        if (!happens(faults.loseTrailer))
+            emit(size, false);
+        serveResends();
+        {
+            std::lock_guard lock(mutex_);
+            ++stats_.framesSent;
+        }
+        const auto jump = faults.blockIdJumps.find(blockId);
+        if (jump != faults.blockIdJumps.end()) {
+            blockId = jump->second;
+        } else {
+            blockId = ext ? blockId + 1 : ((blockId + 1) & 0xFFFF);
+            if (blockId == 0)
+                blockId = 1;
+        }
+    }
+    releaseHeld(true);
+    finished_ = true;
+    while (!stop_) {
+        serveResends();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+}  // namespace kavro::sim

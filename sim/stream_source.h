@@ -1,0 +1,105 @@
+// The simulated camera's stream channel: GVSP to the destination the host programmed in SCDA0
+// and SCP0 (unicast or multicast), standard or extended ids, image, raw and chunk payloads,
+// packet resend, and seeded stream faults. Frame data is a function of block id and offset
+// (frameByte), so resent packets are rebuilt rather than stored and tests can check every byte.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "gvsp/resend_command.h"
+#include "platform/socket.h"
+#include "sim/camera_model.h"
+
+namespace kavro::sim {
+
+struct StreamFormat {
+    uint16_t payloadType = 0x0001;      // image
+    uint32_t pixelFormat = 0x01080001;  // 8 bits per pixel
+    uint32_t width = 64;
+    uint32_t height = 48;
+    uint16_t paddingX = 0;       // bytes after each line
+    uint32_t trailerHeight = 0;  // lines reported (and sent) by the trailer; 0 = the height
+    uint32_t dataBytes = 0;      // raw and chunk payloads: bytes of a block
+    bool extendedIds = false;
+    uint64_t firstBlockId = 1;
+    double frameRate = 0.0;   // frames per second; 0 = back to back
+    uint32_t frameCount = 0;  // frames to send; 0 = until stopped
+};
+
+// Bytes the camera announces for a block of this format (padding included).
+uint32_t blockBytes(const StreamFormat& format);
+// The byte at `offset` of block `blockId`'s data.
+inline uint8_t frameByte(uint64_t blockId, uint64_t offset) {
+    return static_cast<uint8_t>(blockId * 31 + offset * 7 + (offset >> 9));
+}
+inline constexpr uint8_t kPaddingByte = 0xEE;
+
+struct StreamFaults {
+    uint64_t seed = 1;
+    // Per-packet probabilities.
+    double lose = 0.0;     // payload packets
+    double reorder = 0.0;  // held back by 1..reorderDistance packets
+    uint32_t reorderDistance = 3;
+    double duplicate = 0.0;
+    double corrupt = 0.0;      // one random header byte replaced
+    double wrongSize = 0.0;    // payload packets cut short or lengthened
+    double errorStatus = 0.0;  // status 0x8001
+    double loseLeader = 0.0;
+    double loseTrailer = 0.0;
+    // Exact faults: payload packets (block id, packet id) never sent in the first place.
+    std::set<std::pair<uint64_t, uint32_t>> dropPackets;
+    // After block id A comes block id B.
+    std::map<uint64_t, uint64_t> blockIdJumps;
+};
+
+struct StreamStats {
+    uint64_t framesSent = 0;
+    uint64_t packetsSent = 0;
+    uint64_t packetsLost = 0;  // dropped by the fault plan
+    uint64_t resendRequests = 0;
+    uint64_t packetsResent = 0;
+};
+
+class StreamSource {
+  public:
+    // Serves PACKETRESEND for `model`; sends from its own socket on `cameraAddressNet`.
+    StreamSource(CameraModel& model, uint32_t cameraAddressNet);
+    ~StreamSource();
+    StreamSource(const StreamSource&) = delete;
+    StreamSource& operator=(const StreamSource&) = delete;
+
+    void setFaults(const StreamFaults& faults);
+    // Starts streaming with `format` (packet size from SCPS0); false when already running or
+    // the socket can't be made.
+    bool start(const StreamFormat& format);
+    void stop();
+    // Waits until the frame count was sent; false on time-out.
+    bool waitFinished(std::chrono::milliseconds timeout) const;
+    StreamStats stats() const;
+
+  private:
+    class Sender;
+    void run(StreamFormat format, StreamFaults faults);
+
+    CameraModel& model_;
+    uint32_t addressNet_;
+    platform::UniqueSocket socket_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+    StreamFaults faults_;
+    mutable std::mutex mutex_;
+    std::deque<gvsp::ResendRequest> resends_;  // guarded by mutex_
+    StreamStats stats_;                        // guarded by mutex_
+};
+
+}  // namespace kavro::sim

@@ -1,0 +1,156 @@
+// The image ring: hand-over between writer and reader, order across the wrap, free count, frame
+// rate and application buffers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "gvsp/image_ring.h"
+
+namespace kavro::gvsp {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Ring {
+    explicit Ring(uint16_t count, std::vector<void*> user = {})
+        : index(1000, 100), ring(ImageRing::create(count, index, user, counters)) {}
+    frame::StreamCounters counters;
+    PacketIndex index;
+    std::unique_ptr<ImageRing> ring;
+};
+
+TEST(PacketIndex, LastPacketCarriesTheRest) {
+    const PacketIndex index(1050, 100);
+    ASSERT_EQ(index.packets(), 11u);
+    EXPECT_EQ(index.offset(1), 0u);
+    EXPECT_EQ(index.offset(11), 1000u);
+    EXPECT_EQ(index.length(10), 100u);
+    EXPECT_EQ(index.length(11), 50u);
+    EXPECT_EQ(index.packetsFor(101), 2u);
+    EXPECT_EQ(index.packetsFor(99999), 11u);
+}
+
+TEST(ImageRing, OneEntryAlternatesBetweenWriterAndReader) {
+    Ring r(1);
+    RingEntry* w = r.ring->acquireForWrite(0ms);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(r.ring->acquireForWrite(0ms), nullptr);
+    EXPECT_EQ(r.ring->acquireForRead(0ms), nullptr);
+    r.ring->handOver(w);
+    RingEntry* rd = r.ring->acquireForRead(0ms);
+    EXPECT_EQ(rd, w);
+    EXPECT_EQ(r.ring->acquireForWrite(10ms), nullptr);
+    EXPECT_TRUE(r.ring->release(rd));
+    EXPECT_EQ(r.ring->acquireForWrite(0ms), w);
+}
+
+TEST(ImageRing, TwoBlocksInProgressNeverShareABuffer) {
+    Ring r(3);
+    RingEntry* a = r.ring->acquireForWrite(0ms);
+    RingEntry* b = r.ring->acquireForWrite(0ms);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(a->data, b->data);
+    // Handed over out of take order: the reader sees hand-over order.
+    r.ring->handOver(b);
+    r.ring->handOver(a);
+    EXPECT_EQ(r.ring->acquireForRead(0ms), b);
+    EXPECT_EQ(r.ring->acquireForRead(0ms), a);
+}
+
+TEST(ImageRing, OrderHoldsAcrossTheWrapAndFreeCountFollows) {
+    Ring r(4);
+    EXPECT_EQ(r.ring->freeCount(), 4);
+    std::vector<uint8_t> order;
+    for (int round = 0; round < 3; ++round) {
+        for (int k = 0; k < 3; ++k) {
+            RingEntry* w = r.ring->acquireForWrite(0ms);
+            ASSERT_NE(w, nullptr);
+            w->blockId = static_cast<uint64_t>(round * 3 + k);
+            r.ring->handOver(w);
+        }
+        EXPECT_EQ(r.ring->freeCount(), 1);
+        for (int k = 0; k < 3; ++k) {
+            RingEntry* rd = r.ring->acquireForRead(0ms);
+            ASSERT_NE(rd, nullptr);
+            EXPECT_EQ(rd->blockId, static_cast<uint64_t>(round * 3 + k));
+            order.push_back(rd->index);
+            r.ring->release(rd);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<uint8_t>{0, 1, 2, 3, 0, 1, 2, 3, 0}));
+    for (int k = 0; k < 4; ++k)
+        r.ring->handOver(r.ring->acquireForWrite(0ms));
+    EXPECT_EQ(r.ring->freeCount(), 0);
+}
+
+TEST(ImageRing, FullRingMakesTheWriterWaitThenGetTheReleasedEntry) {
+    Ring r(2);
+    r.ring->handOver(r.ring->acquireForWrite(0ms));
+    r.ring->handOver(r.ring->acquireForWrite(0ms));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(r.ring->acquireForWrite(40ms), nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 35ms);
+    RingEntry* rd = r.ring->acquireForRead(0ms);
+    std::thread reader([&] {
+        std::this_thread::sleep_for(20ms);
+        r.ring->release(rd);
+    });
+    EXPECT_EQ(r.ring->acquireForWrite(1000ms), rd);
+    reader.join();
+}
+
+TEST(ImageRing, WaitingReaderWakesAtHandOver) {
+    Ring r(2);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(30ms);
+        r.ring->handOver(r.ring->acquireForWrite(0ms));
+    });
+    EXPECT_NE(r.ring->acquireForRead(2000ms), nullptr);
+    writer.join();
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(r.ring->acquireForRead(50ms), nullptr);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 45ms);
+}
+
+TEST(ImageRing, FrameRateIsFirstComputedAfterOneSecond) {
+    frame::StreamCounters c;
+    c.fpsFrequency = 1000000000;
+    c.fpsWindowStart = 5000000000ull;
+    for (int k = 1; k < 25; ++k)
+        recordHandOver(c, 5000000000ull + k * 40000000ull);
+    EXPECT_EQ(c.fps.load(), 0.0);
+    recordHandOver(c, 6000000000ull);
+    EXPECT_DOUBLE_EQ(c.fps.load(), 25.0);
+    EXPECT_EQ(c.fpsWindowFrames.load(), 0u);
+    EXPECT_EQ(c.fpsWindowStart.load(), 6000000000ull);
+}
+
+TEST(ImageRing, RegisteredBuffersAreUsedInOrderAndNotFreed) {
+    std::vector<std::vector<uint8_t>> storage(3, std::vector<uint8_t>(1000));
+    std::vector<void*> user;
+    for (auto& s : storage)
+        user.push_back(s.data());
+    {
+        Ring r(9, user);
+        ASSERT_EQ(r.ring->size(), 3);
+        for (int k = 0; k < 6; ++k) {
+            RingEntry* w = r.ring->acquireForWrite(0ms);
+            EXPECT_EQ(w->data, storage[k % 3].data());
+            r.ring->handOver(w);
+            r.ring->release(r.ring->acquireForRead(0ms));
+        }
+    }
+    storage[0][0] = 1;  // still ours (an address sanitizer build would object otherwise)
+}
+
+TEST(ImageRing, OnlyAnEntryHandedOutCanBeReleased) {
+    Ring r(2);
+    EXPECT_FALSE(r.ring->release(r.ring->entry(1)));
+    EXPECT_FALSE(r.ring->release(r.ring->entry(7)));
+}
+
+}  // namespace
+}  // namespace kavro::gvsp

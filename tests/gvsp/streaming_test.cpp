@@ -1,0 +1,271 @@
+// Streaming end to end: the library against the simulated camera's stream source over loopback.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "frame/device_table.h"
+#include "gvsp/acquisition.h"
+#include "sim/stream_source.h"
+#include "tests/support/sim_fixture.h"
+
+namespace kavro::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Streaming : public SimCameraTest {
+  protected:
+    void SetUp() override {
+        SimCameraTest::SetUp();
+        startCamera();
+        const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
+        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
+        format.extendedIds = true;  // the simulated camera is a version 2 device
+    }
+    void TearDown() override {
+        if (source)
+            source->stop();
+        source.reset();
+        (void)GEVClose(kDevice);
+        SimCameraTest::TearDown();
+    }
+    GevStatus start(const sim::StreamFormat& f, uint32_t frames = 0) {
+        return GEVAcquisitionStartEx(kDevice, frames, sim::blockBytes(f));
+    }
+    sim::StreamFormat format;
+    std::unique_ptr<sim::StreamSource> source;
+};
+
+TEST_F(Streaming, ImagesArriveWholeAndInOrder) {
+    format.frameCount = 5;
+    format.extendedIds = true;
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    std::vector<uint8_t> image(sim::blockBytes(format));
+    for (uint64_t id = 1; id <= 5; ++id) {
+        GevImageHeader h{};
+        ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(h.blockId, id);
+        EXPECT_EQ(h.sizeX, format.width);
+        EXPECT_EQ(h.sizeY, format.height);
+        EXPECT_EQ(h.missingPackets, 0u);
+        for (size_t o = 0; o < image.size(); ++o)
+            ASSERT_EQ(image[o], sim::frameByte(id, o)) << o;
+    }
+    GevImageHeader last{};
+    EXPECT_EQ(get_image_header(kDevice, &last), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(last.blockId, 5u);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 5, Errors: 0 Lost: 0.00 %"));
+}
+
+TEST_F(Streaming, PaddingIsRemovedAndShortImagesEndInZeros) {
+    format.paddingX = 16;
+    format.width = 100;
+    format.height = 20;
+    format.trailerHeight = 12;
+    format.frameCount = 1;
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    std::vector<uint8_t> image(sim::blockBytes(format), 0x55);
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.sizeY, 12u);
+    for (uint32_t y = 0; y < 12; ++y) {
+        for (uint32_t x = 0; x < 100; ++x) {
+            ASSERT_EQ(image[y * 100 + x], sim::frameByte(1, y * 116 + x)) << y << "," << x;
+        }
+    }
+    for (size_t o = 1200; o < 2000; ++o)
+        ASSERT_EQ(image[o], 0) << o;
+}
+
+TEST_F(Streaming, RawDataIsCopiedByItsByteCount) {
+    format.payloadType = 0x0002;
+    format.dataBytes = 5000;
+    format.frameCount = 1;
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, 8000), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    std::vector<uint8_t> data(8000, 0x55);
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, data.data()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.sizeX, 0xFFFFFFFFu);
+    EXPECT_EQ(h.sizeY, 5000u);
+    EXPECT_EQ(data[4999], sim::frameByte(1, 4999));
+    EXPECT_EQ(data[5000], 0x55);
+}
+
+TEST_F(Streaming, NoImageWithinTheTimeOut) {
+    GevChannelParameter p{};
+    ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+    p.imageTimeout = 150;
+    ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 140ms);
+    uint32_t size = 7;
+    EXPECT_EQ(grab_image(kDevice, 0, &size), GEV_STATUS_TIMEOUT);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(Streaming, StartWithoutPayloadSizeIsRefused) {
+    EXPECT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_NO_PAYLOAD_SIZE);
+    EXPECT_EQ(start(format), GEV_STATUS_SUCCESS);  // the stream lock was left free
+}
+
+TEST_F(Streaming, FrameCountEndsReception) {
+    format.frameCount = 10;
+    ASSERT_EQ(start(format, 3), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
+    const auto end = std::chrono::steady_clock::now() + 3s;
+    while (frame::DeviceTable::instance().record(kDevice)->acquisitionStopped == 0 &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(frame::DeviceTable::instance().record(kDevice)->acquisitionStopped.load(), 1u);
+}
+
+TEST_F(Streaming, RegisteredBuffersAreFilledInOrder) {
+    format.frameCount = 6;
+    format.frameRate = 200;
+    std::vector<std::vector<uint8_t>> buffers(4, std::vector<uint8_t>(sim::blockBytes(format)));
+    for (auto& b : buffers)
+        ASSERT_EQ(GEVSetRingBuffer(kDevice, 0, b.data()), GEV_STATUS_SUCCESS);
+    uint16_t count = 0;
+    EXPECT_EQ(GEVGetBufferCount(kDevice, &count), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(count, 4);
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    for (uint64_t id = 1; id <= 6; ++id) {
+        uint8_t index = 0xFF;
+        GevImageHeader h{};
+        ASSERT_EQ(GEVGetImageRingBuffer(kDevice, &h, &index), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(index, (id - 1) % 4);
+        EXPECT_EQ(buffers[index][10], sim::frameByte(id, 10));
+        EXPECT_EQ(GEVQueueRingBuffer(kDevice, index), GEV_STATUS_SUCCESS);
+    }
+    EXPECT_EQ(GEVQueueRingBuffer(kDevice, 0), GEV_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(GEVReleaseRingBuffer(kDevice), GEV_STATUS_SUCCESS);
+    buffers[0][0] = 1;
+}
+
+TEST_F(Streaming, StatisticsLinesUseFloatingPoint) {
+    auto& dev = *frame::DeviceTable::instance().record(kDevice);
+    dev.counters.framesTotal = 100;
+    dev.counters.framesLost = 2;
+    dev.counters.packetsLost = 5;
+    gvsp::logStatistics(dev, 1000, 100);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 100, Errors: 2 Lost: 2.00 %"));
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Packets: 1000, Errors: 5 Lost: 0.50 %"));
+    dev.counters.framesTotal = 50;
+    dev.counters.framesLost = 1;
+    gvsp::logStatistics(dev, 1000, 100);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 50, Errors: 1 Lost: 2.00 %"));
+}
+
+TEST_F(Streaming, ResendRequestUsesBothLayouts) {
+    camera().clearReceivedCommands();
+    ASSERT_EQ(GEVPacketResend(kDevice, 0, 0x0000000100000007ull, 3, 4), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(camera().waitForCommands(1, 1000ms));
+    auto sent = commands(0x0040);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].bytes.size(), 28u);
+    EXPECT_EQ(sent[0].flags, 0x10);
+    auto& dev = *frame::DeviceTable::instance().record(kDevice);
+    dev.gevVersionMajor = 1;
+    camera().clearReceivedCommands();
+    ASSERT_EQ(GEVPacketResend(kDevice, 0, 0x0000000100000007ull, 3, 4), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(camera().waitForCommands(1, 1000ms));
+    sent = commands(0x0040);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].bytes.size(), 20u);
+    EXPECT_EQ(sent[0].bytes[11], 7);
+}
+
+// 1000 frames with faults: with resend on every frame arrives complete.
+class FaultedStreaming : public Streaming {
+  protected:
+    void run(const sim::StreamFaults& faults);
+};
+
+void FaultedStreaming::run(const sim::StreamFaults& faults) {
+    ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
+    format.width = 256;
+    format.height = 100;  // 18 packets
+    format.frameCount = 1000;
+    format.frameRate = 500;
+    format.extendedIds = true;
+    ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), 0);
+    source->setFaults(faults);
+    ASSERT_TRUE(source->start(format));
+    std::vector<uint8_t> image(sim::blockBytes(format));
+    uint32_t complete = 0;
+    for (int k = 0; k < 1000; ++k) {
+        GevImageHeader h{};
+        const GevStatus s = GEVGetImageBuffer(kDevice, &h, image.data());
+        if (s == GEV_STATUS_TIMEOUT)
+            break;
+        if (s == GEV_STATUS_SUCCESS && image[777] == sim::frameByte(h.blockId, 777)) {
+            ++complete;
+        } else {
+            ADD_FAILURE() << "block " << h.blockId << " status " << s << " missing "
+                          << h.missingPackets;
+        }
+    }
+    EXPECT_EQ(complete, 1000u);
+    EXPECT_GT(source->stats().packetsResent, 0u);
+}
+
+TEST_F(FaultedStreaming, OnePercentLossWithResendLosesNoFrame) {
+    sim::StreamFaults faults;
+    faults.seed = 7;
+    faults.lose = 0.01;
+    run(faults);
+}
+
+TEST_F(FaultedStreaming, ReorderedPacketsWithResendLoseNoFrame) {
+    sim::StreamFaults faults;
+    faults.seed = 11;
+    faults.reorder = 0.01;
+    faults.reorderDistance = 3;
+    run(faults);
+}
+
+TEST_F(Streaming, HostileStreamNeverCrashes) {
+    sim::StreamFaults faults;
+    faults.seed = 3;
+    faults.lose = 0.05;
+    faults.duplicate = 0.05;
+    faults.corrupt = 0.05;
+    faults.wrongSize = 0.05;
+    faults.errorStatus = 0.05;
+    faults.loseLeader = 0.05;
+    faults.loseTrailer = 0.05;
+    faults.reorder = 0.05;
+    faults.blockIdJumps = {{20, 40}};
+    format.frameCount = 200;
+    format.frameRate = 2000;
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    source->setFaults(faults);
+    ASSERT_TRUE(source->start(format));
+    for (int k = 0; k < 200; ++k) {
+        const GevStatus s = GEVGetImage(kDevice, nullptr);
+        if (s == GEV_STATUS_TIMEOUT)
+            break;
+        EXPECT_TRUE(s == GEV_STATUS_SUCCESS || s == GEV_STATUS_IMAGE_INCOMPLETE);
+    }
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace kavro::test
