@@ -34,13 +34,15 @@ void defineIdentity(DeviceMemory& m, const CameraConfig& c) {
     m.defineString(kSecondUrl, kUrlSize, Access::ReadOnly, c.secondUrl);
 }
 
-void defineNetwork(DeviceMemory& m) {
-    m.defineRegister(kNetworkInterfaceCapability, Access::ReadOnly,
-                     kInterfaceCapLla | kInterfaceCapDhcp | kInterfaceCapPersistentIp);
+void defineNetwork(DeviceMemory& m, const CameraConfig& c) {
+    const uint32_t capability = kInterfaceCapLla | kInterfaceCapDhcp |
+                                (c.supportsPersistentIp ? kInterfaceCapPersistentIp : 0);
+    m.defineRegister(kNetworkInterfaceCapability, Access::ReadOnly, capability);
+    // Only what the camera can do may be switched on; link-local addressing always is.
     m.defineRegister(kNetworkInterfaceConfiguration, Access::ReadWrite,
                      kInterfaceCapLla | kInterfaceCapDhcp,
-                     [](DeviceMemory&, RegisterWriteRequest& request) -> uint16_t {
-                         request.value = (request.value & 0x7) | kInterfaceCapLla;
+                     [capability](DeviceMemory&, RegisterWriteRequest& request) -> uint16_t {
+                         request.value = (request.value & capability) | kInterfaceCapLla;
                          return 0;
                      });
     // The front end fills in the address it serves on.
@@ -115,7 +117,7 @@ void defineActions(DeviceMemory& m, const CameraConfig& c) {
 
 void defineBootstrap(DeviceMemory& memory, const CameraConfig& config) {
     defineIdentity(memory, config);
-    defineNetwork(memory);
+    defineNetwork(memory, config);
     defineControl(memory, config);
     defineChannels(memory, config);
     defineActions(memory, config);

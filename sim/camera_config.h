@@ -26,7 +26,12 @@ struct CameraConfig {
     uint32_t actionSignals = 2;  // key/mask pairs, when the capability lists ACTION
     uint32_t heartbeatTimeoutMs = 3000;
     uint64_t tickFrequency = 1000000000;
-    uint32_t packetSize = 1500;  // low 16 bits of SCPS0
+    uint32_t packetSize = 1500;        // low 16 bits of SCPS0
+    bool supportsPersistentIp = true;  // network interface capability bit value 0x1
+    // The network interface that is this camera's link (in its namespace): broadcasts are heard
+    // only there, and a forced address is put on it. Empty: broadcasts from every link, and a
+    // forced address must already be local.
+    std::string broadcastInterface;
 
     // Refuse commands that the control privilege does not allow (ACCESS_DENIED). Off, every
     // host may read and write; CCP writes, heartbeat expiry and takeovers still happen.

@@ -19,6 +19,14 @@ std::vector<uint8_t> payloadOf(const std::vector<uint8_t>& ack) {
 }
 }  // namespace
 
+std::vector<uint8_t> commandDatagram(const CommandHeader& header,
+                                     std::span<const uint8_t> payload) {
+    std::vector<uint8_t> datagram(kHeaderSize);
+    writeCommandHeader(std::span<uint8_t, kHeaderSize>(datagram.data(), kHeaderSize), header);
+    datagram.insert(datagram.end(), payload.begin(), payload.end());
+    return datagram;
+}
+
 CameraModel::CameraModel(const CameraConfig& config)
     : config_(config), memory_(config.userMemoryBase, config.userMemorySize) {
     defineBootstrap(memory_, config_);
@@ -34,6 +42,8 @@ CameraModel::CameraModel(const CameraConfig& config)
                                      const Peer& sender) {
         return std::optional(writeMem(payload, sender));
     };
+    handlers_[kDiscoveryCmd] = [this](const CommandHeader& header, std::span<const uint8_t>,
+                                      const Peer&) { return std::optional(discovery(header)); };
     if ((config_.gvcpCapability & reg::kCapAction) != 0) {
         handlers_[kActionCmd] = [this](const CommandHeader& header,
                                        std::span<const uint8_t> payload, const Peer& sender) {
@@ -43,7 +53,7 @@ CameraModel::CameraModel(const CameraConfig& config)
 }
 
 std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const uint8_t> datagram,
-                                                               const Peer& sender) {
+                                                               const Peer& sender, Peer* replyTo) {
     const auto header = parseCommandHeader(datagram);
     if (!header)
         return std::nullopt;
@@ -75,6 +85,8 @@ std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const u
     }
     if (!answer || (header->flags & kFlagAckRequired) == 0)
         return std::nullopt;
+    if (replyTo != nullptr)
+        *replyTo = answer->broadcast ? Peer{INADDR_BROADCAST, sender.port} : sender;
     return buildAck(answer->status, answer->ackCode, header->reqId, answer->payload);
 }
 

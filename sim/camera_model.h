@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gvcp/wire.h"
+#include "gvcp/wire_discovery.h"
 #include "sim/actions.h"
 #include "sim/camera_config.h"
 #include "sim/control_privilege.h"
@@ -26,7 +27,19 @@ struct Answer {
     uint16_t status = 0;
     uint16_t ackCode = 0;
     std::vector<uint8_t> payload;
+    bool broadcast = false;  // to 255.255.255.255 at the sender's port, not to the sender
 };
+
+// An IPv4 configuration, network byte order.
+struct IpSettings {
+    uint32_t addressNet = 0;
+    uint32_t maskNet = 0;
+    uint32_t gatewayNet = 0;
+};
+
+// A command datagram put back together from the parts a CommandHandler gets.
+std::vector<uint8_t> commandDatagram(const gvcp::CommandHeader& header,
+                                     std::span<const uint8_t> payload);
 
 class CameraModel {
   public:
@@ -48,9 +61,10 @@ class CameraModel {
     const CameraConfig& config() const { return config_; }
 
     // Answers one GVCP command datagram from `sender`. Returns the acknowledge to send back, or
-    // nothing (no acknowledge requested, or a datagram that is not a command).
+    // nothing (no acknowledge requested, or a datagram that is not a command); `replyTo`, when
+    // given, receives where the acknowledge goes.
     std::optional<std::vector<uint8_t>> handleCommand(std::span<const uint8_t> datagram,
-                                                      const Peer& sender);
+                                                      const Peer& sender, Peer* replyTo = nullptr);
 
     // Installs (or, with an empty handler, removes) the handler of a command code; later
     // features (discovery, action, resend) plug in here. Handlers run without the model's lock
@@ -74,6 +88,11 @@ class CameraModel {
 
     // The address the camera serves on, shown in its current IP registers (network byte order).
     void setCurrentAddress(uint32_t addressNet, uint32_t maskNet, uint32_t gatewayNet);
+    // The persistent IP settings when the configuration register enables them and an address
+    // is stored; nullopt otherwise.
+    std::optional<IpSettings> persistentIpSettings() const;
+    // The DISCOVERY_ACK this camera sends, from its registers.
+    gvcp::DiscoveryAck discoveryAck() const;
 
     // The primary application: the host whose CCP write holds control; nullopt when nobody
     // controls the camera.
@@ -99,6 +118,7 @@ class CameraModel {
     Answer writeReg(std::span<const uint8_t> payload, const Peer& sender);
     Answer readMem(std::span<const uint8_t> payload);
     Answer writeMem(std::span<const uint8_t> payload, const Peer& sender);
+    Answer discovery(const gvcp::CommandHeader& header);
     std::optional<Answer> action(const gvcp::CommandHeader& header,
                                  std::span<const uint8_t> payload, const Peer& sender);
 

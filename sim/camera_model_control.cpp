@@ -15,13 +15,6 @@ using namespace kavro::gvcp;
 namespace {
 constexpr uint32_t kModeBits = reg::kCcpExclusiveAccess | reg::kCcpControlAccess;
 
-// The handler gets the header and payload apart; the ACTION parser reads the whole datagram.
-std::vector<uint8_t> reassemble(const CommandHeader& header, std::span<const uint8_t> payload) {
-    std::vector<uint8_t> datagram(kHeaderSize);
-    writeCommandHeader(std::span<uint8_t, kHeaderSize>(datagram.data(), kHeaderSize), header);
-    datagram.insert(datagram.end(), payload.begin(), payload.end());
-    return datagram;
-}
 }  // namespace
 
 uint16_t CameraModel::admitCommand(uint16_t command, const Peer& sender) const {
@@ -113,7 +106,7 @@ void CameraModel::refuseControl(bool refuse) {
 
 std::optional<Answer> CameraModel::action(const CommandHeader& header,
                                           std::span<const uint8_t> payload, const Peer& sender) {
-    const auto request = parseAction(reassemble(header, payload));
+    const auto request = parseAction(commandDatagram(header, payload));
     if (!request)
         return std::nullopt;
     std::lock_guard lock(mutex_);

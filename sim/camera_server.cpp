@@ -12,8 +12,10 @@
 
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire.h"
+#include "gvcp/wire_discovery.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "sim/link_setup.h"
 
 namespace kavro::sim {
 
@@ -34,6 +36,23 @@ struct PendingSend {
     platform::Sender to;
 };
 
+platform::UniqueSocket bindControlSocket(uint32_t addressNet) {
+    platform::SocketOptions options;
+    options.broadcast = true;  // broadcast acknowledges of DISCOVERY and FORCEIP
+    return platform::createUdpSocket(addressNet, kPort, options);
+}
+
+bool isLoopback(uint32_t addressNet) {
+    return (ntohl(addressNet) >> 24) == 127;
+}
+
+// Commands that hosts send by broadcast; a camera ignores any other command sent that way.
+bool answersBroadcast(std::span<const uint8_t> datagram) {
+    const auto header = parseCommandHeader(datagram);
+    return header && (header->command == kDiscoveryCmd || header->command == kForceIpCmd ||
+                      header->command == kActionCmd);
+}
+
 std::vector<uint8_t> withAckId(std::vector<uint8_t> ack, uint16_t ackId) {
     if (auto header = parseAckHeader(ack)) {
         header->ackId = ackId;
@@ -50,18 +69,27 @@ struct ServerCore {
         : socket(std::move(sock)), addressNet(address), model(config) {}
 
     void run();
-    void handle(std::span<const uint8_t> datagram, const platform::Sender& from);
+    void receiveAll(bool viaBroadcast, std::vector<uint8_t>& buffer);
+    void handle(std::span<const uint8_t> datagram, const platform::Sender& from, bool viaBroadcast);
     void record(std::span<const uint8_t> datagram, const platform::Sender& from);
     void send(std::vector<uint8_t> bytes, const platform::Sender& to,
               std::chrono::milliseconds delay);
     void flushDue();
     uint16_t nextEventReqId();
+    std::optional<Answer> forceIp(const CommandHeader& header, std::span<const uint8_t> payload,
+                                  const Peer& sender);
+    bool moveTo(const IpSettings& target);
+    void updateBroadcastListener();
 
     // Replaced only by the server thread, which uses it without the lock; other threads
     // (sendEvent) hold socketMutex.
     std::mutex socketMutex;
     platform::UniqueSocket socket;
-    const uint32_t addressNet;
+    // Receives the broadcasts (DISCOVERY, FORCEIP) that a socket bound to one address never
+    // sees. Server thread only; none on loopback, where broadcasts do not exist.
+    platform::UniqueSocket broadcastListener;
+    std::atomic<uint32_t> addressNet;
+    IpSettings startSettings;  // where a restarted IP configuration goes without persistent IP
     CameraModel model;
     FaultPlan faults;
     std::atomic<bool> stop{false};
@@ -89,28 +117,42 @@ void ServerCore::run() {
         if (result == platform::WaitResult::Failed) {
             std::this_thread::sleep_for(kPollInterval);
         } else if (result == platform::WaitResult::Ready) {
-            platform::Sender from;
-            while (const auto size = platform::tryReceiveFrom(socket, buffer, &from)) {
-                handle(std::span(buffer).first(*size), from);
-            }
+            receiveAll(false, buffer);
         }
+        // Broadcasts wait for the next turn of the loop: at most one poll interval.
+        if (broadcastListener.isValid())
+            receiveAll(true, buffer);
         flushDue();
         model.superviseHeartbeat(Clock::now());
     }
 }
 
-void ServerCore::handle(std::span<const uint8_t> datagram, const platform::Sender& from) {
+void ServerCore::receiveAll(bool viaBroadcast, std::vector<uint8_t>& buffer) {
+    platform::Sender sender;
+    // A FORCEIP may replace the socket: read it afresh for every datagram.
+    while (const auto size = platform::tryReceiveFrom(viaBroadcast ? broadcastListener : socket,
+                                                      buffer, &sender)) {
+        handle(std::span(buffer).first(*size), sender, viaBroadcast);
+    }
+}
+
+void ServerCore::handle(std::span<const uint8_t> datagram, const platform::Sender& from,
+                        bool viaBroadcast) {
     if (EventAckLog::isEventAck(datagram)) {
         const auto h = *parseAckHeader(datagram);
         eventAcks.add({from.addressNet, from.port, h.status, h.ackCode, h.ackId, h.length});
         return;
     }
     record(datagram, from);
+    if (viaBroadcast && !answersBroadcast(datagram))
+        return;
     if (faults.dropCommand())
         return;
-    auto ack = model.handleCommand(datagram, Peer{from.addressNet, from.port});
+    Peer replyTo;
+    auto ack = model.handleCommand(datagram, Peer{from.addressNet, from.port}, &replyTo);
     if (!ack)
         return;
+    const platform::Sender to{replyTo.addressNet, replyTo.port};
     const uint16_t reqId = parseCommandHeader(datagram)->reqId;
 
     const FaultPlan::AnswerFaults f = faults.nextAnswer();
@@ -127,8 +169,8 @@ void ServerCore::handle(std::span<const uint8_t> datagram, const platform::Sende
         writeAckHeader(std::span<uint8_t, kHeaderSize>(ack->data(), kHeaderSize), header);
     }
     if (f.staleAckFirst)
-        send(withAckId(*ack, staleAckId(reqId)), from, f.delay);
-    send(std::move(*ack), from, f.delay);
+        send(withAckId(*ack, staleAckId(reqId)), to, f.delay);
+    send(std::move(*ack), to, f.delay);
 }
 
 void ServerCore::record(std::span<const uint8_t> datagram, const platform::Sender& from) {
@@ -175,6 +217,63 @@ void ServerCore::flushDue() {
     }
 }
 
+std::optional<Answer> ServerCore::forceIp(const CommandHeader& header,
+                                          std::span<const uint8_t> payload, const Peer& sender) {
+    const auto request = parseForceIp(commandDatagram(header, payload));
+    // A FORCEIP for another camera is none of this one's business: no answer.
+    if (!request || request->mac != model.config().mac)
+        return std::nullopt;
+    // Moving the camera under the feet of another host's application is refused.
+    const auto holder = model.controlHolder();
+    if (model.config().enforceControlPrivilege && holder && !(*holder == sender))
+        return Answer{kStatusAccessDenied, kForceIpAck, {}};
+    // Address 0 restarts the IP configuration: the persistent address when enabled, else the
+    // address the camera started with (what DHCP or link-local addressing gave it).
+    const IpSettings target = request->address != 0
+                                  ? IpSettings{htonl(request->address), htonl(request->subnetMask),
+                                               htonl(request->gateway)}
+                                  : model.persistentIpSettings().value_or(startSettings);
+    if (!moveTo(target))
+        return Answer{kStatusError, kForceIpAck, {}};
+    return Answer{kStatusSuccess, kForceIpAck, {}, (header.flags & kFlagBroadcastAck) != 0};
+}
+
+bool ServerCore::moveTo(const IpSettings& target) {
+    const uint32_t current = addressNet.load();
+    // A camera bound to every address (0) only shows the new one in its registers.
+    if (current != 0 && target.addressNet != current) {
+        // Like a camera's interface, the link takes the new address (when it has one).
+        const std::string& link = model.config().broadcastInterface;
+        if (!link.empty())
+            (void)addInterfaceAddress(link, target.addressNet, target.maskNet);
+        auto moved = bindControlSocket(target.addressNet);
+        if (!moved.isValid())
+            return false;  // the old address stays in service
+        {
+            std::lock_guard lock(socketMutex);
+            socket = std::move(moved);
+        }
+        addressNet.store(target.addressNet);
+        updateBroadcastListener();
+    }
+    model.setCurrentAddress(target.addressNet, target.maskNet, target.gatewayNet);
+    return true;
+}
+
+void ServerCore::updateBroadcastListener() {
+    const uint32_t address = addressNet.load();
+    if (address == 0 || isLoopback(address)) {
+        broadcastListener.reset();
+    } else if (!broadcastListener.isValid()) {
+        platform::SocketOptions options;
+        options.reuse = true;  // every camera of the namespace hears each broadcast
+        broadcastListener = platform::createUdpSocket(INADDR_BROADCAST, kPort, options);
+        const std::string& link = model.config().broadcastInterface;
+        if (!link.empty() && !restrictToInterface(broadcastListener, link))
+            broadcastListener.reset();
+    }
+}
+
 uint16_t ServerCore::nextEventReqId() {
     // 1..65535: 0 is never a req_id.
     uint16_t previous = eventReqId.load();
@@ -201,12 +300,20 @@ CameraServer::CameraServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) 
 CameraServer::~CameraServer() = default;
 
 std::unique_ptr<CameraServer> CameraServer::start(const CameraConfig& config, uint32_t addressNet) {
-    auto socket = platform::createUdpSocket(addressNet, kPort);
+    auto socket = bindControlSocket(addressNet);
     if (!socket.isValid())
         return nullptr;
     auto core = std::make_shared<ServerCore>(config, std::move(socket), addressNet);
-    const bool loopback = (ntohl(addressNet) >> 24) == 127;
-    core->model.setCurrentAddress(addressNet, htonl(loopback ? 0xFF000000u : 0xFFFFFF00u), 0);
+    core->startSettings = {addressNet, htonl(isLoopback(addressNet) ? 0xFF000000u : 0xFFFFFF00u),
+                           0};
+    core->model.setCurrentAddress(core->startSettings.addressNet, core->startSettings.maskNet,
+                                  core->startSettings.gatewayNet);
+    core->updateBroadcastListener();
+    // The model lives inside the core, so the handler never outlives what it points to.
+    ServerCore* raw = core.get();
+    core->model.setCommandHandler(
+        kForceIpCmd, [raw](const CommandHeader& header, std::span<const uint8_t> payload,
+                           const Peer& sender) { return raw->forceIp(header, payload, sender); });
 
     auto impl = std::make_unique<Impl>(core);
     if (!impl->thread.start([core] { core->run(); }, platform::ThreadPriority::Normal)) {
@@ -233,7 +340,7 @@ std::unique_ptr<CameraServer> CameraServer::startOnLoopback(const CameraConfig& 
 }
 
 uint32_t CameraServer::addressNet() const {
-    return impl_->core->addressNet;
+    return impl_->core->addressNet.load();
 }
 CameraModel& CameraServer::model() {
     return impl_->core->model;

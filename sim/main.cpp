@@ -1,5 +1,5 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
-//   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM]
+//   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -18,14 +18,24 @@ struct Options {
     uint32_t firstAddressNet = 0;
     unsigned count = 1;
     std::string serialPrefix = "SIM";
+    std::string interface;
 };
 
 constexpr unsigned kMaxCameras = 250;
 
 int usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n",
-                 program, kMaxCameras);
+    std::fprintf(
+        stderr,
+        "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
+        "          [--interface NAME]\n"
+        "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
+        "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
+        "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
+        "address of a veth end inside a network namespace, for example:\n"
+        "  ip netns exec cams %s --address 198.18.1.20 --count 3 --interface veth1\n"
+        "--interface names the cameras' link: broadcasts are heard only there and a\n"
+        "forced address is added to it. Cameras on loopback hear no broadcasts.\n",
+        program, kMaxCameras, program);
     return 2;
 }
 
@@ -48,6 +58,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.count = static_cast<unsigned>(n);
         } else if (std::strcmp(arg, "--serial-prefix") == 0) {
             options.serialPrefix = value;
+        } else if (std::strcmp(arg, "--interface") == 0) {
+            options.interface = value;
         } else {
             return false;
         }
@@ -78,6 +90,7 @@ int main(int argc, char** argv) {
         char serial[32];
         std::snprintf(serial, sizeof serial, "%s%05u", options.serialPrefix.c_str(), i + 1);
         config.serialNumber = serial;
+        config.broadcastInterface = options.interface;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);
