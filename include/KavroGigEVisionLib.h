@@ -137,6 +137,38 @@ typedef struct GevChannelParameter {
 #define GEV_CONNECTION_LOST 1   /* heartbeats failing, still retried */
 #define GEV_CONNECTION_FAILED 2 /* given up; register calls return 0x8006 */
 
+/* One camera found by GEVDiscovery. */
+typedef struct GevDeviceInfo {
+    uint32_t deviceAddress;     /* camera address, network byte order */
+    char manufacturerName[32];  /* zero-padded; not terminated when all 32 are used */
+    char modelName[32];
+    char deviceVersion[32];
+    uint32_t adapterAddress;    /* local adapter that got the answer, network byte order */
+    uint32_t adapterMask;       /* its subnet mask, network byte order */
+    uint8_t macAddress[6];      /* first byte first */
+    uint32_t subnetMask;        /* camera's current mask, host byte order */
+    uint32_t defaultGateway;    /* camera's current gateway, host byte order */
+    char adapterName[260];      /* zero-terminated */
+    char serialNumber[16];      /* zero-padded; not terminated when all 16 are used */
+    char userDefinedName[16];
+    uint8_t status;             /* GEV_DISCOVERY_* */
+} GevDeviceInfo;
+
+#define GEV_MAX_DISCOVERED 20
+typedef struct GevDeviceList {
+    uint8_t count;
+    GevDeviceInfo devices[GEV_MAX_DISCOVERED];
+} GevDeviceList;
+
+/* Discovery entry states. */
+#define GEV_DISCOVERY_AVAILABLE 0      /* reachable, nobody holds control */
+#define GEV_DISCOVERY_UNREACHABLE 1    /* on the subnet, but the access probe failed */
+#define GEV_DISCOVERY_OTHER_SUBNET 2   /* not on the adapter's subnet: needs Force IP */
+#define GEV_DISCOVERY_CONTROLLED 3     /* another application holds control access */
+
+/* Told the progress (0..100) of GEVDiscovery. */
+typedef void (*GevDiscoveryCallback)(int32_t percent);
+
 /* ---- Device open and close ------------------------------------------------------------- */
 
 /* Opens `device` (1..20) on the camera described by `info`. `controlMode` is written to the
@@ -172,6 +204,24 @@ KAVRO_API GevStatus GEVSetActionCommand(uint8_t device, uint32_t deviceKey, uint
 KAVRO_API GevStatus GEVGetChannelParameter(uint8_t device, GevChannelParameter* parameters);
 /* A heartbeat period longer than the camera's time-out becomes the time-out minus 200 ms. */
 KAVRO_API GevStatus GEVSetChannelParameter(uint8_t device, const GevChannelParameter* parameters);
+
+/* ---- Discovery and network configuration --------------------------------------------- */
+
+/* Broadcasts DISCOVERY from every IPv4 adapter, listening `timeoutMs` (0 = 2000) on each, and
+ * fills `list` with up to 20 cameras sorted by address. `allSubnets` also keeps cameras that are
+ * not on the adapter's subnet (status 2). Any number of adapters is handled. */
+KAVRO_API GevStatus GEVDiscovery(GevDeviceList* list, GevDiscoveryCallback progress,
+                                 uint32_t timeoutMs, uint32_t allSubnets);
+/* Gives the camera with `macAddress` (6 bytes) a temporary address; numbers in host byte order.
+ * Address 0 makes the camera restart its IP configuration (sent once, no answer awaited). */
+KAVRO_API GevStatus GEVForceIp(uint32_t address, uint32_t subnetMask, uint32_t gateway,
+                               const uint8_t* macAddress);
+/* The camera's persistent IP settings (host byte order); zeros when persistent IP is off. */
+KAVRO_API GevStatus GEVGetNetConfig(uint8_t device, uint8_t* dhcp, uint32_t* address,
+                                    uint32_t* subnetMask, uint32_t* gateway);
+/* Changes the persistent IP settings; they take effect when the device is closed. */
+KAVRO_API GevStatus GEVSetNetConfig(uint8_t device, uint8_t dhcp, uint32_t address,
+                                    uint32_t subnetMask, uint32_t gateway);
 
 /* ---- Device table ---------------------------------------------------------------------- */
 

@@ -1,15 +1,18 @@
 // gevtool: command-line access to GigE Vision cameras through the library.
-//   gevtool demo    runs against a simulated camera embedded in the tool
+//   gevtool demo    opens a simulated camera embedded in the tool, keeps control with the
+//                   heartbeat, receives an event and closes
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "KavroGigEVisionLib.h"
-#include "frame/device_open.h"
 #include "gvcp/bootstrap.h"
+#include "gvcp/wire_events.h"
 #include "platform/socket.h"
 #include "sim/camera_server.h"
 
@@ -18,7 +21,9 @@ namespace {
 namespace reg = kavro::gvcp::reg;
 constexpr uint8_t kDevice = 1;
 
-void printLogLine(uint8_t device, const char* line) { std::printf("  [dev %u] %s\n", device, line); }
+void printLogLine(uint8_t device, const char* line) {
+    std::printf("  [dev %u] %s\n", device, line);
+}
 
 std::string readString(uint32_t address, uint32_t size) {
     std::string text(size, '\0');
@@ -39,26 +44,13 @@ void printRegister(const char* name, uint32_t address) {
     }
 }
 
-int runDemo() {
-    auto camera = kavro::sim::CameraServer::startOnLoopback();
-    if (!camera) {
-        std::fprintf(stderr, "gevtool: could not start the simulated camera on loopback\n");
-        return 1;
-    }
-    char address[16];
-    kavro::platform::formatIpv4(camera->addressNet(), address);
-    std::printf("Simulated camera on %s:3956\n", address);
+void printEvent(uint8_t device, const GevEventInfo* event) {
+    std::printf("  event on device %u: id 0x%04X, block %llu, timestamp %llu, %u data bytes\n",
+                device, event->eventId, static_cast<unsigned long long>(event->blockId),
+                static_cast<unsigned long long>(event->timestamp), event->dataLength);
+}
 
-    GevConnectInfo info{};
-    info.deviceAddress = camera->addressNet();
-    info.hostAddress = htonl(INADDR_LOOPBACK);
-    info.subnetMask = htonl(0xFF000000);
-    std::strcpy(info.adapterName, "lo");
-    if (const GevStatus s = kavro::frame::openWithoutHandshake(kDevice, info, &printLogLine, 1)) {
-        std::fprintf(stderr, "gevtool: open failed with status 0x%04X\n", s);
-        return 1;
-    }
-
+void printDeviceStrings() {
     std::printf("Device strings:\n");
     std::printf("  manufacturer   %s\n", readString(reg::kManufacturerName, 32).c_str());
     std::printf("  model          %s\n", readString(reg::kModelName, 32).c_str());
@@ -66,7 +58,9 @@ int runDemo() {
     std::printf("  serial number  %s\n", readString(reg::kSerialNumber, 16).c_str());
     std::printf("  user name      %s\n", readString(reg::kUserDefinedName, 16).c_str());
     std::printf("  first URL      %s\n", readString(reg::kFirstUrl, 512).c_str());
+}
 
+void printRegisters() {
     std::printf("Bootstrap registers:\n");
     printRegister("version", reg::kVersion);
     printRegister("device mode", reg::kDeviceMode);
@@ -80,7 +74,61 @@ int runDemo() {
     printRegister("tick frequency low", reg::kTimestampTickFrequencyLow);
     printRegister("CCP", reg::kCcp);
     printRegister("SCPS0", reg::kScps0);
-    return 0;
+}
+
+int runDemo() {
+    kavro::sim::CameraConfig config;
+    config.heartbeatTimeoutMs = 1500;  // a short time-out, so that the demo shows it being kept
+    auto camera = kavro::sim::CameraServer::startOnLoopback(config);
+    if (!camera) {
+        std::fprintf(stderr, "gevtool: could not start the simulated camera on loopback\n");
+        return 1;
+    }
+    char address[16];
+    kavro::platform::formatIpv4(camera->addressNet(), address);
+    std::printf("Simulated camera on %s:3956\n", address);
+
+    GevConnectInfo info{};
+    info.deviceAddress = camera->addressNet();
+    info.hostAddress = htonl(INADDR_LOOPBACK);
+    info.subnetMask = htonl(0xFF000000);
+    std::strcpy(info.adapterName, "lo");
+    std::printf("Opening with exclusive control:\n");
+    if (const GevStatus s = GEVInit(kDevice, &info, &printLogLine, 0, 1)) {
+        std::fprintf(stderr, "gevtool: open failed with status 0x%04X\n", s);
+        return 1;
+    }
+    printDeviceStrings();
+    printRegisters();
+
+    // Three heartbeat time-outs pass; the heartbeat thread keeps control all along.
+    std::printf("Waiting 4.5 s (three heartbeat time-outs)...\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    uint8_t status = 0;
+    uint8_t reserved = 0;
+    (void)GEVGetConnectionStatus(kDevice, &status, &reserved);
+    std::printf("  connection status %u, camera CCP = %u (still ours)\n", status,
+                camera->model().readRegister(reg::kCcp));
+
+    if (GEVSetMessageChannelCallback(kDevice, &printEvent) == GEV_STATUS_SUCCESS) {
+        std::printf("The camera sends a trigger event:\n");
+        const uint8_t data[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+        kavro::gvcp::EventToSend event;
+        event.eventData = true;
+        event.eventId = 0x0002;
+        event.blockId = 7;
+        event.timestamp = 123456789;
+        event.data = data;
+        if (!camera->sendEvent(event))
+            std::printf("  the camera could not send it\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+
+    std::printf("Closing:\n");
+    const GevStatus closed = GEVClose(kDevice);
+    std::printf("  close status 0x%04X, camera CCP = %u (released)\n", closed,
+                camera->model().readRegister(reg::kCcp));
+    return closed == GEV_STATUS_SUCCESS ? 0 : 1;
 }
 
 int usage() {
@@ -91,7 +139,9 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage();
-    if (std::strcmp(argv[1], "demo") == 0) return runDemo();
+    if (argc < 2)
+        return usage();
+    if (std::strcmp(argv[1], "demo") == 0)
+        return runDemo();
     return usage();
 }

@@ -1,0 +1,22 @@
+// Finding cameras by broadcast, probing their control state, and Force IP.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "KavroGigEVisionLib.h"
+
+namespace kavro::gvcp {
+
+GevStatus discover(GevDeviceList& list, GevDiscoveryCallback progress, uint32_t timeoutMs,
+                   bool allSubnets);
+
+// Reads the CCP register of a camera that is not open, from `adapterAddressNet`.
+GevStatus probeAccess(uint32_t adapterAddressNet, uint32_t deviceAddressNet, uint16_t localPort,
+                      uint32_t& ccp);
+
+// Force IP; numbers in host byte order.
+GevStatus forceIp(uint32_t address, uint32_t subnetMask, uint32_t gateway,
+                  const std::array<uint8_t, 6>& mac);
+
+}  // namespace kavro::gvcp
