@@ -1,11 +1,13 @@
 #include "gvcp/discovery.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire_discovery.h"
@@ -79,21 +81,58 @@ class ProgressReporter {
     int64_t start_;
 };
 
+// The answers to one adapter address: unicast ones arrive on the socket bound to the address;
+// broadcast ones (asked for with all subnets) only reach a socket on the wildcard address, which
+// keeps those that came in through this adapter.
+struct AdapterSockets {
+    platform::UniqueSocket bound;
+    platform::UniqueSocket broadcast;
+    int interfaceIndex = 0;
+};
+
+GevStatus openSockets(const platform::Adapter& adapter, const platform::AdapterAddress& local,
+                      bool allSubnets, AdapterSockets& out) {
+    out.bound = platform::createUdpSocket(local.addressNet, 0, {.broadcast = true, .reuse = true});
+    if (!out.bound.isValid())
+        return GEV_STATUS_SOCKET_ERROR;
+    out.interfaceIndex = static_cast<int>(if_nametoindex(adapter.name.c_str()));
+    if (allSubnets && out.interfaceIndex != 0) {
+        const auto port = platform::localPort(out.bound);
+        if (port) {
+            out.broadcast = platform::createUdpSocket(0, *port, {.reuse = true});
+            if (!platform::enableArrivalInterface(out.broadcast))
+                out.broadcast.reset();
+        }
+    }
+    return GEV_STATUS_SUCCESS;
+}
+
 // Listens on one adapter address for `timeoutMs` and adds the answers to `list`.
-GevStatus listen(const platform::UniqueSocket& sock, const platform::Adapter& adapter,
+GevStatus listen(const AdapterSockets& sockets, const platform::Adapter& adapter,
                  const platform::AdapterAddress& local, uint32_t timeoutMs, bool allSubnets,
                  const ProgressReporter& progress, GevDeviceList& list) {
     // Larger than an acknowledge, so that an oversized datagram is seen as such.
     std::array<uint8_t, 1500> buffer{};
     const int64_t start = platform::monotonicNs();
     while ((platform::monotonicNs() - start) / 1000000 < timeoutMs) {
-        const auto ready = platform::waitReadable(sock, kListenSlice);
-        if (ready == platform::WaitResult::Failed)
+        const auto ready =
+            platform::waitReadableAny(sockets.bound, sockets.broadcast, kListenSlice);
+        if (ready == platform::WaitAnyResult::Failed)
             return GEV_STATUS_WAIT_ERROR;
-        if (ready == platform::WaitResult::Ready) {
-            const auto n = platform::receiveFrom(sock, buffer);
+        std::optional<size_t> n;
+        bool ours = true;
+        if (ready == platform::WaitAnyResult::First) {
+            n = platform::receiveFrom(sockets.bound, buffer);
             if (!n)
                 return GEV_STATUS_RECEIVE_ERROR;
+        } else if (ready == platform::WaitAnyResult::Second) {
+            int arrivedOn = 0;
+            n = platform::receiveWithInterface(sockets.broadcast, buffer, arrivedOn);
+            if (!n)
+                return GEV_STATUS_RECEIVE_ERROR;
+            ours = arrivedOn == sockets.interfaceIndex;
+        }
+        if (n && ours) {
             const auto ack = parseDiscoveryAck(std::span<const uint8_t>(buffer.data(), *n));
             const uint32_t cameraNet = ack ? htonl(ack->currentIp) : 0;
             const bool onSubnet = ack && ((ack->currentIp & ack->subnetMask) ==
@@ -135,13 +174,13 @@ GevStatus discover(GevDeviceList& list, GevDiscoveryCallback progress, uint32_t 
             // An empty or loopback address ends the adapter's list.
             if (!usable(local))
                 break;
-            auto sock = platform::createUdpSocket(local.addressNet, 0, {.broadcast = true});
-            if (!sock.isValid())
-                return GEV_STATUS_SOCKET_ERROR;
-            if (!platform::sendTo(sock, command, kBroadcastNet, kPort))
+            AdapterSockets sockets;
+            if (const GevStatus s = openSockets(adapter, local, allSubnets, sockets))
+                return s;
+            if (!platform::sendTo(sockets.bound, command, kBroadcastNet, kPort))
                 return GEV_STATUS_SEND_ERROR;
             if (const GevStatus s =
-                    listen(sock, adapter, local, timeoutMs, allSubnets, reporter, list)) {
+                    listen(sockets, adapter, local, timeoutMs, allSubnets, reporter, list)) {
                 return s;
             }
         }
@@ -206,28 +245,48 @@ GevStatus probeAccess(uint32_t adapterAddressNet, uint32_t deviceAddressNet, uin
 }
 
 GevStatus forceIp(uint32_t address, uint32_t subnetMask, uint32_t gateway,
-                  const std::array<uint8_t, 6>& mac) {
+                  const std::array<uint8_t, 6>& mac, uint32_t preferredLocalNet) {
     const auto adapters = platform::listAdapters();
     if (!adapters)
         return GEV_STATUS_ADAPTER_LIST_ERROR;
-    uint32_t local = 0;
+    std::vector<uint32_t> locals;
+    if (preferredLocalNet != 0)
+        locals.push_back(preferredLocalNet);
     for (const auto& adapter : *adapters) {
+        if (!locals.empty())
+            break;
         if (adapter.addresses.empty())
             continue;
         const uint32_t first = ntohl(adapter.addresses.front().addressNet);
         if ((first & subnetMask) == (address & subnetMask)) {
-            local = adapter.addresses.front().addressNet;
-            break;
+            locals.push_back(adapter.addresses.front().addressNet);
         }
     }
-    auto sock = platform::createUdpSocket(local, 0, {.broadcast = true});
-    if (!sock.isValid())
-        return GEV_STATUS_SOCKET_ERROR;
     const auto command = buildForceIp({mac, address, subnetMask, gateway});
     if (address == 0) {
-        return platform::sendTo(sock, command, kBroadcastNet, kPort) ? GEV_STATUS_SUCCESS
-                                                                     : GEV_STATUS_SEND_ERROR;
+        // A restart of the IP configuration is told once; when no adapter is on the camera's
+        // subnet it goes out through every adapter, since a broadcast from the wildcard address
+        // follows only the default route.
+        if (locals.empty()) {
+            for (const auto& adapter : *adapters) {
+                if (!adapter.addresses.empty() &&
+                    !isLoopback(adapter.addresses.front().addressNet)) {
+                    locals.push_back(adapter.addresses.front().addressNet);
+                }
+            }
+        }
+        bool sent = false;
+        for (const uint32_t local : locals) {
+            auto sock = platform::createUdpSocket(local, 0, {.broadcast = true});
+            sent =
+                (sock.isValid() && platform::sendTo(sock, command, kBroadcastNet, kPort)) || sent;
+        }
+        return sent ? GEV_STATUS_SUCCESS : GEV_STATUS_SEND_ERROR;
     }
+    auto sock =
+        platform::createUdpSocket(locals.empty() ? 0 : locals.front(), 0, {.broadcast = true});
+    if (!sock.isValid())
+        return GEV_STATUS_SOCKET_ERROR;
     GevStatus result = GEV_STATUS_TIMEOUT;
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (!platform::sendTo(sock, command, kBroadcastNet, kPort))

@@ -15,8 +15,9 @@ GevStatus discover(GevDeviceList& list, GevDiscoveryCallback progress, uint32_t 
 GevStatus probeAccess(uint32_t adapterAddressNet, uint32_t deviceAddressNet, uint16_t localPort,
                       uint32_t& ccp);
 
-// Force IP; numbers in host byte order.
+// Force IP; numbers in host byte order. `preferredLocalNet` (network order, 0 = choose by
+// subnet) is the address to send from.
 GevStatus forceIp(uint32_t address, uint32_t subnetMask, uint32_t gateway,
-                  const std::array<uint8_t, 6>& mac);
+                  const std::array<uint8_t, 6>& mac, uint32_t preferredLocalNet = 0);
 
 }  // namespace kavro::gvcp

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <chrono>
+#include <optional>
 
 #include "KavroGigEVisionLib.h"
 #include "frame/api_guard.h"
@@ -11,9 +12,11 @@
 #include "frame/device_table.h"
 #include "frame/log.h"
 #include "gvcp/bootstrap.h"
+#include "gvcp/discovery.h"
 #include "gvcp/heartbeat.h"
 #include "gvcp/message_channel.h"
 #include "gvcp/register_access.h"
+#include "gvcp/wire_discovery.h"
 #include "gvsp/acquisition.h"
 #include "platform/clock.h"
 
@@ -32,7 +35,8 @@ constexpr auto kFailedOpenHeartbeatWait = std::chrono::milliseconds(3000);
 bool anyIndexOpenHere() {
     auto& table = frame::DeviceTable::instance();
     for (uint8_t i = 1; i <= frame::kMaxDeviceIndex; ++i) {
-        if (table.openDevice(i) != nullptr) return true;
+        if (table.openDevice(i) != nullptr)
+            return true;
     }
     return false;
 }
@@ -47,7 +51,8 @@ void closeSockets(GevDevice& dev) {
 
 // Undoes a partly done open; the index ends closed.
 GevStatus failOpen(GevDevice& dev, GevStatus status) {
-    if (dev.heartbeatThread.running()) gvcp::stopHeartbeat(dev, kFailedOpenHeartbeatWait);
+    if (dev.heartbeatThread.running())
+        gvcp::stopHeartbeat(dev, kFailedOpenHeartbeatWait);
     closeSockets(dev);
     frame::DeviceTable::instance().markClosed(dev);
     dev.logCallback = nullptr;
@@ -76,8 +81,10 @@ GevStatus setUpMessageChannel(GevDevice& dev, bool& available) {
         gevLog(dev, "[INFO] - Open message channel port.");
     }
     const uint16_t port = channel.port();
-    if (port == 0 && channel.running()) gevLog(dev, "[WARNING] - Can't get message channel port");
-    if (const GevStatus s = gvcp::writeRegister(dev, reg::kMcp, port)) return s;
+    if (port == 0 && channel.running())
+        gevLog(dev, "[WARNING] - Can't get message channel port");
+    if (const GevStatus s = gvcp::writeRegister(dev, reg::kMcp, port))
+        return s;
     gevLogf(dev, "[INFO] - Message channel port: %d", port);
     return GEV_STATUS_SUCCESS;
 }
@@ -94,20 +101,25 @@ GevStatus handshake(const std::shared_ptr<GevDevice>& holder) {
         }
     }
     dev.connectionStatus = GEV_CONNECTION_OK;
-    if (const GevStatus s = gvcp::writeRegister(dev, reg::kCcp, dev.controlMode)) return s;
+    if (const GevStatus s = gvcp::writeRegister(dev, reg::kCcp, dev.controlMode))
+        return s;
 
     bool messageChannel = false;
     if (dev.controlMode != 0) {
         gevLog(dev, "[INFO] - Start heartbeat thread.");
         uint32_t timeout = 0;
-        if (const GevStatus s = gvcp::readRegister(dev, reg::kHeartbeatTimeout, timeout)) return s;
+        if (const GevStatus s = gvcp::readRegister(dev, reg::kHeartbeatTimeout, timeout))
+            return s;
         dev.heartbeatPeriodMs = timeout / 3;
-        if (const GevStatus s = gvcp::startHeartbeat(holder)) return s;
-        if (const GevStatus s = setUpMessageChannel(dev, messageChannel)) return s;
+        if (const GevStatus s = gvcp::startHeartbeat(holder))
+            return s;
+        if (const GevStatus s = setUpMessageChannel(dev, messageChannel))
+            return s;
     }
 
     uint32_t capability = 0;
-    if (const GevStatus s = gvcp::readRegister(dev, reg::kGvcpCapability, capability)) return s;
+    if (const GevStatus s = gvcp::readRegister(dev, reg::kGvcpCapability, capability))
+        return s;
     dev.eventsSupported = messageChannel && (capability & reg::kCapEvent) != 0 &&
                           (capability & reg::kCapEventData) != 0;
 
@@ -121,8 +133,7 @@ GevStatus handshake(const std::shared_ptr<GevDevice>& holder) {
     dev.tickPeriodNs = (1.0 / frequency) * 1000000000.0;
 
     uint32_t streamChannels = 0;
-    if (const GevStatus s =
-            gvcp::readRegister(dev, reg::kNumberOfStreamChannels, streamChannels)) {
+    if (const GevStatus s = gvcp::readRegister(dev, reg::kNumberOfStreamChannels, streamChannels)) {
         return s;
     }
     if (streamChannels == 0) {
@@ -130,18 +141,41 @@ GevStatus handshake(const std::shared_ptr<GevDevice>& holder) {
         return GEV_STATUS_SUCCESS;
     }
     uint32_t version = 0;
-    if (const GevStatus s = gvcp::readRegister(dev, reg::kVersion, version)) return s;
+    if (const GevStatus s = gvcp::readRegister(dev, reg::kVersion, version))
+        return s;
     dev.gevVersionMajor = static_cast<uint16_t>(version >> 16);
     dev.gevVersionMinor = static_cast<uint16_t>(version);
     gevLogf(dev, "[INFO] - GEV Version: %d.%d", dev.gevVersionMajor, dev.gevVersionMinor);
     uint32_t scps = 0;
-    if (const GevStatus s = gvcp::readRegister(dev, reg::kScps0, scps)) return s;
+    if (const GevStatus s = gvcp::readRegister(dev, reg::kScps0, scps))
+        return s;
     // IP and UDP headers plus the GVSP header: 8 bytes more with 64-bit block ids (2.x).
     const uint32_t overhead = dev.gevVersionMajor <= 1 ? 36 : 48;
     const uint32_t packetSize = scps & 0xFFFF;
     dev.packetDataSize = packetSize > overhead ? packetSize - overhead : 0;
     gevLog(dev, "[INFO] - Stream channel is available.");
     return GEV_STATUS_SUCCESS;
+}
+
+// MAC, mask and gateway for the Force IP that restarts the camera's IP configuration; nullopt
+// (and the failure in `status`) when one of them can't be read.
+std::optional<gvcp::ForceIp> readRestartIp(GevDevice& dev, GevStatus& status) {
+    uint32_t values[4] = {};
+    const uint32_t registers[4] = {reg::kMacHigh, reg::kMacLow, reg::kCurrentSubnetMask,
+                                   reg::kCurrentGateway};
+    for (int i = 0; i < 4; ++i) {
+        if (const GevStatus s = gvcp::readRegister(dev, registers[i], values[i])) {
+            status = s;
+            return std::nullopt;
+        }
+    }
+    gvcp::ForceIp force;
+    force.mac = {static_cast<uint8_t>(values[0] >> 8),  static_cast<uint8_t>(values[0]),
+                 static_cast<uint8_t>(values[1] >> 24), static_cast<uint8_t>(values[1] >> 16),
+                 static_cast<uint8_t>(values[1] >> 8),  static_cast<uint8_t>(values[1])};
+    force.subnetMask = values[2];
+    force.gateway = values[3];
+    return force;
 }
 
 void logTime(const GevDevice& dev, const char* what) {
@@ -153,8 +187,10 @@ void logTime(const GevDevice& dev, const char* what) {
 
 GevStatus open(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
                uint8_t saveDescription, uint8_t controlMode) {
-    if (device < 1 || device > frame::kMaxDeviceIndex) return GEV_STATUS_DEVICE_NOT_OPEN;
-    if (info == nullptr) return GEV_STATUS_INVALID_ARGUMENT;
+    if (device < 1 || device > frame::kMaxDeviceIndex)
+        return GEV_STATUS_DEVICE_NOT_OPEN;
+    if (info == nullptr)
+        return GEV_STATUS_INVALID_ARGUMENT;
     if ((info->subnetMask & info->deviceAddress) != (info->subnetMask & info->hostAddress)) {
         return GEV_STATUS_NOT_IN_SUBNET;
     }
@@ -172,25 +208,38 @@ GevStatus open(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
     GevDevice& dev = *holder;
     table.markOpen(dev);
     frame::logVersionLines(dev);
-    if (const GevStatus s = frame::openControlSocket(dev)) return failOpen(dev, s);
-    if (const GevStatus s = handshake(holder)) return failOpen(dev, s);
+    if (const GevStatus s = frame::openControlSocket(dev))
+        return failOpen(dev, s);
+    if (const GevStatus s = handshake(holder))
+        return failOpen(dev, s);
     logTime(dev, "Init");
     return GEV_STATUS_SUCCESS;
 }
 
 GevStatus close(GevDevice& dev) {
     GevStatus result = GEV_STATUS_SUCCESS;
-    if (dev.acquisitionStopped.load() == 0) (void)gvsp::stopAcquisition(dev);
-    // Closing the filter driver and reading the values of a closing Force IP belong here,
-    // before control is released, as those subsystems arrive.
+    if (dev.acquisitionStopped.load() == 0)
+        (void)gvsp::stopAcquisition(dev);
+    // Closing the filter driver belongs here, before control is released.
+
+    // A changed network configuration takes effect through a Force IP to address 0 after the
+    // close; what it needs is read while the camera is still ours. A failed read is reported but
+    // does not keep the heartbeat running or the camera controlled.
+    std::optional<gvcp::ForceIp> restartIp;
+    if (dev.netConfigChanged != 0)
+        restartIp = readRestartIp(dev, result);
 
     if (dev.controlMode != 0 && dev.heartbeatRunning == 1) {
         gvcp::stopHeartbeat(dev, std::chrono::milliseconds(dev.heartbeatPeriodMs.load()));
     }
     uint32_t channels = 0;
     if (gvcp::readRegister(dev, reg::kNumberOfMessageChannels, channels) == GEV_STATUS_SUCCESS) {
-        result = channels != 0 ? gvcp::writeRegister(dev, reg::kMcp, 0) : GEV_STATUS_SUCCESS;
-        if (result == GEV_STATUS_SUCCESS) result = gvcp::writeRegister(dev, reg::kCcp, 0);
+        GevStatus release =
+            channels != 0 ? gvcp::writeRegister(dev, reg::kMcp, 0) : GEV_STATUS_SUCCESS;
+        if (release == GEV_STATUS_SUCCESS)
+            release = gvcp::writeRegister(dev, reg::kCcp, 0);
+        if (result == GEV_STATUS_SUCCESS)
+            result = release;
     }
     closeSockets(dev);
     dev.imageMemory.release();
@@ -198,7 +247,13 @@ GevStatus close(GevDevice& dev) {
     logTime(dev, "Close");
     dev.logCallback = nullptr;
     dev.messageCallback = nullptr;
-    if (dev.controlMode != 0 && !anyIndexOpenHere()) gvcp::MessageChannel::instance().stop();
+    if (dev.controlMode != 0 && !anyIndexOpenHere())
+        gvcp::MessageChannel::instance().stop();
+    if (restartIp) {
+        (void)gvcp::forceIp(0, restartIp->subnetMask, restartIp->gateway, restartIp->mac,
+                            dev.hostAddress);
+    }
+    dev.netConfigChanged = 0;
     return result;
 }
 
@@ -211,9 +266,8 @@ extern "C" {
 
 KAVRO_API GevStatus GEVInit(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
                             uint8_t saveDescription, uint8_t controlMode) {
-    return kavro::frame::guarded([&] {
-        return kavro::lifecycle::open(device, info, log, saveDescription, controlMode);
-    });
+    return kavro::frame::guarded(
+        [&] { return kavro::lifecycle::open(device, info, log, saveDescription, controlMode); });
 }
 
 KAVRO_API GevStatus GEVClose(uint8_t device) {
@@ -222,16 +276,19 @@ KAVRO_API GevStatus GEVClose(uint8_t device) {
 
 KAVRO_API GevStatus GEVGetConnectionStatus(uint8_t device, uint8_t* status, uint8_t* reserved) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
-        if (status == nullptr) return GEV_STATUS_INVALID_ARGUMENT;
+        if (status == nullptr)
+            return GEV_STATUS_INVALID_ARGUMENT;
         *status = dev.connectionStatus;
-        if (reserved != nullptr) *reserved = 0;
+        if (reserved != nullptr)
+            *reserved = 0;
         return GEV_STATUS_SUCCESS;
     });
 }
 
 KAVRO_API GevStatus GEVGetTimeOneTick(uint8_t device, double* nanoseconds) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
-        if (nanoseconds == nullptr) return GEV_STATUS_INVALID_ARGUMENT;
+        if (nanoseconds == nullptr)
+            return GEV_STATUS_INVALID_ARGUMENT;
         *nanoseconds = dev.tickPeriodNs;
         return GEV_STATUS_SUCCESS;
     });
@@ -249,7 +306,8 @@ KAVRO_API GevStatus GEVDisableHeartbeat(uint8_t device) {
             return s;
         }
         if (dev.controlMode != 0 && dev.heartbeatRunning == 1) {
-            kavro::gvcp::stopHeartbeat(dev, std::chrono::milliseconds(dev.heartbeatPeriodMs.load()));
+            kavro::gvcp::stopHeartbeat(dev,
+                                       std::chrono::milliseconds(dev.heartbeatPeriodMs.load()));
         }
         return GEV_STATUS_SUCCESS;
     });

@@ -1,14 +1,15 @@
 #include "platform/socket.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstdio>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/clock.h"
 
@@ -44,7 +45,8 @@ bool growReceiveBuffer(int fd, size_t wanted, size_t minimum) {
     }
     int granted = 0;
     socklen_t len = sizeof granted;
-    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) return false;
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0)
+        return false;
     // Linux reports twice the usable size it set aside.
     return static_cast<size_t>(granted) / 2 >= minimum;
 }
@@ -53,12 +55,16 @@ bool growReceiveBuffer(int fd, size_t wanted, size_t minimum) {
 UniqueSocket createUdpSocket(uint32_t localAddressNet, uint16_t localPort,
                              const SocketOptions& options) {
     UniqueSocket sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!sock.isValid()) return {};
+    if (!sock.isValid())
+        return {};
     const int fd = sock.get();
-    if (options.reuse && !setIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1)) return {};
+    if (options.reuse && !setIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1))
+        return {};
     const sockaddr_in sa = makeAddress(localAddressNet, localPort);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return {};
-    if (options.broadcast && !setIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1)) return {};
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+        return {};
+    if (options.broadcast && !setIntOption(fd, SOL_SOCKET, SO_BROADCAST, 1))
+        return {};
     if (options.receiveBuffer != 0 &&
         !growReceiveBuffer(fd, options.receiveBuffer, options.minimumReceiveBuffer)) {
         return {};
@@ -77,7 +83,8 @@ std::optional<uint16_t> localPort(const UniqueSocket& socket) {
 }
 
 WaitResult waitReadable(const UniqueSocket& socket, std::chrono::microseconds timeout) {
-    if (!socket.isValid()) return WaitResult::Failed;
+    if (!socket.isValid())
+        return WaitResult::Failed;
     const int64_t deadline = monotonicNs() + timeout.count() * 1000;
     for (;;) {
         const int64_t left = deadline - monotonicNs();
@@ -90,14 +97,74 @@ WaitResult waitReadable(const UniqueSocket& socket, std::chrono::microseconds ti
                        ? WaitResult::Failed
                        : WaitResult::Ready;
         }
-        if (n == 0) return WaitResult::TimedOut;
-        if (errno != EINTR) return WaitResult::Failed;
+        if (n == 0)
+            return WaitResult::TimedOut;
+        if (errno != EINTR)
+            return WaitResult::Failed;
     }
+}
+
+WaitAnyResult waitReadableAny(const UniqueSocket& first, const UniqueSocket& second,
+                              std::chrono::microseconds timeout) {
+    if (!first.isValid())
+        return WaitAnyResult::Failed;
+    const int64_t deadline = monotonicNs() + timeout.count() * 1000;
+    for (;;) {
+        const int64_t left = std::max<int64_t>(deadline - monotonicNs(), 0);
+        pollfd pfds[2] = {{first.get(), POLLIN, 0}, {second.get(), POLLIN, 0}};
+        const timespec ts{static_cast<time_t>(left / 1000000000),
+                          static_cast<long>(left % 1000000000)};
+        const int n = ::ppoll(pfds, second.isValid() ? 2 : 1, &ts, nullptr);
+        if (n > 0) {
+            if ((pfds[0].revents & POLLIN) != 0)
+                return WaitAnyResult::First;
+            if (second.isValid() && (pfds[1].revents & POLLIN) != 0)
+                return WaitAnyResult::Second;
+            return WaitAnyResult::Failed;
+        }
+        if (n == 0)
+            return WaitAnyResult::TimedOut;
+        if (errno != EINTR)
+            return WaitAnyResult::Failed;
+    }
+}
+
+bool enableArrivalInterface(const UniqueSocket& socket) {
+    return socket.isValid() && setIntOption(socket.get(), IPPROTO_IP, IP_PKTINFO, 1);
+}
+
+std::optional<size_t> receiveWithInterface(const UniqueSocket& socket, std::span<uint8_t> buffer,
+                                           int& interfaceIndex) {
+    interfaceIndex = 0;
+    if (!socket.isValid())
+        return std::nullopt;
+    iovec io{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n;
+    do {
+        n = ::recvmsg(socket.get(), &msg, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return std::nullopt;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            interfaceIndex = info.ipi_ifindex;
+        }
+    }
+    return std::min(static_cast<size_t>(n), buffer.size());
 }
 
 bool sendTo(const UniqueSocket& socket, std::span<const uint8_t> data, uint32_t addressNet,
             uint16_t port) {
-    if (!socket.isValid()) return false;
+    if (!socket.isValid())
+        return false;
     const sockaddr_in sa = makeAddress(addressNet, port);
     ssize_t n;
     do {
@@ -108,9 +175,10 @@ bool sendTo(const UniqueSocket& socket, std::span<const uint8_t> data, uint32_t 
 }
 
 namespace {
-std::optional<size_t> receive(const UniqueSocket& socket, std::span<uint8_t> buffer,
-                              Sender* sender, int flags) {
-    if (!socket.isValid()) return std::nullopt;
+std::optional<size_t> receive(const UniqueSocket& socket, std::span<uint8_t> buffer, Sender* sender,
+                              int flags) {
+    if (!socket.isValid())
+        return std::nullopt;
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
     ssize_t n;
@@ -118,8 +186,10 @@ std::optional<size_t> receive(const UniqueSocket& socket, std::span<uint8_t> buf
         n = ::recvfrom(socket.get(), buffer.data(), buffer.size(), flags,
                        reinterpret_cast<sockaddr*>(&sa), &len);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return std::nullopt;
-    if (sender != nullptr) *sender = {sa.sin_addr.s_addr, ntohs(sa.sin_port)};
+    if (n < 0)
+        return std::nullopt;
+    if (sender != nullptr)
+        *sender = {sa.sin_addr.s_addr, ntohs(sa.sin_port)};
     // A datagram longer than the buffer is cut; recvfrom reports at most the buffer size.
     return std::min(static_cast<size_t>(n), buffer.size());
 }

@@ -11,7 +11,7 @@ namespace kavro::platform {
 
 // Owns one socket descriptor; -1 means none, so descriptor 0 is never mistaken for "none".
 class UniqueSocket final {
-public:
+  public:
     UniqueSocket() = default;
     explicit UniqueSocket(int fd) : fd_(fd) {}
     ~UniqueSocket() { reset(); }
@@ -19,7 +19,8 @@ public:
     UniqueSocket& operator=(const UniqueSocket&) = delete;
     UniqueSocket(UniqueSocket&& other) noexcept : fd_(other.release()) {}
     UniqueSocket& operator=(UniqueSocket&& other) noexcept {
-        if (this != &other) reset(other.release());
+        if (this != &other)
+            reset(other.release());
         return *this;
     }
 
@@ -33,7 +34,7 @@ public:
     // Shuts down the sending side, then closes.
     void reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -58,6 +59,17 @@ enum class WaitResult { Ready, TimedOut, Failed };
 // Waits until the socket can be read, at most `timeout`. Interrupted waits resume with the
 // remaining time.
 WaitResult waitReadable(const UniqueSocket& socket, std::chrono::microseconds timeout);
+
+// Waits until one of two sockets can be read (the second may be invalid); returns which.
+enum class WaitAnyResult { First, Second, TimedOut, Failed };
+WaitAnyResult waitReadableAny(const UniqueSocket& first, const UniqueSocket& second,
+                              std::chrono::microseconds timeout);
+
+// Asks the kernel to report the interface each datagram arrived on.
+bool enableArrivalInterface(const UniqueSocket& socket);
+// Receives one datagram and the index of the interface it arrived on (0 when not reported).
+std::optional<size_t> receiveWithInterface(const UniqueSocket& socket, std::span<uint8_t> buffer,
+                                           int& interfaceIndex);
 
 // Sends one datagram; false on failure or short send.
 bool sendTo(const UniqueSocket& socket, std::span<const uint8_t> data, uint32_t addressNet,
