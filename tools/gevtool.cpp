@@ -1,6 +1,7 @@
 // gevtool: command-line access to GigE Vision cameras through the library.
 //   gevtool demo    opens a simulated camera embedded in the tool, keeps control with the
 //                   heartbeat, receives an event and closes
+//   gevtool discover lists the cameras that answer a broadcast on any adapter
 #include <arpa/inet.h>
 
 #include <chrono>
@@ -131,8 +132,47 @@ int runDemo() {
     return closed == GEV_STATUS_SUCCESS ? 0 : 1;
 }
 
+const char* statusText(uint8_t status) {
+    switch (status) {
+        case GEV_DISCOVERY_AVAILABLE:
+            return "available";
+        case GEV_DISCOVERY_UNREACHABLE:
+            return "unreachable or held exclusively";
+        case GEV_DISCOVERY_OTHER_SUBNET:
+            return "other subnet (needs Force IP)";
+        case GEV_DISCOVERY_CONTROLLED:
+            return "controlled by another application";
+        default:
+            return "?";
+    }
+}
+
+int runDiscover() {
+    GevDeviceList list{};
+    const GevStatus status = GEVDiscovery(&list, nullptr, 1000, 1);
+    if (status != GEV_STATUS_SUCCESS) {
+        std::fprintf(stderr, "gevtool: discovery failed with status 0x%04X\n", status);
+        return 1;
+    }
+    std::printf("%u camera(s)\n", list.count);
+    for (uint8_t i = 0; i < list.count; ++i) {
+        const GevDeviceInfo& d = list.devices[i];
+        char camera[16];
+        char adapter[16];
+        kavro::platform::formatIpv4(d.deviceAddress, camera);
+        kavro::platform::formatIpv4(d.adapterAddress, adapter);
+        std::printf(
+            "  %-15s %.32s %.32s serial %.16s, MAC %02X:%02X:%02X:%02X:%02X:%02X, via %s "
+            "(%s): %s\n",
+            camera, d.manufacturerName, d.modelName, d.serialNumber, d.macAddress[0],
+            d.macAddress[1], d.macAddress[2], d.macAddress[3], d.macAddress[4], d.macAddress[5],
+            d.adapterName, adapter, statusText(d.status));
+    }
+    return 0;
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: gevtool demo\n");
+    std::fprintf(stderr, "usage: gevtool demo | discover\n");
     return 2;
 }
 
@@ -143,5 +183,7 @@ int main(int argc, char** argv) {
         return usage();
     if (std::strcmp(argv[1], "demo") == 0)
         return runDemo();
+    if (std::strcmp(argv[1], "discover") == 0)
+        return runDiscover();
     return usage();
 }
