@@ -354,8 +354,70 @@ KAVRO_API GevStatus GEVGetSecureTransfer(uint8_t device, uint8_t* on);
 KAVRO_API GevStatus GEVSetSecureTransfer(uint8_t device, int8_t on,
                                          GevSecureTransferCallback callback);
 
+/* ---- Device description ---- */
+
+/* One entry of a device's feature list: a category (isLeaf 0) or a feature (isLeaf 1) with its
+ * nesting level (0 directly under the root category). The list is the library's; it stays valid
+ * until the next description build or the device's close and must not be changed. */
+typedef struct GevFeatureEntry {
+    struct GevFeatureEntry* next; /* 0 at the end */
+    uint32_t index;               /* 1-based position in the list */
+    uint32_t reserved0;
+    const char* name;
+    uint8_t isLeaf;
+    uint8_t level;
+    uint8_t reserved1[6];
+} GevFeatureEntry;
+
+/* Logs "[INFO] - Get xml and parse it." and builds the feature model from the camera's
+ * description (GEVSetXmlFile with no file name). */
+KAVRO_API GevStatus GEVInitXml(uint8_t device);
+/* Builds the feature model from the camera's description (`fileName` null) or from a host file
+ * (a zip archive when the name contains ".zip"), then sizes the image memory block from the
+ * feature PayloadSize. */
+KAVRO_API GevStatus GEVSetXmlFile(uint8_t device, const char* fileName);
+/* Fetches the camera's description (unzipped) and gives its size; the text is held for
+ * GEVGetXmlFile, which copies it to *buffer (caller's memory of at least that size) and lets it
+ * go. */
+KAVRO_API GevStatus GEVGetXmlSize(uint8_t device, uint32_t* size);
+KAVRO_API GevStatus GEVGetXmlFile(uint8_t device, void** buffer);
+/* Folder searched for the schema and stylesheet files when the library's own folder lacks
+ * them (default: the installed data folder). Null or empty restores the default. */
+KAVRO_API GevStatus GEVSetDescriptionDataFolder(const char* folder);
+
+/* Feature list head and deepest nesting level; 0xC02A before a description was built. */
+KAVRO_API GevStatus GEVGetFeatureList(uint8_t device, GevFeatureEntry** head, uint8_t* maxDepth);
+/* Navigation by 1-based positions: roots (level 0), their features (level 1), sub-features
+ * (level 2) and sub-sub-features (level 3). Names are cut to `length` characters and a
+ * terminator is written after them (the buffer holds length + 1 bytes). 0x8002 for a position
+ * of 0, a null buffer, a length of 0, or a position beyond the entries of its level. */
+KAVRO_API GevStatus get_root_count(uint8_t device, uint8_t* count);
+KAVRO_API GevStatus get_root_name(uint8_t device, uint8_t root, char* buffer, int32_t length);
+KAVRO_API GevStatus get_feature_count(uint8_t device, uint8_t root, uint8_t* count);
+KAVRO_API GevStatus get_feature_name(uint8_t device, uint8_t root, uint8_t feature, char* buffer,
+                                     uint32_t length);
+KAVRO_API GevStatus get_sub_feature_count(uint8_t device, uint8_t root, uint8_t feature,
+                                          uint8_t* count);
+KAVRO_API GevStatus get_sub_feature_name(uint8_t device, uint8_t root, uint8_t feature,
+                                         uint8_t sub, char* buffer, uint32_t length);
+KAVRO_API GevStatus get_subsub_feature_count(uint8_t device, uint8_t root, uint8_t feature,
+                                             uint8_t sub, uint8_t* count);
+KAVRO_API GevStatus get_subsub_feature_name(uint8_t device, uint8_t root, uint8_t feature,
+                                            uint8_t sub, uint8_t subsub, char* buffer,
+                                            uint32_t length);
+
 #ifdef __cplusplus
 }
+#endif
+
+#if defined(__cplusplus) && UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+/* Layouts applications rely on. */
+#include <cstddef>
+static_assert(sizeof(GevFeatureEntry) == 32);
+static_assert(offsetof(GevFeatureEntry, index) == 8);
+static_assert(offsetof(GevFeatureEntry, name) == 16);
+static_assert(offsetof(GevFeatureEntry, isLeaf) == 24);
+static_assert(offsetof(GevFeatureEntry, level) == 25);
 #endif
 
 #endif /* KAVRO_GIGE_VISION_LIB_H */
