@@ -69,6 +69,9 @@ struct GevDevice {
     std::string adapterName;
     uint8_t controlMode = 0;  // value kept in the camera's CCP register; 0 = no control
     uint8_t saveDescription = 0;
+    // 1 after a successful description build; 0 while a build runs, after a failed one, and
+    // before any.
+    std::atomic<uint32_t> descriptionReady{0};
 
     // Control channel. The socket and its port are replaced only while holding controlLock.
     std::mutex controlLock;
