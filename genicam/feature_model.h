@@ -46,7 +46,9 @@ class FeatureList final {
     };
     std::list<Slot> slots_;  // stable addresses: entries link to each other by pointer
     uint8_t maxDepth_ = 0;
-    void relink();
+    // Sets index and next of every entry from `from` to the end, numbering `from` as `index`.
+    void relinkFrom(std::list<Slot>::iterator from, uint32_t index);
+    [[nodiscard]] std::list<Slot>::iterator at(uint32_t position);
 };
 
 class FeatureModel final {
@@ -70,11 +72,13 @@ class FeatureModel final {
   private:
     std::vector<std::unique_ptr<FeatureNode>> nodes_;
     std::unordered_map<std::string, FeatureNode*> byName_;
+    bool indexed_ = false;  // byName_ covers every node; otherwise lookups scan
     FeatureList features_;
     std::recursive_mutex evaluationLock_;
 };
 
-// Builds the model from the root element of a flattened description. Returns GEV_STATUS_OK,
+// Builds the model from the root element of a flattened description into `out`, which must be
+// fresh. Returns GEV_STATUS_SUCCESS,
 // or GEV_STATUS_FEATURE_LIST_EMPTY with "[ERROR] - Can't create feature list." /
 // "[ERROR] - Can't create features." on `log`. A category cycle is cut with a log line.
 [[nodiscard]] GevStatus buildFeatureModel(xmlNode* root, const LogSink& log, FeatureModel& out);

@@ -47,6 +47,7 @@ struct VariableRef {
 struct IndexedValue {
     uint8_t index = 0;
     int64_t value = 0;          // ValueIndexed
+    double floatValue = 0.0;    // ValueIndexed read as floating point (of Float nodes)
     std::string pValueIndexed;  // pValueIndexed; empty for ValueIndexed
 };
 
