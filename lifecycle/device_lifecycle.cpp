@@ -11,6 +11,7 @@
 #include "frame/device_open.h"
 #include "frame/device_table.h"
 #include "frame/log.h"
+#include "genicam/description_api.h"
 #include "gvcp/bootstrap.h"
 #include "gvcp/discovery.h"
 #include "gvcp/heartbeat.h"
@@ -54,6 +55,7 @@ GevStatus failOpen(GevDevice& dev, GevStatus status) {
     if (dev.heartbeatThread.running())
         gvcp::stopHeartbeat(dev, kFailedOpenHeartbeatWait);
     closeSockets(dev);
+    genicam::releaseDeviceDescription(dev.deviceIndex);
     frame::DeviceTable::instance().markClosed(dev);
     dev.logCallback = nullptr;
     return status;
@@ -243,6 +245,7 @@ GevStatus close(GevDevice& dev) {
     }
     closeSockets(dev);
     dev.imageMemory.release();
+    genicam::releaseDeviceDescription(dev.deviceIndex);
     frame::DeviceTable::instance().markClosed(dev);
     logTime(dev, "Close");
     dev.logCallback = nullptr;

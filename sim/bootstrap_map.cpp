@@ -4,6 +4,7 @@
 
 #include "gvcp/bootstrap.h"
 #include "sim/actions.h"
+#include "sim/description_image.h"
 
 namespace kavro::sim {
 
@@ -17,7 +18,7 @@ constexpr uint32_t kLinkSpeedMbps = 1000;
 constexpr uint32_t kDefaultMessageTimeoutMs = 300;
 constexpr uint32_t kDefaultMessageRetries = 2;
 
-void defineIdentity(DeviceMemory& m, const CameraConfig& c) {
+void defineIdentity(DeviceMemory& m, const CameraConfig& c, const std::string& firstUrl) {
     m.defineRegister(kVersion, Access::ReadOnly, c.gevVersion);
     m.defineRegister(kDeviceMode, Access::ReadOnly, c.deviceMode);
     m.defineRegister(kMacHigh, Access::ReadOnly, uint32_t{c.mac[0]} << 8 | c.mac[1]);
@@ -30,7 +31,7 @@ void defineIdentity(DeviceMemory& m, const CameraConfig& c) {
     m.defineString(kManufacturerInfo, kManufacturerInfoSize, Access::ReadOnly, c.manufacturerInfo);
     m.defineString(kSerialNumber, kSerialNumberSize, Access::ReadOnly, c.serialNumber);
     m.defineString(kUserDefinedName, kUserDefinedNameSize, Access::ReadWrite, c.userName);
-    m.defineString(kFirstUrl, kUrlSize, Access::ReadOnly, c.firstUrl);
+    m.defineString(kFirstUrl, kUrlSize, Access::ReadOnly, firstUrl);
     m.defineString(kSecondUrl, kUrlSize, Access::ReadOnly, c.secondUrl);
 }
 
@@ -116,7 +117,9 @@ void defineActions(DeviceMemory& m, const CameraConfig& c) {
 }  // namespace
 
 void defineBootstrap(DeviceMemory& memory, const CameraConfig& config) {
-    defineIdentity(memory, config);
+    const DescriptionImage description = describeCamera(config);
+    (void)memory.defineReadOnlyRegion(kDescriptionAddress, description.bytes);
+    defineIdentity(memory, config, description.firstUrl);
     defineNetwork(memory, config);
     defineControl(memory, config);
     defineChannels(memory, config);

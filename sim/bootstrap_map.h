@@ -16,6 +16,9 @@ inline constexpr uint32_t kActionSignalStride = 0x10;
 // The smallest heartbeat time-out a camera accepts; smaller writes are raised to it.
 inline constexpr uint32_t kMinHeartbeatTimeoutMs = 500;
 
+// Defines the bootstrap registers and strings, and places the camera's description in its
+// read-only region at kDescriptionAddress with the First URL pointing at it. A user memory
+// configured so large that it reaches that address leaves the description out.
 void defineBootstrap(DeviceMemory& memory, const CameraConfig& config);
 
 }  // namespace kavro::sim

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kavro::sim {
 
@@ -15,8 +16,16 @@ struct CameraConfig {
     std::string manufacturerInfo = "Software camera for tests and demos";
     std::string serialNumber = "SIM00001";
     std::string userName = "sim-cam";
-    std::string firstUrl = "Local:KavroSim.xml;10000;0";
+    // The First URL; empty: the camera's own description in its read-only region,
+    // "Local:KavroSimCamera.xml;800000;<length>" (".zip" when zipped). Set it to test broken
+    // URLs; the description stays in place.
+    std::string firstUrl;
     std::string secondUrl;
+    // Carry the description as a zip archive (made at start-up) instead of plain XML.
+    bool zipDescription = false;
+    // Bytes placed in the description region instead of the built-in description, as given
+    // (not zipped). Empty: the built-in one.
+    std::vector<uint8_t> descriptionBytes;
 
     uint32_t gevVersion = 0x00020000;  // major in the high 16 bits
     uint32_t deviceMode = 0x80000000;  // big-endian, device class transmitter
@@ -38,7 +47,7 @@ struct CameraConfig {
     bool enforceControlPrivilege = true;
 
     // Size of the device memory that READMEM/WRITEMEM reach beyond the bootstrap registers
-    // (description text, user memory), from 0x10000 up.
+    // (user memory), from 0x10000 up.
     uint32_t userMemoryBase = 0x10000;
     uint32_t userMemorySize = 0x40000;
 };

@@ -40,6 +40,27 @@ void DeviceMemory::defineString(uint32_t address, uint32_t size, Access access,
     std::memcpy(area, text.data(), std::min<size_t>(text.size(), size - 1));
 }
 
+bool DeviceMemory::defineReadOnlyRegion(uint32_t address, std::span<const uint8_t> content) {
+    const uint64_t size = (uint64_t{content.size()} + 3) & ~uint64_t{3};
+    const uint64_t end = uint64_t{address} + size;
+    const auto overlaps = [&](uint64_t start, uint64_t length) {
+        return length != 0 && address < start + length && start < end;
+    };
+    if (address % 4 != 0 || size == 0 || size > kMaxReadOnlyRegionSize ||
+        end > (uint64_t{1} << 32) || overlaps(0, bootstrap_.size()) ||
+        overlaps(userBase_, user_.size())) {
+        return false;
+    }
+    for (const Region& region : readOnly_) {
+        if (overlaps(region.address, region.bytes.size()))
+            return false;
+    }
+    Region region{address, std::vector<uint8_t>(static_cast<size_t>(size), 0)};
+    std::copy(content.begin(), content.end(), region.bytes.begin());
+    readOnly_.push_back(std::move(region));
+    return true;
+}
+
 bool DeviceMemory::setWriteHook(uint32_t address, WriteHook onWrite) {
     const auto it = registers_.find(address);
     if (it == registers_.end())
@@ -59,6 +80,11 @@ const uint8_t* DeviceMemory::locate(uint32_t address, uint64_t count) const {
     if (address >= userBase_ && end <= uint64_t{userBase_} + user_.size()) {
         return user_.data() + (address - userBase_);
     }
+    for (const Region& region : readOnly_) {
+        if (address >= region.address && end <= uint64_t{region.address} + region.bytes.size()) {
+            return region.bytes.data() + (address - region.address);
+        }
+    }
     return nullptr;
 }
 
@@ -76,6 +102,12 @@ bool DeviceMemory::wordAccess(uint32_t address, Access& access) const {
     if (address >= userBase_ && address - userBase_ < user_.size()) {
         access = Access::ReadWrite;
         return true;
+    }
+    for (const Region& region : readOnly_) {
+        if (address >= region.address && address - region.address < region.bytes.size()) {
+            access = Access::ReadOnly;
+            return true;
+        }
     }
     return false;
 }

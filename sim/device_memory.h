@@ -1,6 +1,7 @@
 // The memory of a simulated camera: the bootstrap region with its registers and string areas,
-// and a plain read/write user memory region. Every access is checked against the register
-// rules and answers with a GigE Vision device status. Not thread-safe: CameraModel locks.
+// a plain read/write user memory region, and read-only regions (the device description). Every
+// access is checked against the register rules and answers with a GigE Vision device status. Not
+// thread-safe: CameraModel locks.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,7 @@ class DeviceMemory {
     // to whole words when the configuration asks for something impossible.
     static constexpr uint32_t kBootstrapSize = 0xA000;
     static constexpr uint32_t kMaxUserMemorySize = 64u << 20;
+    static constexpr uint32_t kMaxReadOnlyRegionSize = 16u << 20;
 
     DeviceMemory(uint32_t userMemoryBase, uint32_t userMemorySize);
 
@@ -46,6 +48,10 @@ class DeviceMemory {
     // Declares a bootstrap area reachable word by word (strings); `text` is zero-padded and cut
     // so that at least one terminating zero remains.
     void defineString(uint32_t address, uint32_t size, Access access, std::string_view text);
+    // Declares a read-only region holding `content`, zero-padded to whole words. Refused (false)
+    // when it is misaligned, larger than kMaxReadOnlyRegionSize, wraps past 4 GiB, or overlaps
+    // the bootstrap region, the user region or another read-only region.
+    bool defineReadOnlyRegion(uint32_t address, std::span<const uint8_t> content);
     // Adds or replaces the write hook of a defined register; false when there is none.
     bool setWriteHook(uint32_t address, WriteHook onWrite);
 
@@ -57,8 +63,8 @@ class DeviceMemory {
     uint16_t writeMemory(uint32_t address, std::span<const uint8_t> data, const Peer* sender,
                          uint32_t& written);
 
-    // Direct access without rules or hooks. Addresses outside both regions read as zero and
-    // are not written.
+    // Direct access without rules or hooks (read-only regions included). Addresses outside every
+    // region read as zero and are not written.
     uint32_t value(uint32_t address) const;
     void setValue(uint32_t address, uint32_t value);
     std::vector<uint8_t> bytes(uint32_t address, uint32_t count) const;
@@ -77,6 +83,10 @@ class DeviceMemory {
         uint32_t size = 0;
         Access access = Access::ReadOnly;
     };
+    struct Region {
+        uint32_t address = 0;
+        std::vector<uint8_t> bytes;
+    };
 
     // Where `count` bytes at `address` live, or null when they are not all in one region.
     uint8_t* locate(uint32_t address, uint64_t count);
@@ -90,6 +100,7 @@ class DeviceMemory {
     uint32_t userBase_ = 0;
     std::map<uint32_t, Register> registers_;
     std::vector<Area> areas_;
+    std::vector<Region> readOnly_;
 };
 
 }  // namespace kavro::sim

@@ -8,6 +8,7 @@
 #include "gvcp/wire.h"
 #include "platform/byte_cursor.h"
 #include "sim/camera_model.h"
+#include "sim/description_image.h"
 
 namespace kavro::sim {
 namespace {
@@ -110,8 +111,10 @@ TEST_F(CameraModelTest, StringsAreZeroPaddedAndCutToTheirArea) {
     const Bytes name = m.readMemory(reg::kModelName, 32);
     EXPECT_EQ(name[30], 'M');
     EXPECT_EQ(name[31], 0) << "a full string keeps its terminating zero";
-    const auto url = ask(buildReadMem(1, reg::kFirstUrl, 28)).payload;
-    EXPECT_EQ(std::string(url.begin() + 4, url.begin() + 4 + 26), config.firstUrl);
+    // The fixture's camera points its First URL at its own description.
+    const auto url = ask(buildReadMem(1, reg::kFirstUrl, 64)).payload;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(url.data() + 4)),
+              describeCamera(CameraConfig{}).firstUrl);
 }
 
 TEST_F(CameraModelTest, RegisterAccessRulesGiveTheirStatus) {

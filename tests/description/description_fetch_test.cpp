@@ -1,0 +1,312 @@
+// Fetching a description through a scripted camera memory: which URL is read, what is logged,
+// what stays held, unpacking and the saved copy.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "genicam/description_fetch.h"
+#include "genicam/description_unzip.h"
+#include "sim/description_image.h"
+#include "tests/description/description_test_support.h"
+
+namespace kavro::test {
+namespace {
+
+using genicam::DescriptionText;
+using genicam::FetchEnvironment;
+
+constexpr uint32_t kFirstUrl = 0x200;
+constexpr uint32_t kSecondUrl = 0x400;
+
+const std::string kXml = "<?xml version=\"1.0\"?> <RegisterDescription/>";  // 44 bytes
+
+// Camera memory as address ranges; reads of an address listed in `failures` fail with its status.
+class DescriptionFetch : public ::testing::Test {
+  protected:
+    void setUrl(uint32_t address, const std::string& url) {
+        Bytes text(512, 0);
+        std::copy(url.begin(), url.end(), text.begin());
+        memory_[address] = text;
+    }
+    void place(uint32_t address, const Bytes& bytes) { memory_[address] = bytes; }
+    void failReadsAt(uint32_t address, GevStatus status) { failures_[address] = status; }
+
+    FetchEnvironment environment(bool save = false, const std::string& folder = {}) {
+        FetchEnvironment env;
+        env.readMemory = [this](uint32_t address, uint32_t length, uint8_t* out) -> GevStatus {
+            reads_.push_back(address);
+            if (const auto f = failures_.find(address); f != failures_.end())
+                return f->second;
+            const auto m = memory_.find(address);
+            if (m == memory_.end() || m->second.size() < length)
+                return GEV_STATUS_INVALID_ADDRESS;
+            std::memcpy(out, m->second.data(), length);
+            return GEV_STATUS_SUCCESS;
+        };
+        env.log = [this](const char* line) { log_.emplace_back(line); };
+        env.saveCopy = save;
+        env.libraryFolder = folder;
+        return env;
+    }
+    GevStatus fetch(const FetchEnvironment& env, const char* fileName = nullptr) {
+        return genicam::fetchDescription(env, fileName, text_);
+    }
+    bool logged(const std::string& line) const {
+        return std::find(log_.begin(), log_.end(), line) != log_.end();
+    }
+    static std::string textOf(const DescriptionText& text) {
+        return std::string(text.bytes.begin(), text.bytes.end());
+    }
+
+    std::map<uint32_t, Bytes> memory_;
+    std::map<uint32_t, GevStatus> failures_;
+    std::vector<uint32_t> reads_;
+    std::vector<std::string> log_;
+    DescriptionText text_;
+};
+
+TEST_F(DescriptionFetch, LocalUrlReadsTheNamedRange) {
+    place(0x10000, bytesOf(kXml + std::string(64, 'x')));
+    // The length field is hexadecimal: 2C is 44, the size of kXml.
+    ASSERT_EQ(kXml.size(), 0x2Cu);
+    setUrl(kFirstUrl, "local:Camera.xml;10000;2C");
+    ASSERT_EQ(fetch(environment()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(textOf(text_), kXml);
+    EXPECT_EQ(text_.size, kXml.size());
+    EXPECT_TRUE(logged("[INFO] - XML-Name: Camera.xml, Address: 0x00010000, Length: 44"));
+    EXPECT_EQ(genicam::lastDescriptionName(), "Camera.xml");
+    EXPECT_EQ(reads_, (std::vector<uint32_t>{kFirstUrl, 0x10000}));
+}
+
+TEST_F(DescriptionFetch, SecondUrlServesWhenTheFirstFailsOtherThanAccessDenied) {
+    failReadsAt(kFirstUrl, GEV_STATUS_TIMEOUT);
+    setUrl(kSecondUrl, "Local:Second.xml;20000;2C");
+    place(0x20000, bytesOf(kXml));
+    ASSERT_EQ(fetch(environment()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(textOf(text_), kXml);
+    EXPECT_EQ(reads_, (std::vector<uint32_t>{kFirstUrl, kSecondUrl, 0x20000}));
+}
+
+TEST_F(DescriptionFetch, UrlReadFailuresEndTheFetch) {
+    const struct {
+        const char* what;
+        GevStatus first;
+        GevStatus second;  // 0: readable
+        GevStatus status;
+        const char* line;
+        size_t reads;
+    } cases[] = {
+        {"first access denied", GEV_STATUS_ACCESS_DENIED, 0, GEV_STATUS_ACCESS_DENIED,
+         "[ERROR] - Can't get first url from memory.", 1},
+        {"second access denied", GEV_STATUS_TIMEOUT, GEV_STATUS_ACCESS_DENIED,
+         GEV_STATUS_ACCESS_DENIED, "[ERROR] - Can't get first url from memory.", 2},
+        {"both fail", GEV_STATUS_TIMEOUT, GEV_STATUS_INVALID_ADDRESS, GEV_STATUS_URL_ERROR,
+         "[ERROR] - Can't get url from memory.", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        failures_.clear();
+        reads_.clear();
+        log_.clear();
+        setUrl(kSecondUrl, "local:S.xml;20000;2C");
+        place(0x20000, bytesOf(kXml));
+        failReadsAt(kFirstUrl, c.first);
+        if (c.second != 0)
+            failReadsAt(kSecondUrl, c.second);
+        EXPECT_EQ(fetch(environment()), c.status);
+        EXPECT_TRUE(logged(c.line));
+        EXPECT_EQ(reads_.size(), c.reads);
+        EXPECT_FALSE(text_.held);
+    }
+}
+
+TEST_F(DescriptionFetch, UnusableFirstUrlsDoNotFallBackToTheSecond) {
+    setUrl(kSecondUrl, "local:S.xml;20000;2C");
+    place(0x20000, bytesOf(kXml));
+    const struct {
+        std::string url;
+        GevStatus status;
+        const char* line;
+    } cases[] = {
+        {"http://camera.invalid/c.xml", GEV_STATUS_URL_ERROR,
+         "[ERROR] - Unable to parse first URL for \"local:\" format."},
+        {"local:Camera.xml", GEV_STATUS_DESCRIPTION_EMPTY, "[ERROR] - Xml file size is 0."},
+        {"local:Camera.xml;20000", GEV_STATUS_DESCRIPTION_EMPTY, "[ERROR] - Xml file size is 0."},
+        {"local:" + std::string(255, 'n') + ";20000;2C", GEV_STATUS_URL_ERROR,
+         "[ERROR] - Xml file name in URL is too long."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        reads_.clear();
+        log_.clear();
+        setUrl(kFirstUrl, c.url);
+        EXPECT_EQ(fetch(environment()), c.status);
+        EXPECT_TRUE(logged(c.line));
+        EXPECT_EQ(std::count(reads_.begin(), reads_.end(), kSecondUrl), 0);
+        EXPECT_FALSE(text_.held);
+    }
+}
+
+TEST_F(DescriptionFetch, FailedDescriptionReadKeepsWhatWasRead) {
+    setUrl(kFirstUrl, "local:Camera.xml;30000;100");
+    failReadsAt(0x30000, GEV_STATUS_TIMEOUT);
+    EXPECT_EQ(fetch(environment()), GEV_STATUS_DESCRIPTION_READ_ERROR);
+    EXPECT_TRUE(logged("[ERROR] - Unable to read xml file from memory."));
+    EXPECT_TRUE(text_.held);
+    EXPECT_EQ(text_.size, 0x100u);
+}
+
+TEST_F(DescriptionFetch, AbsurdLengthIsRefusedWithoutReading) {
+    setUrl(kFirstUrl, "local:Camera.xml;30000;FFFFFFFF");
+    EXPECT_EQ(fetch(environment()), GEV_STATUS_DESCRIPTION_READ_ERROR);
+    EXPECT_EQ(reads_, (std::vector<uint32_t>{kFirstUrl}));
+    EXPECT_FALSE(text_.held);
+}
+
+TEST_F(DescriptionFetch, EmptyFetchDropsTextHeldBefore) {
+    setUrl(kFirstUrl, "local:Camera.xml;10000;2C");
+    place(0x10000, bytesOf(kXml));
+    ASSERT_EQ(fetch(environment()), GEV_STATUS_SUCCESS);
+    setUrl(kFirstUrl, "local:Camera.xml");
+    EXPECT_EQ(fetch(environment()), GEV_STATUS_DESCRIPTION_EMPTY);
+    EXPECT_FALSE(text_.held);
+}
+
+TEST_F(DescriptionFetch, ZippedDescriptionIsUnpacked) {
+    const Bytes archive = sim::makeZipArchive("inner.xml", bytesOf(kXml));
+    ASSERT_FALSE(archive.empty());
+    place(0x40000, archive);
+    char url[64];
+    std::snprintf(url, sizeof url, "local:Camera.zip;40000;%zX?SchemaVersion=1.1.0",
+                  archive.size());
+    setUrl(kFirstUrl, url);
+    ASSERT_EQ(fetch(environment()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(textOf(text_), kXml);
+    EXPECT_EQ(text_.size, kXml.size());
+    EXPECT_TRUE(logged("[INFO] - Successfully extracted file, size 44"));
+}
+
+// A zip archive whose central directory claims `size` uncompressed bytes for its entry.
+Bytes withClaimedSize(Bytes archive, uint32_t size) {
+    const uint8_t signature[] = {'P', 'K', 1, 2};
+    const auto at =
+        std::search(archive.begin(), archive.end(), std::begin(signature), std::end(signature));
+    const size_t offset = static_cast<size_t>(at - archive.begin()) + 24;
+    for (int i = 0; i < 4; ++i)
+        archive.at(offset + i) = static_cast<uint8_t>(size >> (8 * i));
+    return archive;
+}
+
+TEST_F(DescriptionFetch, BrokenArchivesFailAndStayHeld) {
+    const Bytes good = sim::makeZipArchive("inner.xml", bytesOf(kXml));
+    Bytes truncated(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
+    Bytes flipped = good;
+    flipped[40] ^= 0xFF;  // inside the compressed data: the checksum no longer matches
+    const struct {
+        const char* what;
+        Bytes archive;
+        const char* line;
+    } cases[] = {
+        {"not an archive", bytesOf(kXml), "[ERROR] - mz_zip_reader_init_file() failed!"},
+        {"truncated", truncated, "[ERROR] - mz_zip_reader_init_file() failed!"},
+        {"corrupt data", flipped, "[ERROR] - mz_zip_reader_extract_file_to_heap() failed!"},
+        {"size claimed too small", withClaimedSize(good, kXml.size() - 1),
+         "[ERROR] - mz_zip_reader_extract_file_to_heap() failed!"},
+        {"size claimed too large", withClaimedSize(good, kXml.size() + 10),
+         "[ERROR] - mz_zip_reader_extract_file_to_heap() failed!"},
+        {"absurd size", withClaimedSize(good, 0x7FFFFFFF),
+         "[ERROR] - mz_zip_reader_extract_file_to_heap() failed!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log_.clear();
+        place(0x40000, c.archive);
+        char url[64];
+        std::snprintf(url, sizeof url, "local:Camera.zip;40000;%zX", c.archive.size());
+        setUrl(kFirstUrl, url);
+        EXPECT_EQ(fetch(environment()), GEV_STATUS_ZIP_ERROR);
+        EXPECT_TRUE(logged(c.line));
+        EXPECT_TRUE(text_.held);
+        EXPECT_EQ(text_.bytes, c.archive);
+        EXPECT_EQ(text_.size, c.archive.size());
+    }
+}
+
+TEST_F(DescriptionFetch, CopyIsSavedAsFetchedUnderItsBaseName) {
+    ScratchFolder folder;
+    const Bytes archive = sim::makeZipArchive("inner.xml", bytesOf(kXml));
+    place(0x40000, archive);
+    char url[64];
+    std::snprintf(url, sizeof url, "local:Camera.zip;40000;%zX", archive.size());
+    setUrl(kFirstUrl, url);
+    ASSERT_EQ(fetch(environment(true, folder.str())), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged("[INFO] - Save xml file."));
+    EXPECT_EQ(readBytes(folder.path() / "Camera.zip"), archive) << "the archive, not its content";
+
+    // A name that tries to leave the library folder is saved inside it.
+    const fs::path outside = folder.path().parent_path() / "Escaped.xml";
+    fs::remove(outside);
+    std::snprintf(url, sizeof url, "local:../Escaped.xml;10000;2C");
+    place(0x10000, bytesOf(kXml));
+    setUrl(kFirstUrl, url);
+    ASSERT_EQ(fetch(environment(true, folder.str())), GEV_STATUS_SUCCESS);
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_EQ(readBytes(folder.path() / "Escaped.xml"), bytesOf(kXml));
+}
+
+TEST_F(DescriptionFetch, SavingFailuresAreLoggedOnly) {
+    setUrl(kFirstUrl, "local:Camera.xml;10000;2C");
+    place(0x10000, bytesOf(kXml));
+    EXPECT_EQ(fetch(environment(true, "/nonexistent-kavro-folder")), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged("[ERROR] - Can't create xml file."));
+    EXPECT_EQ(textOf(text_), kXml);
+    log_.clear();
+    setUrl(kFirstUrl, "local:..;10000;2C");
+    EXPECT_EQ(fetch(environment(true, "/tmp")), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged("[ERROR] - Can't create xml file."));
+}
+
+TEST_F(DescriptionFetch, HostFiles) {
+    ScratchFolder folder;
+    const fs::path plain = folder.path() / "cam.xml";
+    const fs::path zipped = folder.path() / "cam.zip";
+    const fs::path empty = folder.path() / "empty.xml";
+    writeBytes(plain, bytesOf(kXml));
+    writeBytes(zipped, sim::makeZipArchive("inner.xml", bytesOf(kXml)));
+    writeBytes(empty, {});
+
+    ASSERT_EQ(fetch(environment(), plain.c_str()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(textOf(text_), kXml);
+    EXPECT_EQ(genicam::lastDescriptionName(), plain.string());
+    ASSERT_EQ(fetch(environment(), zipped.c_str()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(textOf(text_), kXml);
+    EXPECT_EQ(fetch(environment(), empty.c_str()), GEV_STATUS_FILE_EMPTY);
+    EXPECT_EQ(fetch(environment(), (folder.str() + "/missing.xml").c_str()),
+              GEV_STATUS_FILE_OPEN_ERROR);
+    EXPECT_EQ(fetch(environment(), folder.str().c_str()), GEV_STATUS_FILE_EMPTY) << "a folder";
+    EXPECT_TRUE(reads_.empty()) << "a host file never touches the camera";
+}
+
+TEST_F(DescriptionFetch, FileUrlReadsTheHostFile) {
+    ScratchFolder folder;
+    const fs::path zipped = folder.path() / "cam.zip";
+    writeBytes(zipped, sim::makeZipArchive("inner.xml", bytesOf(kXml)));
+    setUrl(kFirstUrl, "file://" + zipped.string());
+    ASSERT_EQ(fetch(environment()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(textOf(text_), kXml) << "a zipped file URL is unpacked";
+    setUrl(kFirstUrl, "File:" + folder.str() + "/missing.xml");
+    EXPECT_EQ(fetch(environment()), GEV_STATUS_FILE_OPEN_ERROR);
+}
+
+TEST_F(DescriptionFetch, OverlongHostFilesAreRefused) {
+    // A character device that never ends.
+    EXPECT_EQ(fetch(environment(), "/dev/zero"), GEV_STATUS_FILE_OPEN_ERROR);
+    EXPECT_TRUE(logged("[ERROR] - Xml file is too large."));
+}
+
+}  // namespace
+}  // namespace kavro::test

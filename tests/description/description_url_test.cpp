@@ -1,0 +1,99 @@
+// The URL registers' text taken apart: which form, which name, where and how long.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "genicam/description_url.h"
+
+namespace kavro::genicam {
+namespace {
+
+using Form = DescriptionUrl::Form;
+
+DescriptionUrl parse(const std::string& text) {
+    const std::vector<uint8_t> bytes(text.begin(), text.end());
+    return parseDescriptionUrl(bytes);
+}
+
+TEST(DescriptionUrl, LocalFormsGiveNameAddressLengthAndPacking) {
+    const struct {
+        const char* url;
+        const char* name;
+        bool zipped;
+        uint32_t address;
+        uint32_t length;
+    } cases[] = {
+        {"local:Camera.zip;8C400000;33A382", "Camera.zip", true, 0x8C400000, 0x33A382},
+        {"Local:Camera.xml;10000;1A2B", "Camera.xml", false, 0x10000, 0x1A2B},
+        // A query part ends the length.
+        {"local:Camera.zip;8C400000;33A382?SchemaVersion=1.1.0", "Camera.zip", true, 0x8C400000,
+         0x33A382},
+        {"local:a.xml;0x10000;0x20", "a.xml", false, 0x10000, 0x20},
+        // The address field holds at most 8 characters; the one after them is taken for the
+        // separator, so the length starts within an over-long field.
+        {"local:Cam.xml;0001000011A2B;x", "Cam.xml", false, 0x10000, 0x1A2B},
+        {"local:Cam.xml;000100009;1A2B", "Cam.xml", false, 0x10000, 0},
+        // The length is at most 8 characters.
+        {"local:Cam.xml;10;123456789", "Cam.xml", false, 0x10, 0x12345678},
+        // No second separator: the length would lie beyond the text.
+        {"local:a.xml;10000", "a.xml", false, 0x10000, 0},
+        {"local:;10;20", "", false, 0x10, 0x20},
+        // The name is counted from the text's start wherever the scheme stands.
+        {"my local:b.zip;4;8", "al:b.zip", true, 4, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        const DescriptionUrl url = parse(c.url);
+        ASSERT_EQ(url.form, Form::Local);
+        EXPECT_EQ(url.path, c.name);
+        EXPECT_EQ(url.zipped, c.zipped);
+        EXPECT_EQ(url.address, c.address);
+        EXPECT_EQ(url.length, c.length);
+    }
+}
+
+TEST(DescriptionUrl, LocalWithoutSeparatorHasNothingToRead) {
+    EXPECT_EQ(parse("local:Camera.xml").form, Form::LocalNoLength);
+    // A separator after the terminator does not count.
+    std::vector<uint8_t> bytes(kUrlRegisterSize, 0);
+    const std::string text = "local:Camera.xml";
+    std::copy(text.begin(), text.end(), bytes.begin());
+    bytes[100] = ';';
+    EXPECT_EQ(parseDescriptionUrl(bytes).form, Form::LocalNoLength);
+}
+
+TEST(DescriptionUrl, NamesOf255CharactersAreRefused) {
+    const std::string longest(kMaxDescriptionNameLength, 'n');
+    const DescriptionUrl fits = parse("local:" + longest + ";10;20");
+    EXPECT_EQ(fits.form, Form::Local);
+    EXPECT_EQ(fits.path, longest);
+    EXPECT_EQ(parse("local:" + longest + "n;10;20").form, Form::NameTooLong);
+}
+
+TEST(DescriptionUrl, TextIsReadOnlyWithinTheRegister) {
+    // 600 bytes without a terminator: only the first 512 count, so the ";" at 520 is not seen.
+    std::vector<uint8_t> bytes(600, 'a');
+    const std::string scheme = "local:";
+    std::copy(scheme.begin(), scheme.end(), bytes.begin());
+    bytes[520] = ';';
+    EXPECT_EQ(parseDescriptionUrl(bytes).form, Form::LocalNoLength);
+    EXPECT_EQ(parseDescriptionUrl(std::span<const uint8_t>()).form, Form::Unknown);
+}
+
+TEST(DescriptionUrl, FileFormsAndUnknownSchemes) {
+    const DescriptionUrl lower = parse("file:///tmp/cam.xml");
+    EXPECT_EQ(lower.form, Form::File);
+    EXPECT_EQ(lower.path, "///tmp/cam.xml");
+    const DescriptionUrl upper = parse("File:cam.zip");
+    EXPECT_EQ(upper.form, Form::File);
+    EXPECT_EQ(upper.path, "cam.zip");
+    // "file:" wins over "local:".
+    EXPECT_EQ(parse("local:x.xml;1;2 file:y.xml").form, Form::File);
+    EXPECT_EQ(parse("http://example.invalid/cam.xml").form, Form::Unknown);
+    EXPECT_EQ(parse("LOCAL:x.xml;1;2").form, Form::Unknown);
+    EXPECT_EQ(parse("").form, Form::Unknown);
+}
+
+}  // namespace
+}  // namespace kavro::genicam
