@@ -378,7 +378,10 @@ KAVRO_API GevStatus GEVInitXml(uint8_t device);
 KAVRO_API GevStatus GEVSetXmlFile(uint8_t device, const char* fileName);
 /* Fetches the camera's description (unzipped) and gives its size; the text is held for
  * GEVGetXmlFile, which copies it to *buffer (caller's memory of at least that size) and lets it
- * go. */
+ * go. GEVGetXmlSize sets *size to 0 and returns the fetch's status when the fetch fails.
+ * GEVGetXmlFile returns 0xC023 when the last fetch gave no text, 0xC022 when the text was
+ * already handed out or used by a build, 0xC032 for a null buffer. Builds and fetches of one
+ * process run one at a time; a second one waits. */
 KAVRO_API GevStatus GEVGetXmlSize(uint8_t device, uint32_t* size);
 KAVRO_API GevStatus GEVGetXmlFile(uint8_t device, void** buffer);
 /* Folder searched for the schema and stylesheet files when the library's own folder lacks
