@@ -77,6 +77,8 @@ typedef uint16_t GevStatus;
 #define GEV_STATUS_INVALID_ARGUMENT 0xC032
 /* An unexpected internal failure; no exception ever crosses the interface. */
 #define GEV_STATUS_INTERNAL_ERROR 0xC033
+/* A device description whose node references lead back to a node being evaluated. */
+#define GEV_STATUS_REFERENCE_CYCLE 0xC034
 
 /* Largest register counts of one command: 540 payload bytes. */
 #define GEV_MAX_READ_REGISTERS 135

@@ -1,0 +1,42 @@
+// Reading and writing the value of a feature node: follows pValue, sums the register address
+// from Address, pAddress, pIndex and pOffset, picks indexed values, evaluates swiss-knife and
+// converter formulas, reads and writes device registers, cuts bit fields and keeps the cache.
+//
+// Every function takes the model of the device it works on (held by the caller for the whole
+// call) and locks its evaluation lock; references to other nodes are evaluated recursively by
+// name. A chain of references that comes back to a node being evaluated ends with
+// GEV_STATUS_REFERENCE_CYCLE and a log line instead of endless recursion.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "KavroGigEVisionLib.h"
+#include "genicam/feature_model.h"
+
+namespace kavro::features {
+
+// Integer read: the value as an unsigned 64-bit number.
+[[nodiscard]] GevStatus readInteger(uint8_t device, genicam::FeatureModel& model,
+                                    std::string_view name, uint64_t& value);
+// Float read.
+[[nodiscard]] GevStatus readFloat(uint8_t device, genicam::FeatureModel& model,
+                                  std::string_view name, double& value);
+// The integer read converters use for the value their data holder keeps on the device.
+[[nodiscard]] GevStatus readNodeRaw(uint8_t device, genicam::FeatureModel& model,
+                                    std::string_view name, uint64_t& value);
+
+[[nodiscard]] GevStatus writeInteger(uint8_t device, genicam::FeatureModel& model,
+                                     std::string_view name, int64_t value);
+[[nodiscard]] GevStatus writeFloat(uint8_t device, genicam::FeatureModel& model,
+                                   std::string_view name, double value);
+
+// Mask and right shift of the bit field lo..hi of a 32-bit register word; with big-endian
+// numbering bit 0 is the most significant bit.
+struct FieldMask {
+    uint32_t mask = 0;
+    uint32_t shift = 0;
+};
+[[nodiscard]] FieldMask fieldMask(uint8_t lo, uint8_t hi, bool bigEndian);
+
+}  // namespace kavro::features
