@@ -44,7 +44,8 @@ class DescriptionFetch : public ::testing::Test {
             const auto m = memory_.find(address);
             if (m == memory_.end() || m->second.size() < length)
                 return GEV_STATUS_INVALID_ADDRESS;
-            std::memcpy(out, m->second.data(), length);
+            if (length != 0)
+                std::memcpy(out, m->second.data(), length);
             return GEV_STATUS_SUCCESS;
         };
         env.log = [this](const char* line) { log_.emplace_back(line); };
