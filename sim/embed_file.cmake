@@ -5,9 +5,10 @@
 file(READ "${INPUT}" _hex HEX)
 string(LENGTH "${_hex}" _hex_length)
 math(EXPR _size "${_hex_length} / 2")
+# Sixteen bytes per line (CMake's regular expressions have no counted repetition).
+string(REPEAT "[0-9a-f]" 32 _line_pattern)
+string(REGEX REPLACE "(${_line_pattern})" "\\1\n    " _hex "${_hex}")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," _bytes "${_hex}")
-# Sixteen bytes per line.
-string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " _bytes "${_bytes}")
 if(_size EQUAL 0)
     set(_bytes "0x00")
 endif()
