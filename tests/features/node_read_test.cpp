@@ -1,0 +1,187 @@
+// Reading node values against the simulated camera: address computation, bit fields, register
+// lengths, indexes, formulas, converters and the cache.
+#include <bit>
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+#include "tests/features/node_test_support.h"
+
+namespace kavro::test {
+namespace {
+
+using NodeRead = NodeValueTest;
+
+TEST_F(NodeRead, PValueChainReadsTheRegisterAtAddressPlusPAddress) {
+    setWord(0x10120, 1234);
+    EXPECT_EQ(intOf("Width"), 1234u);
+    EXPECT_EQ(intOf("WidthAlias"), 1234u) << "two pValue steps";
+    EXPECT_EQ(registerReads(), (Reads{0x10120, 0x10120}));
+}
+
+TEST_F(NodeRead, BitFieldIsTheSameInBothNumberings) {
+    setWord(0x10200, 0xA5C3B2E1);
+    EXPECT_EQ(intOf("FieldLittle"), 0xB2u);
+    EXPECT_EQ(intOf("FieldBig"), 0xB2u);
+}
+
+TEST_F(NodeRead, FieldMaskCountsBigEndianBitsFromTheTop) {
+    const auto big = features::fieldMask(24, 31, true);
+    EXPECT_EQ(big.mask, 0xFFu);
+    EXPECT_EQ(big.shift, 0u);
+    const auto little = features::fieldMask(4, 7, false);
+    EXPECT_EQ(little.mask, 0xF0u);
+    EXPECT_EQ(little.shift, 4u);
+    const auto whole = features::fieldMask(0, 31, false);
+    EXPECT_EQ(whole.mask, 0xFFFFFFFFu);
+    EXPECT_EQ(whole.shift, 0u);
+}
+
+TEST_F(NodeRead, EightByteRegisterIsHighWordThenLowWord) {
+    setWord(0x10300, 0x01234567);
+    setWord(0x10304, 0x89ABCDEF);
+    EXPECT_EQ(intOf("Wide"), 0x0123456789ABCDEFull);
+    EXPECT_EQ(registerReads(), (Reads{0x10300, 0x10304}));
+}
+
+TEST_F(NodeRead, TwoByteRegisterIsReadAsBytesMostSignificantFirst) {
+    const uint8_t bytes[] = {0x11, 0x22, 0xBE, 0xEF};
+    camera().model().writeMemory(0x10310, bytes);
+    EXPECT_EQ(intOf("Short"), 0xBEEFu);
+    EXPECT_TRUE(registerReads().empty());
+}
+
+TEST_F(NodeRead, UnusableLengthsAndTheInvalidAddressSendNothing) {
+    uint64_t value = 7;
+    EXPECT_EQ(readInt("Oversized", value), GEV_STATUS_NOT_SUPPORTED);
+    EXPECT_TRUE(LogCapture::instance().contains(
+        "[ERROR] - Register length 1000 of node Oversized not supported."));
+    EXPECT_EQ(readInt("NoLength", value), GEV_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(readInt("Nowhere", value), GEV_STATUS_INVALID_ADDRESS);
+    EXPECT_EQ(value, 7u) << "a failed read leaves the output alone";
+    EXPECT_EQ(sentCommands(), 0u);
+}
+
+TEST_F(NodeRead, IndexedValuesLastMatchWinsAndUnmatchedGiveTheDefault) {
+    const struct {
+        int64_t selector;
+        uint64_t expected;
+    } cases[] = {{0, 20}, {1, 11}, {2, 77}, {3, 5}, {256, 5}, {-1, 5}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(writeInt("Selector", c.selector), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(intOf("Indexed"), c.expected) << "selector " << c.selector;
+    }
+}
+
+TEST_F(NodeRead, IndexTimesOffsetAndSwissKnifeAddressPartsMoveTheRegister) {
+    ASSERT_EQ(writeInt("Selector", 3), GEV_STATUS_SUCCESS);
+    setWord(0x1040C, 0x33);
+    EXPECT_EQ(intOf("LutEntry"), 0x33u);
+    setWord(0x104B0, 0x44);
+    EXPECT_EQ(intOf("Banked"), 0x44u);
+    EXPECT_EQ(registerReads(), (Reads{0x1040C, 0x104B0}));
+}
+
+TEST_F(NodeRead, SwissKnifeBindsItsVariables) {
+    EXPECT_EQ(intOf("Sum"), 34u);
+    ASSERT_EQ(writeInt("VarA", 7), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(intOf("Sum"), 74u);
+
+    setWord(0x10120, 100);
+    EXPECT_DOUBLE_EQ(floatOf("Ratio"), 100.75);
+}
+
+TEST_F(NodeRead, FormulaErrorIsLoggedInTwoLines) {
+    uint64_t value = 0;
+    EXPECT_EQ(readInt("Broken", value), GEV_STATUS_FORMULA_ERROR);
+    const auto lines = LogCapture::instance().lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[ERROR] - MathParser: ");
+    EXPECT_FALSE(lines[1].empty());
+    EXPECT_EQ(lines[1].find("[ERROR]"), std::string::npos) << "the evaluator's text, as it is";
+}
+
+TEST_F(NodeRead, ConvertersReadTheirDataHolder) {
+    setWord(0x10500, 10);
+    EXPECT_EQ(intOf("Doubled"), 5u);
+    uint64_t raw = 0;
+    ASSERT_EQ(features::readNodeRaw(kDevice, *model_, "DoubleConverter", raw), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(raw, 10u);
+
+    setWord(0x10600, 25);
+    EXPECT_DOUBLE_EQ(floatOf("Gain"), 2.5);
+    setWord(0x10700, std::bit_cast<uint32_t>(3.0f));
+    EXPECT_DOUBLE_EQ(floatOf("Exposure"), 1.5);
+}
+
+TEST_F(NodeRead, EightByteFloatRegisterHoldsADouble) {
+    const uint64_t bits = std::bit_cast<uint64_t>(2 * std::numbers::pi);
+    setWord(0x10A00, static_cast<uint32_t>(bits >> 32));
+    setWord(0x10A04, static_cast<uint32_t>(bits));
+    EXPECT_EQ(floatOf("PreciseReg"), 2 * std::numbers::pi);
+    EXPECT_EQ(floatOf("Precise"), std::numbers::pi) << "through the converter";
+    EXPECT_EQ(intOf("PreciseReg"), bits);
+}
+
+TEST_F(NodeRead, WriteThroughCacheServesUntilAnInvalidatorIsWritten) {
+    setWord(0x10800, 5);
+    EXPECT_EQ(intOf("Cached"), 5u);
+    setWord(0x10800, 6);
+    EXPECT_EQ(intOf("Cached"), 5u) << "served from the cache";
+    EXPECT_EQ(registerReads().size(), 1u);
+
+    ASSERT_EQ(writeInt("Trigger", 1), GEV_STATUS_SUCCESS);
+    camera().clearReceivedCommands();
+    EXPECT_EQ(intOf("Cached"), 6u);
+    EXPECT_EQ(intOf("Cached"), 6u);
+    EXPECT_EQ(registerReads().size(), 2u) << "an invalidated node is read every time";
+}
+
+TEST_F(NodeRead, WriteAroundCachesOnlyReadOnlyRegisters) {
+    setWord(0x10808, 1);
+    setWord(0x1080C, 2);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(intOf("AroundReadOnly"), 1u);
+        EXPECT_EQ(intOf("AroundReadWrite"), 2u);
+    }
+    EXPECT_EQ(registerReads(), (Reads{0x10808, 0x1080C, 0x1080C, 0x1080C}));
+}
+
+TEST_F(NodeRead, NotImplementedNodeIsNotFound) {
+    uint64_t value = 0;
+    EXPECT_EQ(readInt("Absent", value), GEV_STATUS_FEATURE_NOT_FOUND);
+    EXPECT_EQ(readInt("NoSuchNode", value), GEV_STATUS_FEATURE_NOT_FOUND);
+}
+
+TEST_F(NodeRead, ClosedDeviceIsRefused) {
+    closeTransportOnly();
+    uint64_t value = 0;
+    EXPECT_EQ(readInt("Sum", value), GEV_STATUS_DEVICE_NOT_OPEN);
+}
+
+// Formulas of two devices with the same variable names evaluated at once: each sees its own.
+TEST_F(NodeRead, ConcurrentFormulasKeepTheirOwnVariables) {
+    auto other = loadTestModel("nodes.xml");
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(features::writeInteger(kDevice, *other, "VarA", 5), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(features::writeInteger(kDevice, *other, "VarB", 6), GEV_STATUS_SUCCESS);
+    auto loop = [](genicam::FeatureModel& model, uint64_t expected, int& wrong) {
+        for (int i = 0; i < 2000; ++i) {
+            uint64_t value = 0;
+            if (features::readInteger(kDevice, model, "Sum", value) != GEV_STATUS_SUCCESS ||
+                value != expected)
+                ++wrong;
+        }
+    };
+    int wrongHere = 0;
+    int wrongThere = 0;
+    std::thread a(loop, std::ref(*model_), 34u, std::ref(wrongHere));
+    std::thread b(loop, std::ref(*other), 56u, std::ref(wrongThere));
+    a.join();
+    b.join();
+    EXPECT_EQ(wrongHere, 0);
+    EXPECT_EQ(wrongThere, 0);
+}
+
+}  // namespace
+}  // namespace kavro::test

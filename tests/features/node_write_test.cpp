@@ -1,0 +1,123 @@
+// Writing node values against the simulated camera: converters back to their data holder, field
+// merge, register lengths, float rounding, read-only registers, copies and the cache.
+#include <bit>
+#include <numbers>
+
+#include "tests/features/node_test_support.h"
+
+namespace kavro::test {
+namespace {
+
+using NodeWrite = NodeValueTest;
+
+TEST_F(NodeWrite, ConverterWritesTheConvertedValueToItsDataHolder) {
+    ASSERT_EQ(writeInt("Doubled", 5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(registerWrites(), (Writes{{0x10500, 10}}));
+    EXPECT_EQ(node("DoubleConverter").Value, 10);
+
+    camera().clearReceivedCommands();
+    ASSERT_EQ(writeInt("DoubleConverter", 7), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(registerWrites(), (Writes{{0x10500, 7}})) << "its own name reaches the holder as is";
+}
+
+TEST_F(NodeWrite, FieldIsMergedIntoTheRegisterInBothNumberings) {
+    setWord(0x10200, 0x11223344);
+    ASSERT_EQ(writeInt("FieldLittle", 0xAB), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(0x10200), 0x1122AB44u);
+    ASSERT_EQ(writeInt("FieldBig", 0x1CD), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(0x10200), 0x1122CD44u) << "bits beyond the field are dropped";
+    EXPECT_EQ(registerReads(), (Reads{0x10200, 0x10200}));
+
+    camera().clearReceivedCommands();
+    setWord(0x10204, 0xFFFFFFFF);
+    ASSERT_EQ(writeInt("FieldWriteOnly", 0xA), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(registerReads().empty()) << "a write-only register is not read first";
+    EXPECT_EQ(registerWrites(), (Writes{{0x10204, 0xA0}}));
+}
+
+TEST_F(NodeWrite, EightByteRegisterGetsHighWordFirst) {
+    ASSERT_EQ(writeInt("Wide", 0x0123456789ABCDEF), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(registerWrites(), (Writes{{0x10300, 0x01234567}, {0x10304, 0x89ABCDEF}}));
+}
+
+TEST_F(NodeWrite, TwoByteRegisterKeepsItsNeighbours) {
+    setWord(0x10310, 0x11223344);
+    ASSERT_EQ(writeInt("Short", 0x1CAFE), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(0x10310), 0x1122CAFEu);
+    EXPECT_EQ(intOf("Short"), 0xCAFEu);
+}
+
+TEST_F(NodeWrite, FloatConverterOverAnIntegerRegisterRoundsUp) {
+    const struct {
+        double value;
+        uint32_t raw;
+    } cases[] = {{1.02, 11}, {-0.15, 0xFFFFFFFF}, {2.0, 20}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(writeDouble("Gain", c.value), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(word(0x10600), c.raw) << c.value;
+    }
+    EXPECT_EQ(node("GainConverter").FloatValue, 2.0);
+}
+
+TEST_F(NodeWrite, FloatConverterOverAFloatRegisterWritesTheSinglePattern) {
+    ASSERT_EQ(writeDouble("Exposure", 1.5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(registerWrites(), (Writes{{0x10700, std::bit_cast<uint32_t>(3.0f)}}));
+    EXPECT_DOUBLE_EQ(floatOf("Exposure"), 1.5);
+}
+
+TEST_F(NodeWrite, EightByteFloatRegisterTakesADouble) {
+    ASSERT_EQ(writeDouble("Precise", std::numbers::pi), GEV_STATUS_SUCCESS);
+    const uint64_t bits = std::bit_cast<uint64_t>(2 * std::numbers::pi);
+    EXPECT_EQ(registerWrites(), (Writes{{0x10A00, static_cast<uint32_t>(bits >> 32)},
+                                        {0x10A04, static_cast<uint32_t>(bits)}}));
+    EXPECT_EQ(floatOf("Precise"), std::numbers::pi);
+
+    ASSERT_EQ(writeDouble("PreciseReg", 0.1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(floatOf("PreciseReg"), 0.1) << "no single-precision rounding";
+}
+
+TEST_F(NodeWrite, ReadOnlyRegisterSucceedsWithoutSendingButCountsAsChanged) {
+    ASSERT_EQ(writeInt("ReadOnlyReg", 5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(sentCommands(), 0u);
+    EXPECT_EQ(node("ReadOnlyReg").changed, 1);
+}
+
+TEST_F(NodeWrite, ValueCopiesFollowTheOwnWriteInOrder) {
+    ASSERT_EQ(writeInt("Master", 42), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(registerWrites(), (Writes{{0x10904, 42}, {0x10908, 42}}));
+    EXPECT_EQ(node("CopyA").Value, 42);
+}
+
+TEST_F(NodeWrite, WriteThroughCacheIsEmptiedBySendingAWrite) {
+    setWord(0x10800, 5);
+    EXPECT_EQ(intOf("Cached"), 5u);
+    ASSERT_EQ(writeInt("Cached", 9), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(node("Cached").Cachable, genicam::kCacheWriteThrough);
+    EXPECT_EQ(intOf("Cached"), 9u);
+    EXPECT_EQ(registerReads().size(), 2u);
+}
+
+TEST_F(NodeWrite, IndexedWritesGoWhereTheReadLooks) {
+    ASSERT_EQ(writeInt("Selector", 1), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(writeInt("Indexed", 99), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(intOf("Indexed"), 99u) << "the later of two entries with the same index";
+
+    ASSERT_EQ(writeInt("Selector", 2), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(writeInt("Indexed", 98), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(node("IndexedSource").Value, 98);
+
+    ASSERT_EQ(writeInt("Selector", 3), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(writeInt("Indexed", 97), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(intOf("Indexed"), 97u) << "no entry: the default takes the value";
+    EXPECT_EQ(sentCommands(), 0u);
+}
+
+TEST_F(NodeWrite, PartialFailureKeepsWhatWasWritten) {
+    camera().faults().deviceStatusNext(1, 0x8006);
+    EXPECT_EQ(writeInt("Doubled", 4), 0x8006);
+    EXPECT_EQ(node("DoubleConverter").Value, 0) << "the holder's write failed first";
+    EXPECT_EQ(node("DoubledReg").changed, 0);
+}
+
+}  // namespace
+}  // namespace kavro::test
