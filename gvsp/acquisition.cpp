@@ -106,7 +106,8 @@ GevStatus setUpReception(const std::shared_ptr<GevDevice>& holder) {
         if (dev.streamSocket.isValid())
             flushStreamSocket(dev, size_t{dev.packetDataSize} + overhead);
     } else if (!dev.streamSocket.isValid()) {
-        platform::UniqueSocket sock = createStreamSocket(dev.hostAddress, dev.streamPort);
+        platform::UniqueSocket sock =
+            createStreamSocket(dev.hostAddress, dev.streamPort, dev.multicastGroup);
         if (!sock.isValid())
             return GEV_STATUS_SOCKET_ERROR;
         if (!joinMulticastGroup(sock, dev.multicastGroup, dev.hostAddress)) {

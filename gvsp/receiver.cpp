@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <thread>
 #include <vector>
@@ -27,6 +29,9 @@ GevStatus sendPacketResend(frame::GevDevice& device, const platform::UniqueSocke
 
 namespace {
 
+// Datagrams taken from the socket by one read.
+constexpr size_t kReadBatch = 32;
+
 void receive(frame::GevDevice& device, Acquisition& acquisition) {
     const uint32_t timeoutMs = device.streamTimeout.load();
     timeval tv{static_cast<time_t>(timeoutMs / 1000),
@@ -35,9 +40,18 @@ void receive(frame::GevDevice& device, Acquisition& acquisition) {
         tv.tv_usec = 1000;
     (void)::setsockopt(acquisition.socket.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 
-    // One buffer for every datagram: room for the largest header and some slack, so that an
-    // over-long packet is seen as such.
-    std::vector<uint8_t> buffer(size_t{acquisition.index.packetDataSize()} + 100);
+    // Datagrams are read in batches (one system call for as many as are waiting, blocking only
+    // for the first) and handed to the assembler one by one in arrival order. Each slot has
+    // room for the largest header and some slack, so that an over-long packet is seen as such.
+    const size_t slot = size_t{acquisition.index.packetDataSize()} + 100;
+    std::vector<uint8_t> buffer(slot * kReadBatch);
+    std::array<iovec, kReadBatch> iov{};
+    std::array<mmsghdr, kReadBatch> messages{};
+    for (size_t i = 0; i < kReadBatch; ++i) {
+        iov[i] = {buffer.data() + i * slot, slot};
+        messages[i].msg_hdr.msg_iov = &iov[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
     BlockAssembler assembler(device, *acquisition.ring, acquisition.index,
                              [&](uint64_t blockId, uint32_t first, uint32_t last, bool extended) {
                                  return sendPacketResend(device, acquisition.resendSocket, extended,
@@ -48,8 +62,9 @@ void receive(frame::GevDevice& device, Acquisition& acquisition) {
         return;
 
     const int fd = acquisition.socket.get();
-    while (!assembler.exitRequested()) {
-        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+    bool leave = false;
+    while (!leave && !assembler.exitRequested()) {
+        const int n = ::recvmmsg(fd, messages.data(), kReadBatch, MSG_WAITFORONE, nullptr);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -61,9 +76,15 @@ void receive(frame::GevDevice& device, Acquisition& acquisition) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
             continue;
         }
-        if (assembler.mayLeave())
-            break;
-        assembler.onDatagram(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
+        const size_t count = std::min(static_cast<size_t>(n), kReadBatch);
+        for (size_t i = 0; i < count && !assembler.exitRequested(); ++i) {
+            if (assembler.mayLeave()) {
+                leave = true;
+                break;
+            }
+            const size_t length = std::min<size_t>(messages[i].msg_len, slot);
+            assembler.onDatagram(std::span<const uint8_t>(buffer.data() + i * slot, length));
+        }
     }
     assembler.finish();
 }

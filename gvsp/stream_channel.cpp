@@ -12,12 +12,15 @@ namespace kavro::gvsp {
 
 namespace reg = gvcp::reg;
 
-platform::UniqueSocket createStreamSocket(uint32_t hostAddressNet, uint16_t port) {
+platform::UniqueSocket createStreamSocket(uint32_t hostAddressNet, uint16_t port,
+                                          uint32_t multicastGroupHostOrder) {
     platform::SocketOptions options;
     options.reuse = true;
     options.receiveBuffer = kStreamReceiveBuffer;
     options.minimumReceiveBuffer = kMinimumStreamReceiveBuffer;
-    return platform::createUdpSocket(hostAddressNet, port, options);
+    const uint32_t bindAddress =
+        multicastGroupHostOrder != 0 ? htonl(multicastGroupHostOrder) : hostAddressNet;
+    return platform::createUdpSocket(bindAddress, port, options);
 }
 
 bool joinMulticastGroup(const platform::UniqueSocket& socket, uint32_t groupHostOrder,
@@ -60,7 +63,8 @@ GevStatus openStreamChannel(frame::GevDevice& dev, uint32_t hostAddress, uint16_
         platform::formatIpv4(dev.hostAddress, dotted);
         frame::gevLogf(dev, "[INFO] - Stream channel IP: %s", dotted);
 
-        platform::UniqueSocket sock = createStreamSocket(dev.hostAddress, dev.streamPort);
+        platform::UniqueSocket sock =
+            createStreamSocket(dev.hostAddress, dev.streamPort, dev.multicastGroup);
         if (!sock.isValid())
             return GEV_STATUS_SOCKET_ERROR;
         setStreamSocket(dev, std::move(sock));

@@ -18,8 +18,12 @@ GevStatus openStreamChannel(frame::GevDevice& device, uint32_t hostAddress, uint
                             uint32_t multicastGroup);
 GevStatus closeStreamChannel(frame::GevDevice& device);
 
-// A stream socket on (hostAddress, port), address reuse on, with the large receive buffer.
-platform::UniqueSocket createStreamSocket(uint32_t hostAddressNet, uint16_t port);
+// A stream socket with address reuse on and the large receive buffer. A unicast stream's socket
+// is bound to (hostAddress, port). A multicast stream's socket is bound to (group, port): Linux
+// hands a datagram sent to a group only to sockets bound to that group or to no address, and
+// binding to the group keeps other groups' traffic on the same port out.
+platform::UniqueSocket createStreamSocket(uint32_t hostAddressNet, uint16_t port,
+                                          uint32_t multicastGroupHostOrder = 0);
 // Joins `groupHostOrder` on the interface `interfaceNet`.
 bool joinMulticastGroup(const platform::UniqueSocket& socket, uint32_t groupHostOrder,
                         uint32_t interfaceNet);

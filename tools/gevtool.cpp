@@ -1,6 +1,7 @@
 // gevtool: command-line access to GigE Vision cameras through the library.
 //   gevtool demo    opens a simulated camera embedded in the tool, keeps control with the
-//                   heartbeat, receives an event and closes
+//                   heartbeat, receives an event, grabs a stream of images (with packet resend
+//                   making up for injected loss), prints the stream statistics and closes
 //   gevtool discover lists the cameras that answer a broadcast on any adapter
 #include <arpa/inet.h>
 
@@ -10,12 +11,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "KavroGigEVisionLib.h"
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire_events.h"
 #include "platform/socket.h"
 #include "sim/camera_server.h"
+#include "sim/stream_source.h"
 
 namespace {
 
@@ -77,6 +80,80 @@ void printRegisters() {
     printRegister("SCPS0", reg::kScps0);
 }
 
+// Streams frames from the simulated camera, which loses some packets on purpose; packet resend
+// brings them back. The library logs the statistics at the stop.
+bool runStreamDemo(kavro::sim::CameraServer& camera) {
+    constexpr uint32_t kFrames = 30;
+    kavro::sim::StreamFormat format;
+    format.extendedIds = true;  // the simulated camera is a version 2 device
+    format.width = 640;
+    format.height = 480;
+    format.frameRate = 60.0;
+    format.frameCount = kFrames;
+    const uint32_t payloadSize = kavro::sim::blockBytes(format);
+
+    std::printf(
+        "Streaming %u frames of %ux%u Mono8 at %.0f fps; the camera loses 1 %% of the "
+        "packets:\n",
+        kFrames, format.width, format.height, format.frameRate);
+    if (const GevStatus s = GEVOpenStreamChannel(kDevice, 0, 0, 0)) {
+        std::printf("  open stream channel: status 0x%04X\n", s);
+        return false;
+    }
+    (void)GEVSetBufferCount(kDevice, 8);
+    if (GEVSetPacketResend(kDevice, 1) != GEV_STATUS_SUCCESS)
+        std::printf("  the camera can't resend packets\n");
+    if (const GevStatus s = GEVAcquisitionStartEx(kDevice, 0, payloadSize)) {
+        std::printf("  acquisition start: status 0x%04X\n", s);
+        (void)GEVCloseStreamChannel(kDevice);
+        return false;
+    }
+    kavro::sim::StreamSource source(camera.model(), camera.addressNet());
+    kavro::sim::StreamFaults faults;
+    faults.seed = 1;
+    faults.lose = 0.01;
+    source.setFaults(faults);
+    if (!source.start(format)) {
+        std::printf("  the camera could not start streaming\n");
+        (void)GEVAcquisitionStop(kDevice);
+        (void)GEVCloseStreamChannel(kDevice);
+        return false;
+    }
+
+    std::vector<uint8_t> image(payloadSize);
+    uint32_t whole = 0;
+    for (uint32_t k = 1; k <= kFrames; ++k) {
+        GevImageHeader h{};
+        const GevStatus s = GEVGetImageBuffer(kDevice, &h, image.data());
+        if (s == GEV_STATUS_TIMEOUT) {
+            std::printf("  no image within the image time-out\n");
+            break;
+        }
+        bool intact = s == GEV_STATUS_SUCCESS;
+        for (size_t o = 0; intact && o < image.size(); ++o)
+            intact = image[o] == kavro::sim::frameByte(h.blockId, o);
+        whole += intact ? 1 : 0;
+        if (k <= 3 || k == kFrames || !intact) {
+            std::printf("  frame %2u: block %llu, %ux%u, status 0x%04X, missing %u, %s\n", k,
+                        static_cast<unsigned long long>(h.blockId), h.sizeX, h.sizeY, s,
+                        h.missingPackets, intact ? "every byte as sent" : "damaged");
+        } else if (k == 4) {
+            std::printf("  ...\n");
+        }
+    }
+    std::printf("Stopping the acquisition (the library logs its statistics):\n");
+    const GevStatus stopped = GEVAcquisitionStop(kDevice);
+    source.stop();
+    const kavro::sim::StreamStats sent = source.stats();
+    std::printf(
+        "  %u of %u frames whole; the camera lost %llu packets and resent %llu on "
+        "request\n",
+        whole, kFrames, static_cast<unsigned long long>(sent.packetsLost),
+        static_cast<unsigned long long>(sent.packetsResent));
+    (void)GEVCloseStreamChannel(kDevice);
+    return stopped == GEV_STATUS_SUCCESS && whole == kFrames;
+}
+
 int runDemo() {
     kavro::sim::CameraConfig config;
     config.heartbeatTimeoutMs = 1500;  // a short time-out, so that the demo shows it being kept
@@ -125,11 +202,15 @@ int runDemo() {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
 
+    const bool streamed = runStreamDemo(*camera);
+    if (!streamed)
+        std::printf("  streaming failed\n");
+
     std::printf("Closing:\n");
     const GevStatus closed = GEVClose(kDevice);
     std::printf("  close status 0x%04X, camera CCP = %u (released)\n", closed,
                 camera->model().readRegister(reg::kCcp));
-    return closed == GEV_STATUS_SUCCESS ? 0 : 1;
+    return closed == GEV_STATUS_SUCCESS && streamed ? 0 : 1;
 }
 
 const char* statusText(uint8_t status) {

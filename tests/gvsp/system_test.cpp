@@ -1,0 +1,303 @@
+// Streaming as a whole system: many devices at once, multicast streams shared by a controlling
+// and a listening application, and lossy or reordered streams with packet resend off.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame/device_table.h"
+#include "gvcp/bootstrap.h"
+#include "sim/stream_source.h"
+#include "tests/support/sim_fixture.h"
+
+namespace kavro::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace reg = gvcp::reg;
+
+frame::GevDevice& record(uint8_t device) {
+    return *frame::DeviceTable::instance().record(device);
+}
+
+// Takes `frames` images from `device` and counts those whose every byte is the camera's, in
+// block order from 1; the first fault is described in `fault`.
+uint32_t completeFrames(uint8_t device, const sim::StreamFormat& format, uint32_t frames,
+                        std::string& fault) {
+    std::vector<uint8_t> image(sim::blockBytes(format));
+    uint32_t complete = 0;
+    for (uint64_t id = 1; id <= frames; ++id) {
+        GevImageHeader h{};
+        const GevStatus s = GEVGetImageBuffer(device, &h, image.data());
+        if (s == GEV_STATUS_TIMEOUT) {
+            if (fault.empty())
+                fault = "no image " + std::to_string(id);
+            break;
+        }
+        bool whole = s == GEV_STATUS_SUCCESS && h.blockId == id && h.missingPackets == 0;
+        for (size_t o = 0; whole && o < image.size(); ++o)
+            whole = image[o] == sim::frameByte(id, o);
+        if (whole) {
+            ++complete;
+        } else if (fault.empty()) {
+            fault = "image " + std::to_string(id) + ": status " + std::to_string(s) + ", block " +
+                    std::to_string(h.blockId) + ", missing " + std::to_string(h.missingPackets);
+        }
+    }
+    return complete;
+}
+
+TEST(ManyDevices, TwentyCamerasStreamAtOnceWithEveryFrameWhole) {
+    constexpr uint8_t kDevices = 20;
+    constexpr uint32_t kFrames = 20;
+    LogCapture::instance().clear();
+    sim::StreamFormat format;
+    format.extendedIds = true;
+    format.width = 320;
+    format.height = 120;  // 27 packets of 1452 bytes
+    format.frameCount = kFrames;
+    format.frameRate = 200;
+
+    std::vector<std::unique_ptr<sim::CameraServer>> cameras;
+    std::vector<std::unique_ptr<sim::StreamSource>> sources;
+    for (uint8_t d = 1; d <= kDevices; ++d) {
+        cameras.push_back(sim::CameraServer::startOnLoopback());
+        ASSERT_NE(cameras.back(), nullptr) << "no loopback address for camera " << int{d};
+        const GevConnectInfo info = loopbackConnectInfo(cameras.back()->addressNet());
+        ASSERT_EQ(GEVInit(d, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS) << int{d};
+        ASSERT_EQ(GEVOpenStreamChannel(d, 0, 0, 0), GEV_STATUS_SUCCESS) << int{d};
+        // Room for every frame: a reader slowed down by the others never costs a frame.
+        ASSERT_EQ(GEVSetBufferCount(d, kFrames), GEV_STATUS_SUCCESS);
+        // Sixty threads share the machine: a camera may stall mid-frame for longer than the
+        // usual stream time-out, which would hand its frame over unfinished.
+        GevChannelParameter p{};
+        ASSERT_EQ(GEVGetChannelParameter(d, &p), GEV_STATUS_SUCCESS);
+        p.streamTimeout = 1000;
+        ASSERT_EQ(GEVSetChannelParameter(d, &p), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVAcquisitionStartEx(d, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
+        sources.push_back(std::make_unique<sim::StreamSource>(cameras.back()->model(),
+                                                              cameras.back()->addressNet()));
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& source : sources)
+        ASSERT_TRUE(source->start(format));
+    std::array<uint32_t, kDevices> complete{};
+    std::array<std::string, kDevices> faults;
+    std::array<GevStatus, kDevices> stopped{};
+    std::vector<std::thread> readers;
+    for (uint8_t d = 1; d <= kDevices; ++d) {
+        readers.emplace_back([&, d] {
+            complete[d - 1] = completeFrames(d, format, kFrames, faults[d - 1]);
+            // Each stop waits for its receiver's next time-out: the stops overlap.
+            stopped[d - 1] = GEVAcquisitionStop(d);
+        });
+    }
+    for (auto& reader : readers)
+        reader.join();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    uint32_t total = 0;
+    for (uint8_t d = 1; d <= kDevices; ++d) {
+        total += complete[d - 1];
+        EXPECT_EQ(complete[d - 1], kFrames) << "device " << int{d} << ": " << faults[d - 1];
+        EXPECT_EQ(stopped[d - 1], GEV_STATUS_SUCCESS);
+        EXPECT_EQ(record(d).counters.packetsLost.load(), 0u) << int{d};
+    }
+    std::printf("[ figure ] %u devices x %u frames of %u bytes: %u of %u complete in %.2f s\n",
+                kDevices, kFrames, sim::blockBytes(format), total, kDevices * kFrames, seconds);
+    sources.clear();
+    for (uint8_t d = 1; d <= kDevices; ++d)
+        EXPECT_EQ(GEVClose(d), GEV_STATUS_SUCCESS);
+}
+
+// Whether a datagram sent to a group from one loopback address reaches a member on another.
+bool loopbackMulticastWorks(uint32_t groupHostOrder, std::string& why) {
+    platform::UniqueSocket member = platform::createUdpSocket(htonl(groupHostOrder), 0);
+    const auto port = platform::localPort(member);
+    ip_mreq request{};
+    request.imr_multiaddr.s_addr = htonl(groupHostOrder);
+    request.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+    if (!port ||
+        ::setsockopt(member.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
+        why = "can't join a multicast group on the loopback interface";
+        return false;
+    }
+    const uint32_t from = htonl(0x7F000000u | 0x00FE0002u);  // 127.254.0.2
+    platform::UniqueSocket sender = platform::createUdpSocket(from, 0);
+    in_addr interface {};
+    interface.s_addr = from;
+    const int loop = 1;
+    if (!sender.isValid() ||
+        ::setsockopt(sender.get(), IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface) !=
+            0 ||
+        ::setsockopt(sender.get(), IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0) {
+        why = "can't send multicast through the loopback interface";
+        return false;
+    }
+    const uint8_t probe[4] = {1, 2, 3, 4};
+    (void)platform::sendTo(sender, probe, htonl(groupHostOrder), *port);
+    if (platform::waitReadable(member, 500ms) != platform::WaitResult::Ready) {
+        why = "multicast sent through the loopback interface does not come back";
+        return false;
+    }
+    return true;
+}
+
+class MulticastStreaming : public SimCameraTest {
+  protected:
+    static constexpr uint8_t kListener = 2;
+
+    void SetUp() override {
+        SimCameraTest::SetUp();
+        // A group of this process's own, so that parallel test processes stay apart.
+        group = 0xEFFF0000u | (static_cast<uint32_t>(::getpid()) & 0xFFFFu);
+        if (std::string why; !loopbackMulticastWorks(group, why))
+            GTEST_SKIP() << "multicast streaming not testable here: " << why;
+        startCamera();
+        const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
+        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 2), GEV_STATUS_SUCCESS);
+        format.extendedIds = true;
+        format.width = 256;
+        format.height = 64;
+        format.frameRate = 200;
+    }
+    void TearDown() override {
+        if (source)
+            source->stop();
+        source.reset();
+        (void)GEVClose(kListener);
+        (void)GEVClose(kDevice);
+        SimCameraTest::TearDown();
+    }
+    uint32_t group = 0;
+    sim::StreamFormat format;
+    std::unique_ptr<sim::StreamSource> source;
+};
+
+TEST_F(MulticastStreaming, ControllerAndListenerBothReceiveTheGroupsFrames) {
+    constexpr uint32_t kFrames = 5;
+    ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, group), GEV_STATUS_SUCCESS);
+    const uint16_t port = record(kDevice).streamPort;
+    EXPECT_NE(port, 0);
+    EXPECT_EQ(camera().model().readRegister(reg::kScda0), group);
+    EXPECT_EQ(camera().model().readRegister(reg::kScp0), port);
+
+    // A second application without control learns port and group from the camera; it listens
+    // only while its acquisition runs.
+    const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
+    ASSERT_EQ(GEVInit(kListener, &info, &LogCapture::callback, 0, 0), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVOpenStreamChannel(kListener, 0, 0, 0), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(record(kListener).streamPort, port);
+    EXPECT_EQ(record(kListener).multicastGroup, group);
+    EXPECT_FALSE(record(kListener).streamSocket.isValid());
+
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStartEx(kListener, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(record(kListener).streamSocket.isValid());
+    format.frameCount = kFrames;
+    source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
+    ASSERT_TRUE(source->start(format));
+    std::string fault;
+    EXPECT_EQ(completeFrames(kDevice, format, kFrames, fault), kFrames) << fault;
+    EXPECT_EQ(completeFrames(kListener, format, kFrames, fault), kFrames) << fault;
+    EXPECT_EQ(GEVAcquisitionStop(kListener), GEV_STATUS_SUCCESS);
+    EXPECT_FALSE(record(kListener).streamSocket.isValid());
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(record(kDevice).streamSocket.isValid());
+}
+
+TEST_F(MulticastStreaming, ListenerOfAUnicastStreamIgnoresTheGroupItWasGiven) {
+    ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+    const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
+    ASSERT_EQ(GEVInit(kListener, &info, &LogCapture::callback, 0, 0), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVOpenStreamChannel(kListener, 0, 0, group), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(record(kListener).multicastGroup, 0u);
+    EXPECT_EQ(record(kListener).streamPort, record(kDevice).streamPort);
+    EXPECT_TRUE(record(kListener).streamSocket.isValid());
+    // Without control the close writes nothing, and says so with success.
+    EXPECT_EQ(GEVCloseStreamChannel(kListener), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(camera().model().readRegister(reg::kScp0), record(kDevice).streamPort);
+}
+
+// Packet resend off: lost packets leave their frames incomplete, reordered ones still complete
+// theirs through the pending and early blocks, and frames reach the reader in block order.
+class StreamingWithoutResend : public SimCameraTest {
+  protected:
+    void SetUp() override {
+        SimCameraTest::SetUp();
+        startCamera();
+        const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
+        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
+        source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
+    }
+    void TearDown() override {
+        source.reset();
+        (void)GEVClose(kDevice);
+        SimCameraTest::TearDown();
+    }
+    std::unique_ptr<sim::StreamSource> source;
+};
+
+TEST_F(StreamingWithoutResend, LossLeavesOnlyItsFramesIncompleteAndReorderingCostsNothing) {
+    constexpr uint32_t kFrames = 300;
+    sim::StreamFormat format;
+    format.extendedIds = true;
+    format.width = 100;
+    format.height = 50;  // 4 packets: reordering by up to 3 often crosses into the next block
+    format.frameCount = kFrames;
+    format.frameRate = 1000;
+    sim::StreamFaults faults;
+    faults.seed = 5;
+    faults.reorder = 0.05;
+    faults.reorderDistance = 3;
+    faults.dropPackets = {{40, 2}, {41, 4}, {200, 1}};
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
+    source->setFaults(faults);
+    ASSERT_TRUE(source->start(format));
+
+    std::vector<uint8_t> image(sim::blockBytes(format));
+    std::vector<uint64_t> incomplete;
+    uint32_t complete = 0;
+    uint64_t lastId = 0;
+    for (uint32_t k = 0; k < kFrames; ++k) {
+        GevImageHeader h{};
+        const GevStatus s = GEVGetImageBuffer(kDevice, &h, image.data());
+        if (s == GEV_STATUS_TIMEOUT)
+            break;
+        EXPECT_GT(h.blockId, lastId) << "frames out of block order";
+        lastId = h.blockId;
+        if (s == GEV_STATUS_IMAGE_INCOMPLETE) {
+            EXPECT_EQ(h.missingPackets, 1u) << h.blockId;
+            incomplete.push_back(h.blockId);
+            continue;
+        }
+        ASSERT_EQ(s, GEV_STATUS_SUCCESS);
+        bool whole = true;
+        for (size_t o = 0; whole && o < image.size(); ++o)
+            whole = image[o] == sim::frameByte(h.blockId, o);
+        EXPECT_TRUE(whole) << "block " << h.blockId;
+        complete += whole ? 1 : 0;
+    }
+    EXPECT_EQ(incomplete, (std::vector<uint64_t>{40, 41, 200}));
+    EXPECT_EQ(complete, kFrames - 3);
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 300, Errors: 0 Lost: 0.00 %"));
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Packets: 1200, Errors: 3 Lost: 0.25 %"));
+}
+
+}  // namespace
+}  // namespace kavro::test
