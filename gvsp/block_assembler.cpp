@@ -44,7 +44,8 @@ bool BlockAssembler::isAhead(uint64_t from, uint64_t to) const {
 }
 
 bool BlockAssembler::mayLeave() const {
-    return device_.acquisitionStopped.load() != 0 && (current_ == nullptr || rangeWarning_);
+    return device_.acquisitionStopped.load() != 0 &&
+           (current_ == nullptr || rangeWarning_ || currentHeld_);
 }
 
 void BlockAssembler::onDatagram(std::span<const uint8_t> datagram) {
@@ -352,8 +353,10 @@ void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> d
 
     if (pending_ != nullptr && id == pending_->blockId) {
         store(*pending_, p, data);
-        if (pending_->missingPackets == 0)
+        if (pending_->missingPackets == 0) {
             handOver(pending_, 2);
+            releaseHeldCurrent();
+        }
         return;
     }
     if (current_ == nullptr || id != currentBlockId_)
@@ -478,6 +481,7 @@ void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> b
         applyTrailer(*pending_, *trailer);
         if (pending_->missingPackets == 0) {
             handOver(pending_, 3);
+            releaseHeldCurrent();
         } else if (resendOn && !pending_->outOfOrder) {
             resendScan(*pending_);
         }
@@ -485,6 +489,7 @@ void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> b
     }
     if (pending_ != nullptr && pending_->missingPackets == 0 && isAhead(pending_->blockId, id)) {
         handOver(pending_, 3);
+        releaseHeldCurrent();
     }
     if (early_ != nullptr && id == early_->blockId) {
         dropEarly();
@@ -495,9 +500,12 @@ void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> b
 
     applyTrailer(*current_, *trailer);
     if (current_->missingPackets == 0) {
-        // Blocks reach the reader in block order: the one before goes first, as it is.
-        if (pending_ != nullptr)
-            handOver(pending_, 6);
+        // Blocks reach the reader in block order. The block before still waits for late or
+        // resent packets until the next leader: this one waits behind it, complete.
+        if (pending_ != nullptr) {
+            currentHeld_ = true;
+            return;
+        }
         handOver(current_, 7);
         return;
     }
@@ -509,7 +517,14 @@ void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> b
     current_ = nullptr;
 }
 
+void BlockAssembler::releaseHeldCurrent() {
+    if (currentHeld_ && pending_ == nullptr)
+        handOver(current_, 7);
+}
+
 void BlockAssembler::handOver(RingEntry*& slot, int summaryLine) {
+    if (&slot == &current_)
+        currentHeld_ = false;
     RingEntry* e = slot;
     slot = nullptr;
     if (e == nullptr)

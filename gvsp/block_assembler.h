@@ -52,6 +52,8 @@ class BlockAssembler {
     void applyTrailer(RingEntry& e, const Trailer& t);
     void store(RingEntry& e, uint32_t p, std::span<const uint8_t> data);
     void handOver(RingEntry*& slot, int summaryLine);
+    // Hands over the current block when it was complete and waited only for the pending one.
+    void releaseHeldCurrent();
     void dropEarly();
     void askAgain(RingEntry& e, uint32_t p);
     void resendScan(RingEntry& e);
@@ -77,6 +79,8 @@ class BlockAssembler {
     uint32_t expectedPacket_ = 1;
     uint64_t lastTimestamp_ = 0;
     RingEntry* current_ = nullptr;
+    // The current block is complete (trailer seen) and waits behind the pending block.
+    bool currentHeld_ = false;
     RingEntry* pending_ = nullptr;
     RingEntry* early_ = nullptr;
     bool sizeWarning_ = false;
