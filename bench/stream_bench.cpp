@@ -358,31 +358,34 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize) {
 
     std::printf("\n%u-byte packets (%u data bytes), frames of %u packets, %u per send:\n",
                 packetSize, dataSize, Traffic::packetsPerFrame(), sender.segmentsPerSend);
-    std::printf("  %12s %12s  %-22s %-22s\n", "asked pkt/s", "sent pkt/s", "drain", "library");
+    std::printf("  %12s  %-30s %-30s\n", "asked pkt/s", "drain: sent, CPU/pkt",
+                "library: sent, CPU/pkt");
     Best drain;
     Best library;
     bool senderBound = false;
     double rate = kFirstRate;
     for (int step = 0; step < kMaxSteps && !(drain.done && library.done);
          ++step, rate *= kRateStep) {
-        char drainText[32] = "-";
-        char libraryText[32] = "-";
+        char drainText[48] = "-";
+        char libraryText[48] = "-";
         double sentRate = 0.0;
         if (!drain.done) {
             const Outcome o = runDrain(sender, traffic, rate, size_t{packetSize} + 100);
             record(drain, o);
             sentRate = o.sent.rate();
-            std::snprintf(drainText, sizeof drainText, "%s %.0f ns/pkt",
-                          o.lossFree() ? "ok  " : "LOSS", o.cpuSeconds * 1e9 / o.sent.packets);
+            std::snprintf(drainText, sizeof drainText, "%s %7.0f/s %5.0f ns",
+                          o.lossFree() ? "ok  " : "LOSS", o.sent.rate(),
+                          o.cpuSeconds * 1e9 / o.sent.packets);
         }
         if (!library.done) {
             const Outcome o = runLibrary(sender, traffic, rate, port);
             record(library, o);
             sentRate = std::max(sentRate, o.sent.rate());
-            std::snprintf(libraryText, sizeof libraryText, "%s %.0f ns/pkt",
-                          o.lossFree() ? "ok  " : "LOSS", o.cpuSeconds * 1e9 / o.sent.packets);
+            std::snprintf(libraryText, sizeof libraryText, "%s %7.0f/s %5.0f ns",
+                          o.lossFree() ? "ok  " : "LOSS", o.sent.rate(),
+                          o.cpuSeconds * 1e9 / o.sent.packets);
         }
-        std::printf("  %12.0f %12.0f  %-22s %-22s\n", rate, sentRate, drainText, libraryText);
+        std::printf("  %12.0f  %-30s %-30s\n", rate, drainText, libraryText);
         std::fflush(stdout);
         if (sentRate < rate * kSenderShortfall) {
             senderBound = !drain.done && !library.done;
