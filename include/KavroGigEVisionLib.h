@@ -411,6 +411,132 @@ KAVRO_API GevStatus get_subsub_feature_name(uint8_t device, uint8_t root, uint8_
                                             uint8_t sub, uint8_t subsub, char* buffer,
                                             uint32_t length);
 
+/* ---- Feature access ---- */
+
+/* Node kinds reported in GevFeatureParameter.kind. */
+#define GEV_FEATURE_CATEGORY 0
+#define GEV_FEATURE_INTEGER 2 /* Integer, IntReg, MaskedIntReg, IntSwissKnife, IntConverter */
+#define GEV_FEATURE_FLOAT 3   /* Float, FloatReg, SwissKnife, Converter */
+#define GEV_FEATURE_STRING 4
+#define GEV_FEATURE_ENUMERATION 5
+#define GEV_FEATURE_COMMAND 6
+#define GEV_FEATURE_BOOLEAN 7
+#define GEV_FEATURE_REGISTER 8
+#define GEV_FEATURE_PORT 9
+
+/* Access modes: two ASCII letters, the first in the high byte; 0 = not given. */
+#define GEV_ACCESS_RO 0x524F
+#define GEV_ACCESS_RW 0x5257
+#define GEV_ACCESS_WO 0x574F
+
+/* Longest transfer of GEVGetFeatureRegister and GEVSetFeatureRegister (64 MiB). */
+#define GEV_MAX_FEATURE_REGISTER_LENGTH 0x4000000u
+/* Longest device string of GEVGetFeatureString and GEVSetFeatureString (64 KiB). */
+#define GEV_MAX_FEATURE_STRING_LENGTH 0x10000u
+
+/* Description of one feature, filled by GEVGetFeatureParameter (104 bytes, little endian). Every
+ * byte not named here, reserved ones included, is zero. */
+typedef struct GevFeatureParameter {
+    uint8_t kind; /* GEV_FEATURE_* of the named node */
+    uint8_t reserved0[7];
+    int64_t min;             /* minimum, integer form */
+    int64_t max;             /* maximum, integer form (4294967295 when an integer gives none) */
+    uint32_t onValue;        /* value that switches a Boolean on */
+    uint32_t offValue;       /* value that switches it off */
+    uint16_t accessMode;     /* GEV_ACCESS_*, 0 when neither the node nor its data holder says */
+    uint16_t representation; /* 0 Linear, 1 Logarithmic, 2 Boolean, 3 PureNumber, 4 HexNumber,
+                                5 not given */
+    uint32_t inc;            /* increment, integer form (integer-like features) */
+    uint32_t commandValue;   /* value that GEVSetFeatureCommand writes to execute the command */
+    uint32_t length;         /* length in bytes (registers and strings) */
+    uint8_t enumEntries;     /* available entries of an enumeration */
+    uint8_t visibility;      /* 0 Invisible, 1 Beginner, 2 Expert, 3 Guru */
+    uint8_t reserved1[6];
+    double floatMin; /* minimum, float form (-9223372036854775808.0 when a float gives none) */
+    double floatMax; /* maximum, float form (9223372036854775808.0 when a float gives none) */
+    double floatInc; /* increment, float form (float features) */
+    uint8_t implemented;
+    uint8_t available;
+    uint8_t locked;
+    uint8_t sign;             /* 1 signed, 0 unsigned */
+    uint32_t address;         /* register address */
+    uint8_t displayNotation;  /* 0 Automatic, 1 Fixed, 2 Scientific */
+    uint8_t displayPrecision; /* digits after the point */
+    uint8_t invalidators;     /* number of invalidating features (GEVGetFeatureInvalidator) */
+    uint8_t reserved2[5];
+    uint64_t pollingTime; /* milliseconds */
+} GevFeatureParameter;
+
+/* Features are named by their name or their symbolic name in the device's description (built by
+ * GEVInitXml or GEVSetXmlFile; before that every call here returns 0xC01D, except
+ * GEVGetFeatureEnableStatus). The calls do not check the feature's kind: choose the call from the
+ * kind GEVGetFeatureParameter reports. Text results are cut to `size` characters as each call
+ * says; their buffer holds size + 1 bytes. 0xC01D: the feature (or a node it refers to) does not
+ * exist or is not implemented; 0xC01E: a formula of the description failed (logged); 0xC034: the
+ * description's references form a cycle (logged); 0xC032: a null pointer, a negative size, or a
+ * length beyond the limits above. The library runs the feature calls of one device one after
+ * another; they must not overlap a rebuild of that device's description. */
+
+/* The feature's value as an integer, a float, or the low 32 bits of its integer value (Boolean:
+ * compare with onValue/offValue of GevFeatureParameter). */
+KAVRO_API GevStatus GEVGetFeatureInteger(uint8_t device, const char* name, uint64_t* value);
+KAVRO_API GevStatus GEVGetFeatureFloat(uint8_t device, const char* name, double* value);
+KAVRO_API GevStatus GEVGetFeatureBoolean(uint8_t device, const char* name, uint32_t* value);
+KAVRO_API GevStatus GEVGetFeatureCommand(uint8_t device, const char* name, uint32_t* value);
+/* Writes the feature's value. Limits are not checked. Boolean: pass onValue or offValue;
+ * Command: pass commandValue (both from GevFeatureParameter). */
+KAVRO_API GevStatus GEVSetFeatureInteger(uint8_t device, const char* name, int64_t value);
+KAVRO_API GevStatus GEVSetFeatureFloat(uint8_t device, const char* name, double value);
+KAVRO_API GevStatus GEVSetFeatureBoolean(uint8_t device, const char* name, uint32_t value);
+KAVRO_API GevStatus GEVSetFeatureCommand(uint8_t device, const char* name, uint32_t value);
+
+/* The entry text of an enumeration's current value, cut to `size` characters and terminated.
+ * A value without entry gives the entry of value 0; without that too the text is empty and the
+ * call returns 0xC01F. */
+KAVRO_API GevStatus GEVGetFeatureEnumeration(uint8_t device, const char* name, char* buffer,
+                                             int32_t size);
+/* The text of the enumeration's available entry at `position` (from 0), cut to `size` characters
+ * and terminated. Returns 0 and leaves the buffer as it was when there are not that many. */
+KAVRO_API GevStatus GEVGetFeatureEnumerationName(uint8_t device, const char* name, uint8_t position,
+                                                 char* buffer, int32_t size);
+/* Selects the entry given by its text (as GEVGetFeatureEnumeration reports it) or its full entry
+ * name ("EnumEntry_<feature>_<text>"); 0xC01F when the enumeration has no such entry. */
+KAVRO_API GevStatus GEVSetFeatureEnumeration(uint8_t device, const char* name, const char* entry);
+
+/* A string feature. Kept in device memory: exactly `length` bytes (GevFeatureParameter) are
+ * copied, with no terminator added; otherwise the text with its terminator. The buffer has no
+ * size argument and must hold the feature's length plus one. Setting a device string writes the
+ * text zero-padded (or cut) to the feature's length. */
+KAVRO_API GevStatus GEVGetFeatureString(uint8_t device, const char* name, char* buffer);
+KAVRO_API GevStatus GEVSetFeatureString(uint8_t device, const char* name, const char* text);
+/* `length` bytes of a register feature's device memory, as on the wire. A register that is not
+ * in device memory, or is write-only (get) or read-only (set), transfers nothing and gives 0. */
+KAVRO_API GevStatus GEVGetFeatureRegister(uint8_t device, const char* name, uint32_t length,
+                                          void* data);
+KAVRO_API GevStatus GEVSetFeatureRegister(uint8_t device, const char* name, uint32_t length,
+                                          const void* data);
+
+/* Display name, tool tip and unit of a feature; 0xC01F when the description gives none. A text
+ * longer than `size` is cut to `size` bytes WITHOUT a terminator; otherwise it is copied with
+ * its terminator. */
+KAVRO_API GevStatus GEVGetFeatureDisplayName(uint8_t device, const char* name, char* buffer,
+                                             int32_t size);
+KAVRO_API GevStatus GEVGetFeatureTooltip(uint8_t device, const char* name, char* buffer,
+                                         int32_t size);
+KAVRO_API GevStatus GEVGetFeatureUnit(uint8_t device, const char* name, char* buffer, int32_t size);
+/* The name of the feature's invalidator at `position` (from 0), cut to `size` characters and
+ * terminated; 0xC01D when it has none; 0 with the buffer as it was for a position past the
+ * last. */
+KAVRO_API GevStatus GEVGetFeatureInvalidator(uint8_t device, const char* name, uint8_t position,
+                                             char* buffer, int32_t size);
+/* 1 when the feature can be changed now (available, not locked, not read-only), else 0. A
+ * feature that does not exist gives 0 and leaves *enabled as it was. */
+KAVRO_API GevStatus GEVGetFeatureEnableStatus(uint8_t device, const char* name, uint8_t* enabled);
+/* Limits, access, representation and the other properties of a feature. May update the access
+ * mode and sign its data holder takes from the registers behind it. */
+KAVRO_API GevStatus GEVGetFeatureParameter(uint8_t device, const char* name,
+                                           GevFeatureParameter* parameter);
+
 #ifdef __cplusplus
 }
 #endif
@@ -423,6 +549,30 @@ static_assert(offsetof(GevFeatureEntry, index) == 8);
 static_assert(offsetof(GevFeatureEntry, name) == 16);
 static_assert(offsetof(GevFeatureEntry, isLeaf) == 24);
 static_assert(offsetof(GevFeatureEntry, level) == 25);
+static_assert(sizeof(GevFeatureParameter) == 104);
+static_assert(offsetof(GevFeatureParameter, min) == 8);
+static_assert(offsetof(GevFeatureParameter, max) == 16);
+static_assert(offsetof(GevFeatureParameter, onValue) == 24);
+static_assert(offsetof(GevFeatureParameter, offValue) == 28);
+static_assert(offsetof(GevFeatureParameter, accessMode) == 32);
+static_assert(offsetof(GevFeatureParameter, representation) == 34);
+static_assert(offsetof(GevFeatureParameter, inc) == 36);
+static_assert(offsetof(GevFeatureParameter, commandValue) == 40);
+static_assert(offsetof(GevFeatureParameter, length) == 44);
+static_assert(offsetof(GevFeatureParameter, enumEntries) == 48);
+static_assert(offsetof(GevFeatureParameter, visibility) == 49);
+static_assert(offsetof(GevFeatureParameter, floatMin) == 56);
+static_assert(offsetof(GevFeatureParameter, floatMax) == 64);
+static_assert(offsetof(GevFeatureParameter, floatInc) == 72);
+static_assert(offsetof(GevFeatureParameter, implemented) == 80);
+static_assert(offsetof(GevFeatureParameter, available) == 81);
+static_assert(offsetof(GevFeatureParameter, locked) == 82);
+static_assert(offsetof(GevFeatureParameter, sign) == 83);
+static_assert(offsetof(GevFeatureParameter, address) == 84);
+static_assert(offsetof(GevFeatureParameter, displayNotation) == 88);
+static_assert(offsetof(GevFeatureParameter, displayPrecision) == 89);
+static_assert(offsetof(GevFeatureParameter, invalidators) == 90);
+static_assert(offsetof(GevFeatureParameter, pollingTime) == 96);
 #endif
 
 #endif /* KAVRO_GIGE_VISION_LIB_H */
