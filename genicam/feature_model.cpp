@@ -70,8 +70,11 @@ void checkInvalidators(const FeatureModel& model, const LogSink& log) {
     }
 }
 
-// Each feature a selector lists in pSelected moves right behind the selector, one level deeper:
-// the i-th name lands at selector position + i (i also counts names that are not in the list).
+// Each feature a selector lists in pSelected moves right behind the selector, one level deeper,
+// in pSelected order, also when the selector ends the list. Names that are not in the list take
+// no place: counting them would put the
+// next selected feature behind an unrelated entry, which navigation would then show as that
+// entry's child.
 // Moved entries are visited next, so a selected feature that selects others pulls them along.
 // Each selector name is handled once: selectors that select each other would otherwise keep
 // moving one another behind themselves for ever (a second pass over the same name would only
@@ -88,9 +91,10 @@ void placeSelectors(FeatureModel& model) {
         if (!handled.insert(selectorName).second) {
             continue;
         }
-        const uint8_t selectorLevel = current->level;
-        for (size_t i = 0; i < selector->pSelected.size(); ++i) {
-            const std::string& selected = selector->pSelected[i];
+        const uint8_t level =
+            current->level == UINT8_MAX ? current->level : static_cast<uint8_t>(current->level + 1);
+        uint32_t placed = 0;
+        for (const std::string& selected : selector->pSelected) {
             const GevFeatureEntry* moving = list.find(selected);
             // A selector that lists itself stays where it is.
             if (moving == nullptr || moving == current) {
@@ -102,15 +106,9 @@ void placeSelectors(FeatureModel& model) {
             if (anchor == nullptr) {
                 break;
             }
-            const uint8_t level = selectorLevel == UINT8_MAX
-                                      ? selectorLevel
-                                      : static_cast<uint8_t>(selectorLevel + 1);
-            const GevFeatureEntry* placed =
-                list.insert(anchor->index + static_cast<uint32_t>(i), selected, isLeaf, level);
+            list.insert(anchor->index + placed, selected, isLeaf, level);
+            ++placed;
             list.raiseMaxDepth(level);
-            if (placed->next == nullptr) {
-                break;
-            }
         }
     }
 }

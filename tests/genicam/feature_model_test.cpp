@@ -1,0 +1,331 @@
+// The feature model built from flat documents: feature list, node kinds, property formats,
+// lookups and the post-build passes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+#include "feature_model_test_support.h"
+#include "genicam/node_properties.h"
+
+namespace kavro::genicam::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr std::string_view kExampleTree = R"(
+    <Category Name="Root"><pFeature>A</pFeature><pFeature>z</pFeature></Category>
+    <Category Name="A"><pFeature>x</pFeature><pFeature>B</pFeature></Category>
+    <Category Name="B"><pFeature>y</pFeature></Category>
+    <Integer Name="x"/><Integer Name="y"/><Integer Name="z"/>)";
+
+TEST(FeatureTree, CategoriesExpandInPreOrderWithLevels) {
+    const auto built = buildFlat(kExampleTree);
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
+    EXPECT_THAT(entries(built->model->features()),
+                ElementsAre("A/:0", "x:1", "B/:1", "y:2", "z:0"));
+    EXPECT_EQ(built->model->features().maxDepth(), 2);
+    // Root is no node; the others are, in document order.
+    ASSERT_EQ(built->model->nodes().size(), 5u);
+    EXPECT_EQ(built->model->nodes()[0]->Name, "A");
+    EXPECT_EQ(built->model->nodes()[4]->index, 5u);
+}
+
+TEST(FeatureTree, MissingRootOrNoNodesFailToBuild) {
+    const auto noRoot = buildFlat(R"(<Category Name="A"><pFeature>x</pFeature></Category>)");
+    EXPECT_EQ(noRoot->status, GEV_STATUS_FEATURE_LIST_EMPTY);
+    EXPECT_THAT(noRoot->log.lines, ElementsAre("[ERROR] - Can't create feature list."));
+
+    const auto noNodes = buildFlat(R"(<Category Name="Root"><pFeature>x</pFeature></Category>)");
+    EXPECT_EQ(noNodes->status, GEV_STATUS_FEATURE_LIST_EMPTY);
+    EXPECT_THAT(noNodes->log.lines, ElementsAre("[ERROR] - Can't create features."));
+}
+
+TEST(FeatureTree, CategoryCyclesAreCutWithAWarning) {
+    const auto built = buildFlat(R"(
+        <Category Name="Root"><pFeature>A</pFeature><pFeature>C</pFeature></Category>
+        <Category Name="A"><pFeature>B</pFeature><pFeature>A</pFeature></Category>
+        <Category Name="B"><pFeature>A</pFeature><pFeature>b</pFeature></Category>
+        <Category Name="C"><pFeature>Root</pFeature><pFeature>B</pFeature></Category>
+        <Integer Name="b"/>)");
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
+    // A category appears under each parent; only a member that encloses it on the current path
+    // is dropped (under C, B may hold A, but that A may not hold B or itself).
+    EXPECT_THAT(entries(built->model->features()),
+                ElementsAre("A/:0", "B/:1", "b:2", "C/:0", "B/:1", "A/:2", "b:2"));
+    EXPECT_EQ(built->log.lines.size(), 5u) << built->log.all();
+    EXPECT_TRUE(built->log.contains("[WARNING] - Category B lists A, which encloses it"));
+    EXPECT_TRUE(built->log.contains("[WARNING] - Category C lists Root, which encloses it"));
+}
+
+TEST(FeatureTree, ExponentialSharingIsBounded) {
+    // Each level lists the next twice: 2^30 entries unless the list is capped.
+    std::string text = R"(<Category Name="Root"><pFeature>C0</pFeature></Category>)";
+    for (int i = 0; i < 30; ++i) {
+        const std::string next = "C" + std::to_string(i + 1);
+        text += "<Category Name=\"C" + std::to_string(i) + "\"><pFeature>" + next +
+                "</pFeature><pFeature>" + next + "</pFeature></Category>";
+    }
+    text += R"(<Category Name="C30"><pFeature>leaf</pFeature></Category><Integer Name="leaf"/>)";
+    const auto built = buildFlat(text);
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    EXPECT_EQ(built->model->features().count(), 1u << 18);
+    EXPECT_TRUE(built->log.contains("[WARNING] - The feature list is cut at 262144 entries."));
+}
+
+TEST(FeatureList, InsertAndRemoveKeepNumberingAndLinks) {
+    FeatureList list;
+    list.insert(1, "b", true, 0);
+    list.insert(2, "d", true, 0);
+    list.insert(1, "c", true, 1);   // behind entry 1
+    list.insert(0, "a", false, 0);  // new head
+    list.insert(99, "e", true, 0);  // beyond the end: appended as 5, not 99
+    EXPECT_THAT(entries(list), ElementsAre("a/:0", "b:0", "c:1", "d:0", "e:0"));
+
+    list.remove(1);
+    EXPECT_THAT(entries(list), ElementsAre("b:0", "c:1", "d:0", "e:0"));
+    list.remove(4);
+    list.remove(2);
+    list.remove(7);  // no such entry
+    list.remove(0);
+    EXPECT_THAT(entries(list), ElementsAre("b:0", "d:0"));
+    EXPECT_EQ(list.find("d"), list.head()->next);
+    EXPECT_EQ(list.find("c"), nullptr);
+}
+
+TEST(FeatureNodes, KindComesFromTheElementOrIsInherited) {
+    const auto built = buildFlat(R"(
+        <Category Name="Root"><pFeature>f</pFeature></Category>
+        <ConfRom Name="first"/>
+        <Float Name="f"/><IntKey Name="key"/>
+        <Enumeration Name="e"/><TextDesc Name="t"/>
+        <StringReg Name="s"/><Port Name="p"/><Boolean Name="b"/><Command Name="c"/>
+        <Register Name="r"/><EnumEntry Name="ee"/><Converter Name="conv"/>
+        <Integer/><Integer Name="Root"/>)");
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    std::vector<std::pair<std::string, int>> kinds;
+    for (const auto& node : built->model->nodes()) {
+        kinds.emplace_back(node->Name, static_cast<int>(node->kind));
+    }
+    using P = std::pair<std::string, int>;
+    EXPECT_THAT(kinds,
+                ElementsAre(P{"first", 0}, P{"f", 3}, P{"key", 3}, P{"e", 5}, P{"t", 5}, P{"s", 4},
+                            P{"p", 9}, P{"b", 7}, P{"c", 6}, P{"r", 8}, P{"ee", 2}, P{"conv", 3}));
+    EXPECT_EQ(built->model->nodes()[2]->elementName, "IntKey");
+}
+
+const FeatureNode& onlyNode(const BuiltModel& built) {
+    EXPECT_EQ(built.status, GEV_STATUS_SUCCESS) << built.log.all();
+    return *built.model->nodes().at(0);
+}
+
+std::unique_ptr<BuiltModel> node(std::string_view element) {
+    return buildFlat(std::string(R"(<Category Name="Root"><pFeature>n</pFeature></Category>)") +
+                     std::string(element));
+}
+
+TEST(FeatureNodes, RepeatedPropertiesFollowTheirRules) {
+    const auto built = node(R"(<IntReg Name="n">
+        <Address>0x100</Address><Address>0x20</Address>
+        <Length>4</Length><Length>8</Length>
+        <AccessMode>RO</AccessMode><AccessMode>RW</AccessMode>
+        <LSB>7</LSB><LSB>9</LSB><MSB>x</MSB>
+        <pValue>first</pValue><pValue>second</pValue>
+        <Address>-16</Address><Address>0x1FFFFFFFF</Address></IntReg>)");
+    const FeatureNode& n = onlyNode(*built);
+    // 0x100 + 0x20 - 16 + low 32 bits of 0x1FFFFFFFF (-1).
+    EXPECT_EQ(n.Address, 0x100u + 0x20u - 16u - 1u);
+    EXPECT_EQ(n.Length, 4u);
+    EXPECT_EQ(n.AccessMode, kAccessRO);
+    EXPECT_EQ(n.LSB, 7);
+    EXPECT_EQ(n.MSB, 0);  // decimal only: no digits read as 0
+    EXPECT_EQ(n.pValue, "second");
+    EXPECT_EQ(n.kind, NodeKind::Integer);
+}
+
+TEST(FeatureNodes, StringValueGetsABufferOfAtLeast256Bytes) {
+    const auto shortValue = node(R"(<String Name="n"><Value>abc</Value></String>)");
+    const FeatureNode& s = onlyNode(*shortValue);
+    EXPECT_EQ(s.Length, 255u);
+    ASSERT_EQ(s.StringValue.size(), 256u);
+    EXPECT_STREQ(s.StringValue.data(), "abc");
+
+    const std::string text(300, 'q');
+    const auto longValue = node("<String Name=\"n\"><Value>" + text + "</Value></String>");
+    EXPECT_EQ(onlyNode(*longValue).Length, 300u);
+    EXPECT_EQ(onlyNode(*longValue).StringValue.size(), 301u);
+}
+
+TEST(FeatureNodes, KeywordsMapToCodesAndOthersKeepTheDefault) {
+    const auto expert = node(R"(<Integer Name="n"><Visibility>Expert</Visibility>
+        <Representation>HexNumber</Representation><Cachable>WriteAround</Cachable>
+        <Sign>Signed</Sign><Endianess>BigEndian</Endianess><pPort>Device</pPort>
+        <Slope>Decreasing</Slope><DisplayNotation>Scientific</DisplayNotation>
+        <ImposedAccessMode>WO</ImposedAccessMode></Integer>)");
+    const FeatureNode& e = onlyNode(*expert);
+    EXPECT_EQ(e.Visibility, 2);
+    EXPECT_EQ(e.Representation, 4);
+    EXPECT_EQ(e.Cachable, kCacheWriteAround);
+    EXPECT_EQ(e.Sign, 1);
+    EXPECT_EQ(e.Endianess, 1);
+    EXPECT_EQ(e.portIsDevice, 1);
+    EXPECT_EQ(e.Slope, 1);
+    EXPECT_EQ(e.DisplayNotation, 2);
+    EXPECT_EQ(e.ImposedAccessMode, kAccessWO);
+
+    const auto other = node(R"(<Integer Name="n"><Visibility>expert</Visibility>
+        <Representation>IPV4Address</Representation><Cachable>Always</Cachable>
+        <pPort>EventPort</pPort></Integer>)");
+    const FeatureNode& o = onlyNode(*other);
+    EXPECT_EQ(o.Visibility, 1);
+    EXPECT_EQ(o.Representation, 5);
+    EXPECT_EQ(o.Cachable, kCacheNone);
+    EXPECT_EQ(o.portIsDevice, 0);
+}
+
+TEST(FeatureNodes, NumbersByKind) {
+    const auto integer = node(R"(<Integer Name="n"><Value>0xFFFFFFFFFFFFFFFF</Value>
+        <Min>-0x10</Min><Max>99999999999999999999</Max><Inc>0x10</Inc>
+        <ValueDefault>0x20</ValueDefault><PollingTime> +250</PollingTime>
+        <CommandValue>0x1FFFFFFFF</CommandValue><OnValue>4294967295</OnValue>
+        <OffValue>4294967296</OffValue><DisplayPrecision>258</DisplayPrecision></Integer>)");
+    const FeatureNode& i = onlyNode(*integer);
+    EXPECT_EQ(i.Value, 0x1FFFFFFFF);  // CommandValue also sets Value
+    EXPECT_EQ(i.CommandValue, 0u);    // beyond 32 bits: not read
+    EXPECT_EQ(i.Min, -16);
+    EXPECT_EQ(i.Max, -1);  // beyond 64 bits: not read
+    EXPECT_EQ(i.Inc, 16u);
+    EXPECT_EQ(i.ValueDefault, 32);
+    EXPECT_EQ(i.PollingTime, 250);
+    EXPECT_EQ(i.OnValue, 0xFFFFFFFFu);
+    EXPECT_EQ(i.OffValue, 0u);
+    EXPECT_EQ(i.DisplayPrecision, 2);
+
+    const auto floating = node(R"(<Float Name="n"><Value>1.5e3</Value><Min>-2.25</Min>
+        <Max>1E400</Max><Inc>0.5</Inc><ValueDefault>7.75</ValueDefault>
+        <ValueIndexed Index="3">2.5</ValueIndexed><ValueIndexed>9</ValueIndexed>
+        <pValueIndexed Index="0x104">Other</pValueIndexed></Float>)");
+    const FeatureNode& f = onlyNode(*floating);
+    EXPECT_EQ(f.FloatValue, 1500.0);
+    EXPECT_EQ(f.FloatMin, -2.25);
+    EXPECT_TRUE(std::isinf(f.FloatMax));
+    EXPECT_EQ(f.Min, 0);
+    EXPECT_EQ(f.Max, 0);
+    EXPECT_EQ(f.FloatInc, 0.5);
+    EXPECT_EQ(f.FloatValueDefault, 7.75);
+    ASSERT_EQ(f.ValueIndexed.size(), 2u);  // the one without Index is skipped
+    EXPECT_EQ(f.ValueIndexed[0].index, 3);
+    EXPECT_EQ(f.ValueIndexed[0].value, 2);
+    EXPECT_EQ(f.ValueIndexed[0].floatValue, 2.5);
+    EXPECT_EQ(f.ValueIndexed[1].index, 4);  // 8 bits of 0x104
+    EXPECT_EQ(f.ValueIndexed[1].pValueIndexed, "Other");
+}
+
+TEST(FeatureNodes, NumbersIgnoreTheProcessLocale) {
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous != nullptr ? previous : "C";
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no German locale installed";
+    }
+    const auto value = scanFloat("2.5");
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(*value, 2.5);
+}
+
+TEST(FeatureNodes, SubListsKeepDocumentOrderAndAreCapped) {
+    std::string element = R"(<SwissKnife Name="n"><pVariable Name="A">a</pVariable>
+        <pVariable>unnamed</pVariable><pIndex pOffset="Stride">Sel</pIndex>)";
+    for (int k = 0; k < 300; ++k) {
+        element += "<pInvalidator>i" + std::to_string(k) + "</pInvalidator>";
+    }
+    element += "</SwissKnife>";
+    const auto built = node(element);
+    const FeatureNode& n = onlyNode(*built);
+    ASSERT_EQ(n.pVariable.size(), 1u);
+    EXPECT_EQ(n.pVariable[0].node, "a");
+    EXPECT_EQ(n.pVariable[0].variable, "A");
+    EXPECT_EQ(n.pIndex, "Sel");
+    EXPECT_EQ(n.pOffset, "Stride");
+    ASSERT_EQ(n.pInvalidator.size(), kMaxSubListSize);
+    EXPECT_EQ(n.pInvalidator.back(), "i254");
+    EXPECT_THAT(built->log.all(), HasSubstr("[WARNING] - Node n has more than 255 elements"));
+}
+
+TEST(FeatureLookup, NameOrSymbolicOfTheFirstNodeInListOrder) {
+    const auto built = buildFlat(R"(
+        <Category Name="Root"><pFeature>Gain</pFeature></Category>
+        <EnumEntry Name="EnumEntry_GainAuto_Gain"><Symbolic>Gain</Symbolic></EnumEntry>
+        <Integer Name="Gain"/>
+        <Integer Name="Width"/>
+        <EnumEntry Name="EnumEntry_Mode_Width"><Symbolic>Width</Symbolic></EnumEntry>)");
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    const FeatureModel& model = *built->model;
+    EXPECT_EQ(model.findNode("Gain")->Name, "EnumEntry_GainAuto_Gain");
+    EXPECT_EQ(model.findNode("Width")->Name, "Width");
+    EXPECT_EQ(model.findNode("EnumEntry_Mode_Width")->index, 4u);
+    EXPECT_EQ(model.findNode("width"), nullptr);
+    EXPECT_EQ(model.findNode(""), nullptr);
+    EXPECT_EQ(model.nodeByIndex(0), nullptr);
+    EXPECT_EQ(model.nodeByIndex(2)->Name, "Gain");
+    EXPECT_EQ(model.nodeByIndex(99)->index, 4u);
+}
+
+TEST(PostBuild, InvalidatorThatNamesNoNodeIsLogged) {
+    const auto built = buildFlat(R"(
+        <Category Name="Root"><pFeature>a</pFeature></Category>
+        <IntReg Name="a"><pInvalidator>b</pInvalidator><pInvalidator>ghost</pInvalidator></IntReg>
+        <Integer Name="b"/>)");
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    checkInvalidators(*built->model, built->log.sink());
+    EXPECT_THAT(built->log.lines, ElementsAre("[ERROR] - In node a invalidator ghost not found"));
+}
+
+TEST(PostBuild, SelectedFeaturesMoveBehindTheirSelector) {
+    const auto built = buildFlat(R"(
+        <Category Name="Root"><pFeature>Analog</pFeature><pFeature>Other</pFeature></Category>
+        <Category Name="Analog"><pFeature>Gain</pFeature><pFeature>GainSelector</pFeature>
+          <pFeature>Tail</pFeature></Category>
+        <Category Name="Other"><pFeature>BlackLevel</pFeature><pFeature>Last</pFeature></Category>
+        <Enumeration Name="GainSelector"><pSelected>Gain</pSelected><pSelected>Missing</pSelected>
+          <pSelected>BlackLevel</pSelected></Enumeration>
+        <Integer Name="Gain"/><Integer Name="BlackLevel"/><Integer Name="Tail"/>
+        <Integer Name="Last"/>)");
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    placeSelectors(*built->model);
+    // A name that is not in the list leaves no gap.
+    EXPECT_THAT(entries(built->model->features()),
+                ElementsAre("Analog/:0", "GainSelector:1", "Gain:2", "BlackLevel:2", "Tail:1",
+                            "Other/:0", "Last:1"));
+    EXPECT_EQ(built->model->features().maxDepth(), 2);
+}
+
+TEST(PostBuild, SelectorAtTheEndPullsAllItsFeatures) {
+    const auto built = buildFlat(R"(
+        <Category Name="Root"><pFeature>LUTValue</pFeature><pFeature>LUTIndex</pFeature>
+          <pFeature>LUTSelector</pFeature></Category>
+        <Integer Name="LUTSelector"><pSelected>LUTIndex</pSelected>
+          <pSelected>LUTValue</pSelected></Integer>
+        <Integer Name="LUTIndex"/><Integer Name="LUTValue"/>)");
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    placeSelectors(*built->model);
+    EXPECT_THAT(entries(built->model->features()),
+                ElementsAre("LUTSelector:0", "LUTIndex:1", "LUTValue:1"));
+}
+
+TEST(PostBuild, SelectorsThatSelectEachOtherEnd) {
+    const auto built = buildFlat(R"(
+        <Category Name="Root"><pFeature>A</pFeature><pFeature>B</pFeature>
+          <pFeature>C</pFeature></Category>
+        <Integer Name="A"><pSelected>B</pSelected><pSelected>A</pSelected></Integer>
+        <Integer Name="B"><pSelected>A</pSelected></Integer>
+        <Integer Name="C"/>)");
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    placeSelectors(*built->model);
+    EXPECT_THAT(entries(built->model->features()), ElementsAre("B:1", "A:2", "C:0"));
+}
+
+}  // namespace
+}  // namespace kavro::genicam::test
