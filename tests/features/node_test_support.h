@@ -54,6 +54,7 @@ class NodeValueTest : public SimCameraTest {
         SimCameraTest::SetUp();
         sim::CameraConfig config;
         config.enforceControlPrivilege = false;  // opened without taking control
+        configure(config);
         startCamera(config);
         openTransportOnly();
         model_ = loadTestModel("nodes.xml");
@@ -61,6 +62,8 @@ class NodeValueTest : public SimCameraTest {
         camera().clearReceivedCommands();
         LogCapture::instance().clear();
     }
+
+    virtual void configure(sim::CameraConfig&) {}
 
     GevStatus readInt(const std::string& name, uint64_t& value) {
         return features::readInteger(kDevice, *model_, name, value);
