@@ -86,7 +86,9 @@ KAVRO_API GevStatus GEVGetFeatureString(uint8_t device, const char* name, char* 
         }
         const std::vector<char>& text = holder.StringValue;
         const size_t used = text.empty() ? 0 : strnlen(text.data(), text.size());
-        std::memcpy(buffer, text.data(), used);
+        if (used > 0) {
+            std::memcpy(buffer, text.data(), used);
+        }
         buffer[used] = '\0';
         return GEV_STATUS_SUCCESS;
     });
