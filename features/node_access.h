@@ -5,7 +5,18 @@
 // Every function takes the model of the device it works on (held by the caller for the whole
 // call) and locks its evaluation lock; references to other nodes are evaluated recursively by
 // name. A chain of references that comes back to a node being evaluated ends with
-// GEV_STATUS_REFERENCE_CYCLE and a log line instead of endless recursion.
+// GEV_STATUS_REFERENCE_CYCLE and a log line instead of endless recursion; so does a chain of
+// references nested more than 64 deep.
+//
+// Statuses: GEV_STATUS_DEVICE_NOT_OPEN, GEV_STATUS_FEATURE_NOT_FOUND (no such node, or its
+// pIsImplemented reads 0), GEV_STATUS_FORMULA_ERROR (logged as "[ERROR] - MathParser: " and the
+// evaluator's text, two lines), GEV_STATUS_INVALID_ADDRESS (integer read at 0xFFFFFFFF),
+// GEV_STATUS_NOT_SUPPORTED (a register length outside 1..8, logged), GEV_STATUS_REFERENCE_CYCLE,
+// and whatever a register or memory transaction returns. A failed read leaves the output alone.
+//
+// Registers: 4 bytes are one register, 8 bytes two (high word at the address, then the low
+// word), other lengths up to 8 are read and written as bytes, most significant first. A FloatReg
+// of 8 bytes holds an IEEE-754 double, of 4 bytes a single.
 #pragma once
 
 #include <cstdint>
