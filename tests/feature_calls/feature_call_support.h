@@ -52,7 +52,6 @@ class FeatureCallTest : public SimCameraTest {
     Bytes bytesAt(uint32_t address, uint32_t count) {
         return camera().model().readMemory(address, count);
     }
-    size_t memoryWrites() const { return commands(gvcp::kWriteMemCmd).size(); }
     static bool logged(const std::string& line) { return LogCapture::instance().contains(line); }
 };
 
