@@ -32,6 +32,9 @@ struct StreamGeometry {
     uint32_t bytesPerPixel = 0;
     uint32_t payloadSize = 0;
     uint32_t frameCountLimit = 0;  // 0 = continuous
+    // Learnt from the device description's features: the receiver then holds image headers to
+    // the width, height and pixel format above rather than to the payload size alone.
+    bool fromDescription = false;
 };
 
 // Counters of the stream receiver and the frame-rate window (ticks of the monotonic counter).

@@ -14,8 +14,10 @@ KAVRO_API GevStatus debug_info(uint8_t device) {
 
 KAVRO_API GevStatus GEVGetMemorySize(uint8_t device, uint32_t* size) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
-        if (size == nullptr) return GEV_STATUS_INVALID_ARGUMENT;
-        *size = dev.imageMemory.size();
+        if (size == nullptr)
+            return GEV_STATUS_INVALID_ARGUMENT;
+        // The image size the block holds (the payload size), not the block with its margin.
+        *size = dev.imageMemory.imageSize();
         return GEV_STATUS_SUCCESS;
     });
 }
@@ -28,7 +30,8 @@ KAVRO_API GevStatus GEVSetMemorySize(uint8_t device, uint32_t size) {
 
 KAVRO_API GevStatus GEVGetPixelPtr(uint8_t device, uint32_t offset, uint8_t** address) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
-        if (address == nullptr) return GEV_STATUS_INVALID_ARGUMENT;
+        if (address == nullptr)
+            return GEV_STATUS_INVALID_ARGUMENT;
         // The offset is the caller's business; computing the address must not be UB, though.
         *address = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(dev.imageMemory.data()) +
                                               offset);
@@ -45,7 +48,8 @@ KAVRO_API GevStatus GEVSetDetailedLog(uint8_t device, uint8_t flags) {
 
 KAVRO_API GevStatus GEVGetDetailedLog(uint8_t device, uint8_t* flags) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
-        if (flags == nullptr) return GEV_STATUS_INVALID_ARGUMENT;
+        if (flags == nullptr)
+            return GEV_STATUS_INVALID_ARGUMENT;
         *flags = dev.detailedLog;
         return GEV_STATUS_SUCCESS;
     });

@@ -15,25 +15,40 @@ std::unique_ptr<uint8_t[]> zeroedBlock(uint32_t size) {
 
 bool ImageMemory::allocate(uint32_t size) {
     auto block = zeroedBlock(size);
-    if (!block) return false;
+    if (!block)
+        return false;
     data_ = std::move(block);
     size_ = size;
+    imageSize_ = size;
+    return true;
+}
+
+bool ImageMemory::allocateForImage(uint32_t imageSize) {
+    if (imageSize > kMaxImageSize)
+        return false;
+    if (!allocate(imageSize + kMargin))
+        return false;
+    imageSize_ = imageSize;
     return true;
 }
 
 bool ImageMemory::resize(uint32_t size) {
-    if (!data_) return false;
+    if (!data_)
+        return false;
     auto block = zeroedBlock(size);
-    if (!block) return false;
+    if (!block)
+        return false;
     std::memcpy(block.get(), data_.get(), std::min(size, size_));
     data_ = std::move(block);
     size_ = size;
+    imageSize_ = size;
     return true;
 }
 
 void ImageMemory::release() {
     data_.reset();
     size_ = 0;
+    imageSize_ = 0;
 }
 
 }  // namespace kavro::frame

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -177,6 +180,130 @@ GevStatus readPacketDataSize(GevDevice& dev, uint32_t& packetDataSize) {
     return GEV_STATUS_SUCCESS;
 }
 
+namespace {
+
+// AcquisitionMode is read as text of at most this many characters.
+constexpr int32_t kModeTextSize = 100;
+
+// The frame count the camera's AcquisitionMode stands for: Continuous 0, Single 1, Multi its
+// AcquisitionFrameCount. An unreadable mode counts as continuous.
+GevStatus describedFrameCount(GevDevice& dev, uint32_t& frameCount) {
+    const uint8_t device = dev.deviceIndex;
+    frameCount = 0;
+    std::array<char, kModeTextSize + 1> mode{};
+    if (GEVGetFeatureEnumeration(device, "AcquisitionMode", mode.data(), kModeTextSize) !=
+        GEV_STATUS_SUCCESS) {
+        gevLog(dev, "[ERROR] - AcquisitionMode node error or not exist.");
+        return GEV_STATUS_SUCCESS;
+    }
+    const std::string_view text(mode.data());
+    if (text.find("Continuous") != std::string_view::npos) {
+        frameCount = 0;
+    } else if (text.find("Single") != std::string_view::npos) {
+        frameCount = 1;
+    } else if (text.find("Multi") != std::string_view::npos) {
+        uint64_t count = 0;
+        if (const GevStatus s = GEVGetFeatureInteger(device, "AcquisitionFrameCount", &count)) {
+            gevLog(dev, "[ERROR] - AcquisitionFrameCount node error or not exist.");
+            return s;
+        }
+        // A count beyond 32 bits is as good as endless.
+        frameCount = static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX));
+    }
+    return GEV_STATUS_SUCCESS;
+}
+
+// One of the geometry features as a 32-bit value; wider values are cut to their low 32 bits,
+// the width of the device record's fields.
+GevStatus readGeometryFeature(uint8_t device, const char* name, uint32_t& value) {
+    uint64_t wide = 0;
+    if (const GevStatus s = GEVGetFeatureInteger(device, name, &wide))
+        return s;
+    value = static_cast<uint32_t>(wide);
+    return GEV_STATUS_SUCCESS;
+}
+
+// Frame count and geometry from the camera's features, into `g`.
+GevStatus describedGeometry(GevDevice& dev, uint32_t requestedFrames, frame::StreamGeometry& g) {
+    const uint8_t device = dev.deviceIndex;
+    uint32_t frameCount = 0;
+    if (const GevStatus s = describedFrameCount(dev, frameCount))
+        return s;
+    if (frameCount != requestedFrames)
+        gevLog(dev, "[WARNING] - AcquisitionMode: frame count mismatch device -> software.");
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t pixelFormat = 0;
+    uint32_t payloadSize = 0;
+    if (const GevStatus s = readGeometryFeature(device, "Width", width))
+        return s;
+    if (const GevStatus s = readGeometryFeature(device, "Height", height))
+        return s;
+    if (const GevStatus s = readGeometryFeature(device, "PixelFormat", pixelFormat))
+        return s;
+    if (const GevStatus s = readGeometryFeature(device, "PayloadSize", payloadSize))
+        return s;
+    // The ring is sized from PayloadSize: a camera reporting none, or an absurd one, gets no
+    // reception.
+    if (payloadSize == 0 || payloadSize > frame::ImageMemory::kMaxImageSize) {
+        gevLogf(dev, "[ERROR] - PayloadSize out of range: %u", payloadSize);
+        return payloadSize == 0 ? GEV_STATUS_NO_PAYLOAD_SIZE : GEV_STATUS_OUT_OF_MEMORY;
+    }
+    g.imageWidth = width;
+    g.imageHeight = height;
+    g.imagePixelFormat = pixelFormat;
+    g.bytesPerPixel = bytesPerPixel(pixelFormat);
+    g.payloadSize = payloadSize;
+    g.frameCountLimit = frameCount;
+    g.fromDescription = true;
+    return GEV_STATUS_SUCCESS;
+}
+
+// Geometry of a start without description: only the caller's payload size and frame count.
+GevStatus callerGeometry(GevDevice& dev, uint32_t frameCount, uint32_t payloadSize,
+                         frame::StreamGeometry& g) {
+    if (!dev.imageMemory.exists() && !dev.imageMemory.allocateForImage(payloadSize)) {
+        gevLogf(dev, "[ERROR] - Can't alloc memory. PayloadSize = %d",
+                static_cast<int>(payloadSize));
+        return GEV_STATUS_OUT_OF_MEMORY;
+    }
+    g = frame::StreamGeometry{};
+    g.frameCountLimit = frameCount;
+    g.payloadSize = payloadSize;
+    return GEV_STATUS_SUCCESS;
+}
+
+// Locks the transport-layer parameters and executes AcquisitionStart with its command value.
+GevStatus tellCameraToStart(GevDevice& dev) {
+    const uint8_t device = dev.deviceIndex;
+    dev.counters.fpsWindowFrames = 0;
+    dev.counters.fpsWindowTicks = 0;
+    const GevStatus locked = GEVSetFeatureInteger(device, "TLParamsLocked", 1);
+    if (locked != GEV_STATUS_SUCCESS && locked != GEV_STATUS_FEATURE_NOT_FOUND)
+        return locked;
+    GevFeatureParameter start{};
+    if (const GevStatus s = GEVGetFeatureParameter(device, "AcquisitionStart", &start))
+        return s;
+    return GEVSetFeatureCommand(device, "AcquisitionStart", start.commandValue);
+}
+
+// Executes AcquisitionStop (even when its record can't be read) and unlocks the transport-layer
+// parameters.
+GevStatus tellCameraToStop(GevDevice& dev) {
+    const uint8_t device = dev.deviceIndex;
+    GevFeatureParameter stop{};
+    const GevStatus record = GEVGetFeatureParameter(device, "AcquisitionStop", &stop);
+    const GevStatus command =
+        GEVSetFeatureCommand(device, "AcquisitionStop", record == 0 ? stop.commandValue : 0);
+    GevStatus status = command != GEV_STATUS_SUCCESS ? command : record;
+    const GevStatus unlocked = GEVSetFeatureInteger(device, "TLParamsLocked", 0);
+    if (unlocked != GEV_STATUS_SUCCESS && unlocked != GEV_STATUS_FEATURE_NOT_FOUND)
+        status = unlocked;
+    return status;
+}
+
+}  // namespace
+
 GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payloadSize) {
     std::shared_ptr<GevDevice> holder = frame::DeviceTable::instance().record(device);
     if (!holder)
@@ -184,9 +311,11 @@ GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payload
     GevDevice& dev = *holder;
     std::lock_guard streamLock(dev.streamLock);
 
-    // Seam: with a device description the frame count, geometry and payload size come from the
-    // camera's features, and the camera is started through its AcquisitionStart command.
-    if (payloadSize == 0) {
+    // With a device description the camera's features give the frame count and geometry, and
+    // the camera is started through its AcquisitionStart command; without one the caller gives
+    // the payload size and starts the camera itself.
+    const bool described = dev.descriptionReady.load() != 0;
+    if (!described && payloadSize == 0) {
         gevLog(dev,
                "[ERROR] - Xml not initialized. Use GEVAcquisitionStartEx to work without local xml "
                "parser.");
@@ -198,28 +327,27 @@ GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payload
             dev.acquisitionStopped = 1;
             endReception(dev, old, false);
         }
-        if (!dev.imageMemory.exists() && !dev.imageMemory.allocate(payloadSize + uint32_t{65536})) {
-            gevLogf(dev, "[ERROR] - Can't alloc memory. PayloadSize = %d",
-                    static_cast<int>(payloadSize));
-            return GEV_STATUS_OUT_OF_MEMORY;
+        frame::StreamGeometry g;
+        if (const GevStatus s = described ? describedGeometry(dev, frameCount, g)
+                                          : callerGeometry(dev, frameCount, payloadSize, g)) {
+            return s;
         }
-        auto& g = dev.geometry;
-        g.imageWidth = 0;
-        g.imageHeight = 0;
-        g.frameCountLimit = frameCount;
-        g.imagePixelFormat = 0;
-        g.bytesPerPixel = 0;
-        g.payloadSize = payloadSize;
+        dev.geometry = g;
         dev.counters.clear();
 
         uint32_t packetDataSize = 0;
         if (const GevStatus s = readPacketDataSize(dev, packetDataSize))
             return s;
         dev.packetDataSize = packetDataSize;
-        gevLogf(dev, "[INFO] - PayloadSize: %d", static_cast<int>(payloadSize));
+        if (described) {
+            gevLogf(dev, "[INFO] - Width: %d", static_cast<int>(g.imageWidth));
+            gevLogf(dev, "[INFO] - Height: %d", static_cast<int>(g.imageHeight));
+            gevLogf(dev, "[INFO] - PixelFormat: 0x%08X", g.imagePixelFormat);
+        }
+        gevLogf(dev, "[INFO] - PayloadSize: %d", static_cast<int>(g.payloadSize));
         gevLogf(dev, "[INFO] - PayloadPacketSize: %d", static_cast<int>(packetDataSize));
         gevLogf(dev, "[INFO] - Number of payload packets: %d",
-                static_cast<int>(packetCount(payloadSize, packetDataSize)));
+                static_cast<int>(packetCount(g.payloadSize, packetDataSize)));
         // A packet size that leaves no room for data can't carry a stream.
         if (packetDataSize == 0)
             return GEV_STATUS_INVALID_ARGUMENT;
@@ -234,7 +362,9 @@ GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payload
         c.fpsWindowStart = 0;
         c.fpsFrequency = platform::kCounterFrequency;
         c.fpsWindowStart = static_cast<uint64_t>(platform::monotonicNs());
-        return setUpReception(holder);
+        if (const GevStatus s = setUpReception(holder))
+            return s;
+        return described ? tellCameraToStart(dev) : GEV_STATUS_SUCCESS;
     }();
     logTime(dev, "Start");
     return status;
@@ -268,15 +398,15 @@ void logStatistics(GevDevice& dev, uint32_t payloadSize, uint32_t packetDataSize
 
 GevStatus stopAcquisition(GevDevice& dev) {
     std::lock_guard streamLock(dev.streamLock);
-    // Seam: with a device description the camera is stopped through its AcquisitionStop command
-    // and the transport parameters are unlocked here.
+    const GevStatus status =
+        dev.descriptionReady.load() != 0 ? tellCameraToStop(dev) : GEV_STATUS_SUCCESS;
     dev.acquisitionStopped = 1;
     endReception(dev, currentAcquisition(dev), true);
     if (dev.controlMode == 0 && dev.multicastGroup != 0)
         setStreamSocket(dev, {});
     logStatistics(dev, dev.geometry.payloadSize, dev.packetDataSize);
     logTime(dev, "Stop");
-    return GEV_STATUS_SUCCESS;
+    return status;
 }
 
 }  // namespace kavro::gvsp

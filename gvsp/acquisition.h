@@ -1,5 +1,6 @@
-// Acquisition start and stop on the socket path: the ring, the packet index, the receiver
-// thread, and the statistics written at stop.
+// Acquisition start and stop on the socket path: geometry from the camera's features (device
+// description loaded) or from the caller, the ring, the packet index, the receiver thread, the
+// camera's AcquisitionStart/AcquisitionStop commands, and the statistics written at stop.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +38,11 @@ platform::UniqueSocket duplicateControlSocket(frame::GevDevice& device);
 // The device's running acquisition, or null; safe from any thread.
 std::shared_ptr<Acquisition> currentAcquisition(frame::GevDevice& device);
 
-// Start without device description: `payloadSize` must be non-zero.
+// With the device description loaded the features give frame count and geometry, the
+// transport-layer parameters are locked and the camera is started; without it `payloadSize`
+// must be non-zero and the application starts the camera.
 GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payloadSize);
+// With the device description loaded the camera is stopped and the parameters unlocked first.
 GevStatus stopAcquisition(frame::GevDevice& device);
 
 // Data bytes per payload packet for the device's current stream settings (reads SCPS0 and the

@@ -122,6 +122,48 @@ void BlockAssembler::setBlockBytes(RingEntry& e, uint64_t bytes, bool lengthKnow
     e.missingPackets = missing;
 }
 
+void BlockAssembler::holdToDescribedGeometry(RingEntry& e, uint64_t blockId) {
+    const auto& g = device_.geometry;
+    const bool log = logs(kLogError);
+    bool differed = false;
+    if (e.sizeX != g.imageWidth) {
+        if (log) {
+            frame::gevLogf(
+                device_, "[ERROR] - Stream header wrong (%lld): Width expected -> %d, actual -> %d",
+                static_cast<long long>(blockId), static_cast<int>(g.imageWidth),
+                static_cast<int>(e.sizeX));
+        }
+        e.sizeX = g.imageWidth;
+        differed = true;
+    }
+    if (e.sizeY != g.imageHeight) {
+        if (log) {
+            frame::gevLogf(
+                device_,
+                "[ERROR] - Stream header wrong (%lld): Height expected -> %d, actual -> %d",
+                static_cast<long long>(blockId), static_cast<int>(g.imageHeight),
+                static_cast<int>(e.sizeY));
+        }
+        e.sizeY = g.imageHeight;
+        e.trailerSizeY = g.imageHeight;
+        differed = true;
+    }
+    if (e.pixelFormat != g.imagePixelFormat) {
+        if (log) {
+            frame::gevLogf(device_,
+                           "[ERROR] - Stream header wrong (%lld): Pixelformat expected -> 0x%08X, "
+                           "actual -> 0x%08X",
+                           static_cast<long long>(blockId), g.imagePixelFormat, e.pixelFormat);
+        }
+        e.pixelFormat = g.imagePixelFormat;
+        differed = true;
+    }
+    if (differed) {
+        e.paddingX = 0;
+        e.paddingY = 0;
+    }
+}
+
 void BlockAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blockId) {
     const uint32_t payloadSize = index_.payloadSize();
     if (isImagePayload(l.payloadType)) {
@@ -134,8 +176,13 @@ void BlockAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t bloc
         e.paddingX = l.paddingX;
         e.paddingY = l.paddingY;
         e.image = true;
-        // Seam: with a device description the header is compared with its Width, Height and
-        // PixelFormat instead.
+        if (device_.geometry.fromDescription) {
+            holdToDescribedGeometry(e, blockId);
+            const uint64_t line = uint64_t{e.sizeX} * bytesPerPixel(e.pixelFormat);
+            const uint64_t padded = (line + e.paddingX) * e.sizeY;
+            setBlockBytes(e, padded, padded <= payloadSize);
+            return;
+        }
         const uint64_t line = uint64_t{l.sizeX} * bytesPerPixel(l.pixelFormat);
         const uint64_t plain = line * l.sizeY;
         const uint64_t padded = (line + l.paddingX) * l.sizeY;

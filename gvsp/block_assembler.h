@@ -49,6 +49,9 @@ class BlockAssembler {
     RingEntry* takeEntry(uint64_t blockId);
     void setBlockBytes(RingEntry& e, uint64_t bytes, bool lengthKnown);
     void fillFromLeader(RingEntry& e, const Leader& leader, uint64_t blockId);
+    // With geometry from the device description: a leader's width, height or pixel format that
+    // differs is logged and replaced by the expected one (paddings then cleared).
+    void holdToDescribedGeometry(RingEntry& e, uint64_t blockId);
     void applyTrailer(RingEntry& e, const Trailer& t);
     void store(RingEntry& e, uint32_t p, std::span<const uint8_t> data);
     void handOver(RingEntry*& slot, int summaryLine);
