@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 
@@ -325,6 +326,55 @@ TEST(PostBuild, SelectorsThatSelectEachOtherEnd) {
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
     placeSelectors(*built->model);
     EXPECT_THAT(entries(built->model->features()), ElementsAre("B:1", "A:2", "C:0"));
+}
+
+}  // namespace
+}  // namespace kavro::genicam::test
+
+namespace kavro::genicam::test {
+namespace {
+
+std::vector<std::string> rootNames(const FeatureList& list) {
+    std::vector<std::string> names;
+    for (const GevFeatureEntry* entry = list.head(); entry != nullptr; entry = entry->next) {
+        if (entry->level == 0) {
+            names.emplace_back(entry->name);
+        }
+    }
+    return names;
+}
+
+TEST(SimulatorDescription, ValidatesFlattensAndBuilds) {
+    const auto built = buildDescription(readFile(KAVRO_SIM_DESCRIPTION));
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
+    EXPECT_EQ(built->log.lines.size(), 1u) << built->log.all();  // the schema line only
+    const FeatureModel& model = *built->model;
+    EXPECT_THAT(
+        rootNames(model.features()),
+        ElementsAre("DeviceControl", "ImageFormatControl", "AcquisitionControl", "AnalogControl",
+                    "LUTControl", "TransportLayerControl", "EventControl", "ClSerialControl"));
+    EXPECT_GT(model.nodes().size(), 150u);
+    const std::vector<std::string> all = entries(model.features());
+    const auto at = [&all](const std::string& first, size_t count) {
+        const auto found = std::find(all.begin(), all.end(), first);
+        return std::vector<std::string>(found,
+                                        found + std::min<ptrdiff_t>(count, all.end() - found));
+    };
+    // Selected features sit behind their selectors, nested as deep as the selectors chain.
+    EXPECT_THAT(at("GainSelector:1", 5),
+                ElementsAre("GainSelector:1", "Gain:2", "GainRaw:2", "BlackLevel:2", "GainAuto:1"));
+    EXPECT_THAT(at("LUTSelector:1", 5), ElementsAre("LUTSelector:1", "LUTEnable:2", "LUTIndex:2",
+                                                    "LUTValue:3", "LUTEntry:3"));
+    EXPECT_EQ(model.features().maxDepth(), 3);
+    // Entry symbols never shadow real nodes; the first lifted entry answers its symbol.
+    EXPECT_EQ(model.findNode("Gain")->elementName, "Converter");
+    EXPECT_EQ(model.findNode("Continuous")->Name, "EnumEntry_AcquisitionMode_Continuous");
+    const FeatureNode* lutEntry = model.findNode("LUTEntry");
+    ASSERT_NE(lutEntry, nullptr);
+    EXPECT_EQ(lutEntry->Address, 0x00101000u);
+    EXPECT_EQ(lutEntry->pAddress.size(), 1u);
+    EXPECT_EQ(lutEntry->pOffset, "LUTEntry__IndexOffset");
+    EXPECT_EQ(model.findNode("TXBufOverflowBit")->LSB, 31);
 }
 
 }  // namespace
