@@ -109,10 +109,20 @@ GevStatus buildModel(const DescriptionText& text, const LogSink& log, FeatureMod
 
 // Sizes the image memory block from the feature PayloadSize: PayloadSize + 65536 zero bytes,
 // "[ERROR] - Can't alloc memory. PayloadSize = %d" and GEV_STATUS_OUT_OF_MEMORY when that can't
-// be had, the feature's status when it can't be read.
-// SEAM: reading PayloadSize needs the feature get calls, which do not exist yet. Until they do,
-// no block is allocated and the build succeeds without one.
-GevStatus sizeImageMemoryFromPayload(GevDevice&) {
+// be had, the feature's status when it can't be read. A PayloadSize above
+// ImageMemory::kMaxImageSize is refused the same way instead of being tried.
+GevStatus sizeImageMemoryFromPayload(GevDevice& dev) {
+    uint64_t payloadSize = 0;
+    if (const GevStatus s = GEVGetFeatureInteger(dev.deviceIndex, "PayloadSize", &payloadSize))
+        return s;
+    // Image retrieval copies into the block under the stream lock.
+    std::lock_guard stream(dev.streamLock);
+    if (payloadSize > frame::ImageMemory::kMaxImageSize ||
+        !dev.imageMemory.allocateForImage(static_cast<uint32_t>(payloadSize))) {
+        frame::gevLogf(dev, "[ERROR] - Can't alloc memory. PayloadSize = %lld",
+                       static_cast<long long>(payloadSize));
+        return GEV_STATUS_OUT_OF_MEMORY;
+    }
     return GEV_STATUS_SUCCESS;
 }
 

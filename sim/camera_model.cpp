@@ -4,6 +4,7 @@
 
 #include "gvcp/bootstrap.h"
 #include "sim/bootstrap_map.h"
+#include "sim/feature_registers.h"
 
 namespace kavro::sim {
 
@@ -30,6 +31,7 @@ std::vector<uint8_t> commandDatagram(const CommandHeader& header,
 CameraModel::CameraModel(const CameraConfig& config)
     : config_(config), memory_(config.userMemoryBase, config.userMemorySize) {
     defineBootstrap(memory_, config_);
+    defineFeatureRegisters(memory_, config_);
     handlers_[kReadRegCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,
                                     const Peer&) { return std::optional(readReg(payload)); };
     handlers_[kWriteRegCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,
@@ -113,6 +115,7 @@ Answer CameraModel::readReg(std::span<const uint8_t> payload) {
             status = memory_.readRegister(address, value);
             if (status != kStatusSuccess)
                 break;
+            afterFeatureRead(memory_, address, 4);
             values.push_back(value);
         }
     }
@@ -153,6 +156,8 @@ Answer CameraModel::readMem(std::span<const uint8_t> payload) {
     {
         std::lock_guard lock(mutex_);
         status = memory_.readMemory(request->address, data);
+        if (status == kStatusSuccess)
+            afterFeatureRead(memory_, request->address, request->count);
     }
     if (status != kStatusSuccess)
         data.clear();

@@ -15,6 +15,7 @@
 #include "gvcp/wire_discovery.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "sim/feature_registers.h"
 #include "sim/link_setup.h"
 
 namespace kavro::sim {
@@ -91,6 +92,8 @@ struct ServerCore {
     std::atomic<uint32_t> addressNet;
     IpSettings startSettings;  // where a restarted IP configuration goes without persistent IP
     CameraModel model;
+    // The stream the acquisition features start and stop; server thread only.
+    FeatureStream featureStream{model, addressNet.load()};
     FaultPlan faults;
     std::atomic<bool> stop{false};
     EventAckLog eventAcks;
@@ -124,6 +127,7 @@ void ServerCore::run() {
             receiveAll(true, buffer);
         flushDue();
         model.superviseHeartbeat(Clock::now());
+        featureStream.sync();
     }
 }
 
@@ -150,6 +154,8 @@ void ServerCore::handle(std::span<const uint8_t> datagram, const platform::Sende
         return;
     Peer replyTo;
     auto ack = model.handleCommand(datagram, Peer{from.addressNet, from.port}, &replyTo);
+    // An acquisition command takes effect before it is acknowledged.
+    featureStream.sync();
     if (!ack)
         return;
     const platform::Sender to{replyTo.addressNet, replyTo.port};
@@ -254,6 +260,7 @@ bool ServerCore::moveTo(const IpSettings& target) {
             socket = std::move(moved);
         }
         addressNet.store(target.addressNet);
+        featureStream.setAddress(target.addressNet);
         updateBroadcastListener();
     }
     model.setCurrentAddress(target.addressNet, target.maskNet, target.gatewayNet);

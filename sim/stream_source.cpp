@@ -15,11 +15,14 @@ namespace kavro::sim {
 
 namespace reg = gvcp::reg;
 
+uint64_t lineBytes(const StreamFormat& f) {
+    const uint64_t bits = (f.pixelFormat >> 16) & 0xFF;
+    return (bits * f.width + 7) / 8;
+}
+
 uint32_t blockBytes(const StreamFormat& f) {
-    if (gvsp::isImagePayload(f.payloadType)) {
-        const uint64_t line = uint64_t{gvsp::bytesPerPixel(f.pixelFormat)} * f.width + f.paddingX;
-        return static_cast<uint32_t>(line * f.height);
-    }
+    if (gvsp::isImagePayload(f.payloadType))
+        return static_cast<uint32_t>((lineBytes(f) + f.paddingX) * f.height);
     return f.dataBytes;
 }
 
@@ -109,7 +112,7 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         return;
     }
     const bool image = gvsp::isImagePayload(f.payloadType);
-    const uint64_t line = uint64_t{gvsp::bytesPerPixel(f.pixelFormat)} * f.width;
+    const uint64_t line = lineBytes(f);
     const uint32_t sentLines =
         image && f.trailerHeight != 0 && f.trailerHeight < f.height ? f.trailerHeight : f.height;
     const uint64_t sentBytes = image ? (line + f.paddingX) * sentLines : f.dataBytes;
@@ -228,6 +231,8 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         leader.sizeX = image ? f.width : f.dataBytes;
         leader.sizeY = f.height;
         leader.paddingX = f.paddingX;
+        leader.offsetX = f.offsetX;
+        leader.offsetY = f.offsetY;
         size_t size = gvsp::writeLeader(buffer, {0, ext, gvsp::kFormatLeader, blockId, 0}, leader);
         if (!happens(faults.loseLeader))
             emit(size, false);

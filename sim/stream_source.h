@@ -26,6 +26,8 @@ struct StreamFormat {
     uint32_t pixelFormat = 0x01080001;  // 8 bits per pixel
     uint32_t width = 64;
     uint32_t height = 48;
+    uint32_t offsetX = 0;  // reported in the leader
+    uint32_t offsetY = 0;
     uint16_t paddingX = 0;       // bytes after each line
     uint32_t trailerHeight = 0;  // lines reported (and sent) by the trailer; 0 = the height
     uint32_t dataBytes = 0;      // raw and chunk payloads: bytes of a block
@@ -35,8 +37,10 @@ struct StreamFormat {
     uint32_t frameCount = 0;  // frames to send; 0 = until stopped
 };
 
-// Bytes the camera announces for a block of this format (padding included).
+// Bytes the camera announces for a block of this format (padding included). A line holds
+// width × the pixel format's bits per pixel, rounded up to whole bytes (packed formats).
 uint32_t blockBytes(const StreamFormat& format);
+uint64_t lineBytes(const StreamFormat& format);
 // The byte at `offset` of block `blockId`'s data.
 inline uint8_t frameByte(uint64_t blockId, uint64_t offset) {
     return static_cast<uint8_t>(blockId * 31 + offset * 7 + (offset >> 9));

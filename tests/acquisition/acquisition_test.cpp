@@ -1,0 +1,239 @@
+// Acquisitions with the device description loaded: frame count from AcquisitionMode, geometry
+// from the features, the transport-layer lock, the camera started and stopped by its commands,
+// and the image memory block sized by the description build.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "gvsp/acquisition.h"
+#include "sim/stream_source.h"
+#include "tests/acquisition/acquisition_test_support.h"
+
+namespace kavro::test {
+namespace {
+
+namespace f = sim::feature;
+constexpr GevStatus kDeviceInvalidParameter = 0x8002;
+constexpr const char* kMismatch =
+    "[WARNING] - AcquisitionMode: frame count mismatch device -> software.";
+
+class DescribedAcquisition : public DescribedCameraTest {
+  protected:
+    // Takes the next image and checks every byte against what the camera sent.
+    void expectImage(uint64_t blockId, uint32_t width, uint32_t height,
+                     uint32_t bytesPerPixel = 1) {
+        std::vector<uint8_t> image(size_t{width} * height * bytesPerPixel, 0x55);
+        GevImageHeader h{};
+        ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(h.blockId, blockId);
+        EXPECT_EQ(h.sizeX, width);
+        EXPECT_EQ(h.sizeY, height);
+        EXPECT_EQ(h.missingPackets, 0u);
+        for (size_t o = 0; o < image.size(); ++o)
+            ASSERT_EQ(image[o], sim::frameByte(blockId, o)) << "byte " << o;
+    }
+    bool receptionEnded() { return record().acquisitionStopped.load() == 1; }
+    std::shared_ptr<gvsp::Acquisition> currentReception() {
+        return gvsp::currentAcquisition(record());
+    }
+    bool cameraIdle() { return cameraWord(f::kAcquisitionActive) == 0; }
+};
+
+TEST_F(DescribedAcquisition, SingleFrameTakesOneFrameWhateverTheCallerExpects) {
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "SingleFrame"),
+              GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged(kMismatch));
+    EXPECT_EQ(record().geometry.frameCountLimit, 1u);
+    expectImage(1, kWidth, kHeight);
+    EXPECT_TRUE(eventually([&] { return receptionEnded(); })) << "the receiver stops itself";
+    EXPECT_TRUE(eventually([&] { return cameraIdle(); })) << "so does the camera";
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged("[INFO] - Frames: 1, Errors: 0 Lost: 0.00 %"));
+}
+
+TEST_F(DescribedAcquisition, MultiFrameStopsByItselfAfterItsFrameCount) {
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "MultiFrame"),
+              GEV_STATUS_SUCCESS);
+    // Through the converter: an integer write by its name would skip FormulaTo.
+    ASSERT_EQ(GEVSetFeatureFloat(kDevice, "AcquisitionFrameCount", 5.0), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("AcquisitionFrameCount"), 5u);
+    EXPECT_EQ(cameraWord(f::kFrameCountMinusOne), 4u) << "the camera counts from 0";
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 5), GEV_STATUS_SUCCESS);
+    EXPECT_FALSE(logged(kMismatch));
+    for (const char* line : {"[INFO] - Width: 160", "[INFO] - Height: 120",
+                             "[INFO] - PixelFormat: 0x01080001", "[INFO] - PayloadSize: 19200"}) {
+        EXPECT_TRUE(logged(line)) << line;
+    }
+    for (uint64_t id = 1; id <= 5; ++id)
+        expectImage(id, kWidth, kHeight);
+    EXPECT_TRUE(eventually([&] { return receptionEnded(); }));
+    EXPECT_EQ(record().counters.framesTotal.load(), 5u);
+    EXPECT_TRUE(eventually([&] { return cameraIdle(); }));
+    EXPECT_EQ(camera().model().readRegister(f::kAcquisitionStarts), 1u);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged("[INFO] - Frames: 5, Errors: 0 Lost: 0.00 %"));
+}
+
+TEST_F(DescribedAcquisition, ContinuousModeWarnsWhenTheCallerExpectsAFrameCount) {
+    ASSERT_EQ(enumeration("AcquisitionMode"), "Continuous");
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 3), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged(kMismatch));
+    EXPECT_EQ(record().geometry.frameCountLimit, 0u);
+    for (uint64_t id = 1; id <= 4; ++id)
+        expectImage(id, kWidth, kHeight);
+    EXPECT_FALSE(receptionEnded()) << "continuous: only a stop ends it";
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(cameraIdle()) << "AcquisitionStop reached the camera before the stop returned";
+}
+
+TEST_F(DescribedAcquisition, GeometryChangedThroughFeaturesIsSeenByTheNextAcquisition) {
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    expectImage(1, kWidth, kHeight);
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "Width", 96), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "Height", 64), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "OffsetX", 32), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("PayloadSize"), 96u * 64u);
+    EXPECT_EQ(integer("WidthMax"), f::kSensorWidthPixels - 32);
+    LogCapture::instance().clear();
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged("[INFO] - PayloadSize: 6144"));
+    expectImage(1, 96, 64);
+    GevImageHeader h{};
+    ASSERT_EQ(get_image_header(kDevice, &h), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.offsetX, 32u);
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+    // A wider pixel format doubles the payload; the camera refuses a width it can't make.
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", "Mono16"), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("PayloadSize"), 96u * 64u * 2u);
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    expectImage(1, 96, 64, 2);
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "Width", 98), kDeviceInvalidParameter);
+    EXPECT_EQ(integer("Width"), 96u);
+}
+
+TEST_F(DescribedAcquisition, TransportParametersAreLockedWhileTheAcquisitionRuns) {
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(cameraWord(f::kTlParamsLocked), 1u);
+    EXPECT_EQ(integer("TLParamsLocked"), 1u);
+    uint8_t enabled = 1;
+    ASSERT_EQ(GEVGetFeatureEnableStatus(kDevice, "Width", &enabled), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(enabled, 0u) << "Width shows as locked";
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "Width", 64), GEV_STATUS_ACCESS_DENIED);
+    EXPECT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", "Mono16"), GEV_STATUS_ACCESS_DENIED);
+    EXPECT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "SingleFrame"),
+              GEV_STATUS_ACCESS_DENIED);
+    EXPECT_EQ(cameraWord(f::kWidth), kWidth);
+    // What does not change the payload stays free.
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "ExposureTime", 2000), GEV_STATUS_SUCCESS);
+    expectImage(1, kWidth, kHeight);
+
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(cameraWord(f::kTlParamsLocked), 0u);
+    EXPECT_TRUE(cameraIdle());
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "Width", 64), GEV_STATUS_SUCCESS);
+}
+
+TEST_F(DescribedAcquisition, HeadersThatDifferFromTheFeaturesAreHeldToThem) {
+    // Trigger mode keeps the camera's own stream quiet; a hand-made stream sends other images.
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "TriggerMode", "On"), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetDetailedLog(kDevice, GEV_LOG_STREAM_ERRORS), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    sim::StreamSource source(camera().model(), camera().addressNet());
+    sim::StreamFormat format;
+    format.extendedIds = true;
+    format.width = 80;  // 80 x 240: the same payload, another shape
+    format.height = 240;
+    format.pixelFormat = 0x01080009;
+    format.frameCount = 1;
+    ASSERT_TRUE(source.start(format));
+    std::vector<uint8_t> image(kWidth * kHeight);
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.sizeX, kWidth);
+    EXPECT_EQ(h.sizeY, kHeight);
+    EXPECT_EQ(h.pixelFormat, f::kMono8);
+    EXPECT_TRUE(logged("[ERROR] - Stream header wrong (1): Width expected -> 160, actual -> 80"));
+    EXPECT_TRUE(logged("[ERROR] - Stream header wrong (1): Height expected -> 120, actual -> 240"));
+    EXPECT_TRUE(
+        logged("[ERROR] - Stream header wrong (1): Pixelformat expected -> 0x01080001, "
+               "actual -> 0x01080009"));
+    source.stop();
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
+TEST_F(DescribedAcquisition, SoftwareTriggerSendsOneFrameEach) {
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "TriggerMode", "On"), GEV_STATUS_SUCCESS);
+    GevChannelParameter p{};
+    ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+    p.imageTimeout = 200;
+    ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_TIMEOUT) << "no trigger, no frame";
+    p.imageTimeout = kImageTimeoutMs;
+    ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+    for (uint64_t id = 1; id <= 2; ++id) {
+        ASSERT_EQ(GEVSetFeatureCommand(kDevice, "TriggerSoftware", 1), GEV_STATUS_SUCCESS);
+        expectImage(id, kWidth, kHeight);
+    }
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
+TEST_F(DescribedAcquisition, StopReportsARefusedStopCommandAndStillEndsReception) {
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    expectImage(1, kWidth, kHeight);
+    camera().faults().deviceStatusNext(3, 0x8FFF);
+    EXPECT_NE(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(record().acquisitionStopped.load(), 1u);
+    EXPECT_EQ(currentReception(), nullptr) << "the ring is gone";
+}
+
+TEST_F(DescribedAcquisition, ImageMemoryHoldsThePayloadOfTheLastBuild) {
+    uint32_t size = 0;
+    // Built at 640 x 480 Mono8 (the camera's start-up window), before the fixture shrank it.
+    ASSERT_EQ(GEVGetMemorySize(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, f::kInitialWidth * f::kInitialHeight);
+    EXPECT_EQ(record().imageMemory.size(), size + 65536);
+
+    ASSERT_EQ(GEVInitXml(kDevice), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVGetMemorySize(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, kWidth * kHeight);
+    uint8_t* pixels = nullptr;
+    ASSERT_EQ(GEVGetPixelPtr(kDevice, 0, &pixels), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(pixels[size + 65535], 0) << "zero-filled to its end";
+
+    // GEVGetImage copies into that block.
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(pixels[kWidth * kHeight - 1], sim::frameByte(h.blockId, kWidth * kHeight - 1));
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
+class ReceiverCamera : public SimCameraTest {};
+
+TEST_F(ReceiverCamera, GetsNoImageMemoryBlock) {
+    genicam::setLibraryFolderOverride(KAVRO_SCHEMA_DIR);
+    sim::CameraConfig config;
+    config.deviceMode = 0x90000000;  // device class receiver
+    startCamera(config);
+    const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
+    ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(GEVInitXml(kDevice), GEV_STATUS_SUCCESS);
+    uint32_t size = 1;
+    EXPECT_EQ(GEVGetMemorySize(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, 0u);
+    uint8_t* pixels = reinterpret_cast<uint8_t*>(1);
+    EXPECT_EQ(GEVGetPixelPtr(kDevice, 0, &pixels), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(pixels, nullptr);
+    (void)GEVClose(kDevice);
+    genicam::setLibraryFolderOverride({});
+}
+
+}  // namespace
+}  // namespace kavro::test

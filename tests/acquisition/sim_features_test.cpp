@@ -1,0 +1,165 @@
+// The simulated camera behind its own description: every kind of feature it declares reads and
+// writes sensibly through the library, within the camera's limits.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/acquisition/acquisition_test_support.h"
+
+namespace kavro::test {
+namespace {
+
+namespace f = sim::feature;
+constexpr GevStatus kDeviceInvalidParameter = 0x8002;
+
+class SimFeatures : public DescribedCameraTest {};
+
+TEST_F(SimFeatures, ExposureStaysWithinLimitsThatFollowTheFrameRate) {
+    GevFeatureParameter p{};
+    ASSERT_EQ(GEVGetFeatureParameter(kDevice, "ExposureTime", &p), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(p.min, 20);
+    EXPECT_EQ(p.max, 1000000);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "ExposureTime", 5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("ExposureTime"), 20u) << "the camera raises it to its minimum";
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "ExposureTime", 50000), GEV_STATUS_SUCCESS);
+    EXPECT_NEAR(floating("ResultingFrameRate"), 20.0, 1e-3) << "a long exposure slows it";
+    EXPECT_NEAR(floating("ExposureTimeAbs"), 50000.0, 1e-9);
+
+    // A set frame rate bounds the exposure by its period.
+    ASSERT_EQ(GEVSetFeatureBoolean(kDevice, "AcquisitionFrameRateEnable", 1), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureFloat(kDevice, "AcquisitionFrameRate", 100.0), GEV_STATUS_SUCCESS);
+    EXPECT_DOUBLE_EQ(floating("AcquisitionFrameRate"), 100.0);
+    ASSERT_EQ(GEVGetFeatureParameter(kDevice, "ExposureTime", &p), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(p.max, 10000);
+    EXPECT_EQ(integer("ExposureTime"), 10000u) << "cut to the new period";
+    EXPECT_NEAR(floating("ResultingFrameRate"), 100.0, 1e-3);
+}
+
+TEST_F(SimFeatures, GainAndBlackLevelPerChannelWithinTheirRanges) {
+    ASSERT_EQ(GEVSetFeatureFloat(kDevice, "Gain", 12.5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("GainRaw"), 125u);
+    EXPECT_DOUBLE_EQ(floating("Gain"), 12.5);
+    ASSERT_EQ(GEVSetFeatureFloat(kDevice, "Gain", 60.0), GEV_STATUS_SUCCESS);
+    EXPECT_DOUBLE_EQ(floating("Gain"), 48.0) << "the overall channel stops at 48 dB";
+
+    // The red channel has registers of its own and half the range.
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "GainSelector", "Red"), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "GainRaw", 400), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("GainRaw"), 240u);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "BlackLevel", 300), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("BlackLevel"), 255u);
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "GainSelector", "All"), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("GainRaw"), 480u);
+    EXPECT_EQ(integer("BlackLevel"), 0u);
+
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "GlobalGain", 1000), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("GlobalGain"), 255u);
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "GainAuto", "Once"), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(enumeration("GainAuto"), "Off") << "Once adjusts and falls back to Off";
+    ASSERT_EQ(GEVSetFeatureBoolean(kDevice, "AutoGainControl", 2), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(enumeration("GainAuto"), "Continuous");
+}
+
+TEST_F(SimFeatures, LookUpTableEntriesThroughIndexAndValue) {
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "LUTIndex", 8), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("LUTValue"), 2u) << "the table starts as identity, 10 bits to 8";
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "LUTValue", 200), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("LUTEntry"), 0x020202C8u) << "the other three values of the word stay";
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "LUTIndex", 12), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("LUTValue"), 3u);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "LUTIndex", 8), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("LUTValue"), 200u);
+    EXPECT_EQ(cameraWord(f::kLutEntries + 8), 0x020202C8u);
+    ASSERT_EQ(GEVSetFeatureBoolean(kDevice, "LUTEnable", 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(cameraWord(f::kLutControl) & 1, 1u);
+}
+
+TEST_F(SimFeatures, TemperaturesAreReadOnlyPerSelectedPart) {
+    EXPECT_DOUBLE_EQ(floating("DeviceTemperature"), 42.5);
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "DeviceTemperatureSelector", "Mainboard"),
+              GEV_STATUS_SUCCESS);
+    EXPECT_DOUBLE_EQ(floating("DeviceTemperature"), 38.0);
+    // A write to a read-only register succeeds without reaching the camera.
+    EXPECT_EQ(GEVSetFeatureFloat(kDevice, "DeviceTemperature", 20.0), GEV_STATUS_SUCCESS);
+    EXPECT_DOUBLE_EQ(floating("DeviceTemperature"), 38.0);
+    EXPECT_EQ(cameraWord(f::kMainboardTemperature), 608u);
+}
+
+TEST_F(SimFeatures, SerialPortEchoesInBothGenerations) {
+    // Word-wise: one byte per write, four per read of the receive register.
+    for (const char c : std::string("ABCDEF"))
+        ASSERT_EQ(GEVSetFeatureInteger(kDevice, "SendCLSerial", c), GEV_STATUS_SUCCESS);
+    uint64_t status = integer("StatusCLSerial");
+    EXPECT_EQ(status >> 24, 6u);
+    EXPECT_EQ(status & 1, 1u) << "data available";
+    EXPECT_EQ(integer("ReceiveCLSerial"), 0x41424344u);
+    EXPECT_EQ(integer("ReceiveCLSerial"), 0x4546u) << "the last two in the low bytes";
+    EXPECT_EQ(integer("StatusCLSerial"), 0u);
+
+    // Buffered: a block to send, its echo read from the receive buffer.
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "TXDataLength", 5), GEV_STATUS_SUCCESS);
+    const char hello[8] = "hello";
+    ASSERT_EQ(GEVSetFeatureRegister(kDevice, "TXData", 8, hello), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureCommand(kDevice, "SendTXBuf", 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("RXBufCnt"), 5u);
+    uint32_t available = 0;
+    ASSERT_EQ(GEVGetFeatureBoolean(kDevice, "RXDataAvailable", &available), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(available, 1u);
+    char received[8] = {};
+    ASSERT_EQ(GEVGetFeatureRegister(kDevice, "RXData", 5, received), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(std::string(received, 5), "hello");
+    EXPECT_EQ(integer("RXBufCnt"), 0u);
+    char sent[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    ASSERT_EQ(GEVGetFeatureRegister(kDevice, "TXData", 8, sent), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(sent[0], 1) << "write-only: nothing is read back";
+}
+
+TEST_F(SimFeatures, TheCameraRefusesWhatItCannotDo) {
+    const struct {
+        const char* feature;
+        const char* entry;
+    } enumerations[] = {
+        {"PixelFormat", "BayerRG8"},  // no colour sensor
+        {"TriggerSource", "Line1"},   // no input lines
+        {"ClSerialPortBaudRate", "Baud230400"},
+    };
+    for (const auto& e : enumerations) {
+        const std::string before = enumeration(e.feature);
+        EXPECT_EQ(GEVSetFeatureEnumeration(kDevice, e.feature, e.entry), kDeviceInvalidParameter)
+            << e.feature;
+        EXPECT_EQ(enumeration(e.feature), before) << e.feature;
+    }
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "Width", 1284), kDeviceInvalidParameter);
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "Height", 0), kDeviceInvalidParameter);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "OffsetY", 1024 - kHeight), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "Height", kHeight + 1), kDeviceInvalidParameter);
+    EXPECT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "MultiFrame"),
+              GEV_STATUS_SUCCESS);
+    // The float write goes through the converter (an integer write by the converter's name
+    // would write its register unconverted): a count of 0 is register value -1.
+    EXPECT_EQ(GEVSetFeatureFloat(kDevice, "AcquisitionFrameCount", 0.0), kDeviceInvalidParameter);
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "TXDataLength", 257), kDeviceInvalidParameter);
+}
+
+TEST_F(SimFeatures, DeviceStringsAndResetToStartUpValues) {
+    char text[33] = {};
+    ASSERT_EQ(GEVGetFeatureString(kDevice, "DeviceVendorName", text), GEV_STATUS_SUCCESS);
+    EXPECT_STREQ(text, config.manufacturer.c_str());
+    ASSERT_EQ(GEVSetFeatureString(kDevice, "DeviceUserID", "line 3"), GEV_STATUS_SUCCESS);
+    std::memset(text, 0, sizeof text);
+    ASSERT_EQ(GEVGetFeatureString(kDevice, "DeviceUserID", text), GEV_STATUS_SUCCESS);
+    EXPECT_STREQ(text, "line 3");
+
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "LUTIndex", 0), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "LUTValue", 99), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureCommand(kDevice, "DeviceReset", 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("Width"), f::kInitialWidth);
+    EXPECT_EQ(integer("Height"), f::kInitialHeight);
+    EXPECT_EQ(integer("LUTValue"), 0u);
+    EXPECT_EQ(integer("PayloadSize"), f::kInitialWidth * f::kInitialHeight);
+}
+
+}  // namespace
+}  // namespace kavro::test
