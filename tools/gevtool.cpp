@@ -1,13 +1,17 @@
 // gevtool: command-line access to GigE Vision cameras through the library.
 //   gevtool demo    opens a simulated camera embedded in the tool, keeps control with the
 //                   heartbeat, receives an event, grabs a stream of images (with packet resend
-//                   making up for injected loss), prints the stream statistics and closes
+//                   making up for injected loss), prints the stream statistics, then loads the
+//                   camera's device description, sets exposure, gain and the image window
+//                   through its features, grabs frames with the camera started by the library,
+//                   and closes
 //   gevtool discover lists the cameras that answer a broadcast on any adapter
 #include <arpa/inet.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -154,6 +158,120 @@ bool runStreamDemo(kavro::sim::CameraServer& camera) {
     return stopped == GEV_STATUS_SUCCESS && whole == kFrames;
 }
 
+bool showStatus(const char* what, GevStatus status) {
+    if (status != GEV_STATUS_SUCCESS)
+        std::printf("  %s: status 0x%04X\n", what, status);
+    return status == GEV_STATUS_SUCCESS;
+}
+
+void printIntegerFeature(const char* name) {
+    uint64_t value = 0;
+    const GevStatus s = GEVGetFeatureInteger(kDevice, name, &value);
+    if (s == GEV_STATUS_SUCCESS) {
+        std::printf("  %-22s %llu\n", name, static_cast<unsigned long long>(value));
+    } else {
+        std::printf("  %-22s status 0x%04X\n", name, s);
+    }
+}
+
+void printFloatFeature(const char* name, const char* unit) {
+    double value = 0;
+    const GevStatus s = GEVGetFeatureFloat(kDevice, name, &value);
+    if (s == GEV_STATUS_SUCCESS) {
+        std::printf("  %-22s %.1f %s\n", name, value, unit);
+    } else {
+        std::printf("  %-22s status 0x%04X\n", name, s);
+    }
+}
+
+// The tool is linked statically, so its "library folder" is its own. In the build tree the
+// schema and stylesheet files sit in data/ beside tools/: point the library there. An installed
+// tool finds them in the installed data folder compiled into the library.
+void useBuildTreeDataFolder() {
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return;
+    const auto data = exe.parent_path().parent_path() / "data";
+    if (std::filesystem::exists(data / "GenApiSchema_Version_1_1.xsd", error))
+        (void)GEVSetDescriptionDataFolder(data.c_str());
+}
+
+// The camera's own description drives the second stream: its features set exposure, gain and
+// the image window, and the library reads the geometry and starts and stops the camera itself.
+bool runFeatureDemo() {
+    std::printf("Reading the camera's device description (GEVInitXml):\n");
+    useBuildTreeDataFolder();
+    if (!showStatus("GEVInitXml", GEVInitXml(kDevice)))
+        return false;
+    char text[101] = {};
+    if (GEVGetFeatureString(kDevice, "DeviceModelName", text) == GEV_STATUS_SUCCESS)
+        std::printf("  model name from the description: %.32s\n", text);
+    printFloatFeature("DeviceTemperature", "C");
+    uint32_t memory = 0;
+    (void)GEVGetMemorySize(kDevice, &memory);
+    std::printf("  image memory sized for PayloadSize = %u bytes\n", memory);
+
+    std::printf("Setting exposure, gain and the image window through features:\n");
+    bool ok = showStatus("ExposureTime", GEVSetFeatureInteger(kDevice, "ExposureTime", 8000)) &&
+              showStatus("Gain", GEVSetFeatureFloat(kDevice, "Gain", 6.0)) &&
+              showStatus("Width", GEVSetFeatureInteger(kDevice, "Width", 320)) &&
+              showStatus("Height", GEVSetFeatureInteger(kDevice, "Height", 240)) &&
+              showStatus("OffsetX", GEVSetFeatureInteger(kDevice, "OffsetX", 160)) &&
+              showStatus("AcquisitionMode",
+                         GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "MultiFrame")) &&
+              // The float write goes through the frame count's converter.
+              showStatus("AcquisitionFrameCount",
+                         GEVSetFeatureFloat(kDevice, "AcquisitionFrameCount", 20.0));
+    if (!ok)
+        return false;
+    printIntegerFeature("ExposureTime");
+    printFloatFeature("Gain", "dB");
+    printIntegerFeature("Width");
+    printIntegerFeature("Height");
+    printIntegerFeature("OffsetX");
+    printIntegerFeature("PayloadSize");
+    printFloatFeature("ResultingFrameRate", "fps");
+
+    constexpr uint32_t kFrames = 20;
+    std::printf("Grabbing %u frames with GEVAcquisitionStart (the camera stops by itself):\n",
+                kFrames);
+    if (!showStatus("open stream channel", GEVOpenStreamChannel(kDevice, 0, 0, 0)))
+        return false;
+    if (!showStatus("acquisition start", GEVAcquisitionStart(kDevice, kFrames))) {
+        (void)GEVAcquisitionStop(kDevice);
+        (void)GEVCloseStreamChannel(kDevice);
+        return false;
+    }
+    uint32_t whole = 0;
+    for (uint32_t k = 1; k <= kFrames; ++k) {
+        GevImageHeader h{};
+        const GevStatus s = GEVGetImage(kDevice, &h);
+        if (s == GEV_STATUS_TIMEOUT) {
+            std::printf("  no image within the image time-out\n");
+            break;
+        }
+        uint8_t* pixels = nullptr;
+        (void)GEVGetPixelPtr(kDevice, 0, &pixels);
+        bool intact = s == GEV_STATUS_SUCCESS && pixels != nullptr;
+        for (size_t o = 0; intact && o < size_t{h.sizeX} * h.sizeY; ++o)
+            intact = pixels[o] == kavro::sim::frameByte(h.blockId, o);
+        whole += intact ? 1 : 0;
+        if (k <= 2 || k == kFrames || !intact) {
+            std::printf("  frame %2u: block %llu, %ux%u at offset %u, status 0x%04X, %s\n", k,
+                        static_cast<unsigned long long>(h.blockId), h.sizeX, h.sizeY, h.offsetX, s,
+                        intact ? "every byte as sent" : "damaged");
+        } else if (k == 3) {
+            std::printf("  ...\n");
+        }
+    }
+    std::printf("Stopping the acquisition (the library logs its statistics):\n");
+    const GevStatus stopped = GEVAcquisitionStop(kDevice);
+    (void)GEVCloseStreamChannel(kDevice);
+    std::printf("  %u of %u frames whole\n", whole, kFrames);
+    return stopped == GEV_STATUS_SUCCESS && whole == kFrames;
+}
+
 int runDemo() {
     kavro::sim::CameraConfig config;
     config.heartbeatTimeoutMs = 1500;  // a short time-out, so that the demo shows it being kept
@@ -205,12 +323,15 @@ int runDemo() {
     const bool streamed = runStreamDemo(*camera);
     if (!streamed)
         std::printf("  streaming failed\n");
+    const bool described = runFeatureDemo();
+    if (!described)
+        std::printf("  the acquisition through the description failed\n");
 
     std::printf("Closing:\n");
     const GevStatus closed = GEVClose(kDevice);
     std::printf("  close status 0x%04X, camera CCP = %u (released)\n", closed,
                 camera->model().readRegister(reg::kCcp));
-    return closed == GEV_STATUS_SUCCESS && streamed ? 0 : 1;
+    return closed == GEV_STATUS_SUCCESS && streamed && described ? 0 : 1;
 }
 
 const char* statusText(uint8_t status) {
