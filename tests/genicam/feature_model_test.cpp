@@ -379,3 +379,75 @@ TEST(SimulatorDescription, ValidatesFlattensAndBuilds) {
 
 }  // namespace
 }  // namespace kavro::genicam::test
+
+namespace kavro::genicam::test {
+namespace {
+
+std::string corpus(std::string_view file) {
+    return sample(std::string("corpus/") + std::string(file));
+}
+
+TEST(DescriptionCorpus, MalformedDescriptionsAreRefused) {
+    EXPECT_EQ(buildDescription(corpus("not_well_formed.xml"))->status,
+              GEV_STATUS_XML_NOT_WELL_FORMED);
+    EXPECT_EQ(buildDescription(corpus("not_a_description.xml"))->status, GEV_STATUS_SCHEMA_ERROR);
+}
+
+TEST(DescriptionCorpus, EveryNodeKindOfSchema10) {
+    const auto built = buildDescription(corpus("node_kinds_v1_0.xml"));
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
+    const FeatureModel& model = *built->model;
+    EXPECT_EQ(model.features().count(), 17u);
+    const auto kindOf = [&model](const char* name) {
+        const FeatureNode* node = model.findNode(name);
+        return node != nullptr ? static_cast<int>(node->kind) : -1;
+    };
+    EXPECT_EQ(kindOf("AMaskedIntReg"), 2);
+    EXPECT_EQ(kindOf("AnIntConverter"), 2);
+    EXPECT_EQ(kindOf("ASwissKnife"), 3);
+    EXPECT_EQ(kindOf("AString"), 4);
+    EXPECT_EQ(kindOf("AConfRom"), 8);  // inherits from the Register before it
+    EXPECT_EQ(kindOf("AKey"), 8);
+    EXPECT_EQ(kindOf("Device"), 9);
+    EXPECT_EQ(model.findNode("AnInteger")->Max, INT64_MAX);
+    EXPECT_EQ(model.findNode("AFloat")->FloatMin, -150.0);
+    EXPECT_EQ(model.findNode("ACommand")->CommandValue, 0xA5u);
+    EXPECT_EQ(model.findNode("ABoolean")->Value, 3);  // "true" is the OnValue
+    EXPECT_EQ(model.findNode("AnIntConverter")->Slope, 1);
+    // An entry already named with the prefix keeps its name; symbols find both entries.
+    EXPECT_EQ(model.findNode("Second")->Name, "EnumEntry_AnEnumeration_Second");
+    EXPECT_EQ(model.findNode("First")->Name, "EnumEntry_AnEnumeration_First");
+    EXPECT_EQ(model.findNode("AnEnumeration")->pEnumEntry.size(), 2u);
+}
+
+TEST(DescriptionCorpus, GroupsAndStructRegistersOfSchema11) {
+    const auto built = buildDescription(corpus("groups_and_structs_v1_1.xml"));
+    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
+    const FeatureModel& model = *built->model;
+    EXPECT_THAT(entries(model.features()),
+                ElementsAre("Flags/:0", "Enable:1", "Mode:1", "Level:1"));
+    const FeatureNode* enable = model.findNode("Enable");
+    ASSERT_NE(enable, nullptr);
+    EXPECT_EQ(enable->elementName, "MaskedIntReg");
+    EXPECT_EQ(enable->Address, 0x2000u);
+    EXPECT_EQ(enable->LSB, 31);
+    EXPECT_EQ(enable->MSB, 31);
+    EXPECT_EQ(enable->AccessMode, kAccessRW);
+    EXPECT_EQ(enable->Cachable, kCacheWriteThrough);
+    EXPECT_EQ(enable->pInvalidator, std::vector<std::string>{"Level"});
+    const FeatureNode* mode = model.findNode("ModeBits");
+    ASSERT_NE(mode, nullptr);
+    EXPECT_EQ(mode->AccessMode, kAccessRO);  // the entry's own access mode wins
+    EXPECT_EQ(mode->LSB, 27);
+    const FeatureNode* level = model.findNode("Level");
+    ASSERT_NE(level, nullptr);
+    EXPECT_EQ(level->pOffset, "Level__IndexOffset");
+    ASSERT_EQ(level->ValueIndexed.size(), 2u);
+    EXPECT_EQ(level->ValueIndexed[1].index, 2);
+    EXPECT_EQ(level->ValueIndexed[1].value, 20);
+    EXPECT_EQ(model.findNode("Level__IndexOffset")->Value, 2);
+    EXPECT_EQ(model.findNode("Fast")->pIsAvailable, "Enable");
+}
+
+}  // namespace
+}  // namespace kavro::genicam::test
