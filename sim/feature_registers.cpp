@@ -431,7 +431,7 @@ void defineFeatureRegisters(DeviceMemory& memory, const CameraConfig& config) {
     // Bytes to send can't be read back; received bytes can't be written.
     for (uint32_t a = kTxData; a < kTxData + kSerialBufferSize; a += 4)
         memory.defineRegister(a, Access::WriteOnly, 0, hook);
-    memory.defineString(kRxData, kSerialBufferSize, Access::ReadOnly, {});
+    memory.defineString(kRxData, kSerialBufferSize, Access::ReadOnly, "");
     resetToDefaults(memory);
 }
 
