@@ -16,6 +16,18 @@ using genicam::kAccessWO;
 // invalidators, has no invalid-address test and does not convert through FormulaFrom.
 enum class IntegerMode : uint8_t { Read, Raw };
 
+// The bit field of a register value, cut from the low word; the high word of an eight-byte
+// register stays.
+uint64_t cutBitField(const FeatureNode& node, uint64_t fetched) {
+    if (!hasBitField(node)) {
+        return fetched;
+    }
+    const FieldMask field =
+        fieldMask(std::min(node.LSB, node.MSB), std::max(node.LSB, node.MSB), node.Endianess != 0);
+    const uint32_t low = (static_cast<uint32_t>(fetched) & field.mask) >> field.shift;
+    return (fetched & 0xFFFFFFFF00000000ull) | low;
+}
+
 // Indexed selection: the last entry whose Index equals `index`, else the default. False when
 // the node has no indexed entries (the index then adds to the address).
 GevStatus indexedValue(Chain& chain, const FeatureNode& node, uint32_t index, int64_t& value) {
@@ -199,17 +211,13 @@ GevStatus readIntegerNode(Chain& chain, std::string_view name, IntegerMode mode,
             return s;
         }
     }
-    if (hasBitField(node)) {
-        // The field is cut from the low word; the high word of an eight-byte register stays.
-        const FieldMask field = fieldMask(std::min(node.LSB, node.MSB),
-                                          std::max(node.LSB, node.MSB), node.Endianess != 0);
-        const uint32_t low = (static_cast<uint32_t>(fetched) & field.mask) >> field.shift;
-        fetched = (fetched & 0xFFFFFFFF00000000ull) | low;
-    }
+    const uint64_t result = cutBitField(node, fetched);
     if (fillsCache(node, access)) {
-        node.Value = static_cast<int64_t>(fetched);
+        // One cache serves both reads: keep the float view of the same register contents.
+        node.Value = static_cast<int64_t>(result);
+        node.FloatValue = doubleFromPattern(fetched, holdsDouble(node));
     }
-    value = fetched;
+    value = result;
     return GEV_STATUS_SUCCESS;
 }
 
@@ -352,7 +360,9 @@ GevStatus floatRead(Chain& chain, std::string_view name, double& value) {
     }
     const double result = doubleFromPattern(bits, eightBytes);
     if (fillsCache(node, access)) {
+        // One cache serves both reads: keep the integer view of the same register contents.
         node.FloatValue = result;
+        node.Value = static_cast<int64_t>(cutBitField(node, bits));
     }
     value = result;
     return GEV_STATUS_SUCCESS;

@@ -134,6 +134,20 @@ TEST_F(NodeRead, WriteThroughCacheServesUntilAnInvalidatorIsWritten) {
     EXPECT_EQ(registerReads().size(), 2u) << "an invalidated node is read every time";
 }
 
+TEST_F(NodeRead, OneCacheServesFloatAndIntegerReadsAlike) {
+    const uint64_t bits = std::bit_cast<uint64_t>(50.0);
+    setWord(0x10A10, static_cast<uint32_t>(bits >> 32));
+    setWord(0x10A14, static_cast<uint32_t>(bits));
+    EXPECT_EQ(floatOf("CachedRate"), 50.0) << "fills the cache";
+    EXPECT_EQ(intOf("CachedRate"), bits) << "the integer view of the cached register";
+    EXPECT_DOUBLE_EQ(floatOf("CachedPeriod"), 20.0) << "a formula variable over the cache";
+    EXPECT_EQ(registerReads().size(), 2u) << "one fetch, two words";
+
+    setWord(0x10800, std::bit_cast<uint32_t>(0.25f));
+    EXPECT_EQ(intOf("Cached"), std::bit_cast<uint32_t>(0.25f)) << "fills the cache";
+    EXPECT_EQ(floatOf("Cached"), 0.25) << "the float view of the cached register";
+}
+
 TEST_F(NodeRead, WriteAroundCachesOnlyReadOnlyRegisters) {
     setWord(0x10808, 1);
     setWord(0x1080C, 2);
