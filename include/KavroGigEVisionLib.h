@@ -390,12 +390,16 @@ KAVRO_API GevStatus GEVGetXmlFile(uint8_t device, void** buffer);
  * them (default: the installed data folder). Null or empty restores the default. */
 KAVRO_API GevStatus GEVSetDescriptionDataFolder(const char* folder);
 
-/* Feature list head and deepest nesting level; 0xC02A before a description was built. */
+/* Feature list head and deepest nesting level; 0xC02A (head 0, depth 0) before a description was
+ * built. Does not require the index to be open; 0xC032 for a null pointer. */
 KAVRO_API GevStatus GEVGetFeatureList(uint8_t device, GevFeatureEntry** head, uint8_t* maxDepth);
 /* Navigation by 1-based positions: roots (level 0), their features (level 1), sub-features
  * (level 2) and sub-sub-features (level 3). Names are cut to `length` characters and a
- * terminator is written after them (the buffer holds length + 1 bytes). 0x8002 for a position
- * of 0, a null buffer, a length of 0, or a position beyond the entries of its level. */
+ * terminator is written after them (the buffer holds length + 1 bytes). Counts wrap modulo 256.
+ * 0xC001 for an index that is not open, then 0x8002 for a position of 0, a null buffer or a
+ * length of 0 or above 2^31 - 1, then 0xC02A before a description was built, and 0x8002 for a
+ * position beyond the entries of its level; 0xC032 for a null count. Outputs are written only on
+ * success. Any thread; not while the device's description is rebuilt. */
 KAVRO_API GevStatus get_root_count(uint8_t device, uint8_t* count);
 KAVRO_API GevStatus get_root_name(uint8_t device, uint8_t root, char* buffer, int32_t length);
 KAVRO_API GevStatus get_feature_count(uint8_t device, uint8_t root, uint8_t* count);
