@@ -105,6 +105,9 @@ class CategoryExpander final {
             if (!isElement(child) || elementName(child) != "pFeature") {
                 continue;
             }
+            if (truncated_) {
+                break;  // the list is full: nothing below can be added any more
+            }
             const std::string member = textContent(child);
             if (member.empty()) {
                 continue;
