@@ -21,7 +21,11 @@ namespace kavro::features::detail {
 // `holder`, when given, receives the node whose value was read.
 [[nodiscard]] GevStatus rawRead(Chain& chain, std::string_view name, uint64_t& value,
                                 const FeatureNode** holder = nullptr);
-[[nodiscard]] GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value);
+// `byCaller` marks the write an application asked for: a converter it names converts the value
+// before the data holder gets it. The writes a converter makes by its own name reach the holder
+// directly.
+[[nodiscard]] GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value,
+                                     bool byCaller = false);
 [[nodiscard]] GevStatus floatWrite(Chain& chain, std::string_view name, double value);
 
 // Sum of the low 32 bits of every pAddress value, wrapping.

@@ -116,13 +116,16 @@ uint64_t rawFromConverted(Chain& chain, const FeatureNode& node, double converte
 
 }  // namespace
 
-GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value) {
+GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value, bool byCaller) {
     FeatureModel& model = chain.model();
     FeatureNode* named = model.findNode(name);
     if (named == nullptr) {
         return GEV_STATUS_FEATURE_NOT_FOUND;
     }
-    FeatureNode& node = resolveForIntegerWrite(model, *named);
+    // A read of a converter converts; so does a write the application makes by its name.
+    FeatureNode& node = byCaller && hasConverter(*named) && !named->FormulaTo.empty()
+                            ? *named
+                            : resolveForIntegerWrite(model, *named);
     const uint16_t access = effectiveAccess(*named, node);
     const ChainStep step(chain, node, Step::IntegerWrite);
     if (step.status() != GEV_STATUS_SUCCESS) {
@@ -250,7 +253,7 @@ GevStatus floatWrite(Chain& chain, std::string_view name, double value) {
 GevStatus writeInteger(uint8_t device, genicam::FeatureModel& model, std::string_view name,
                        int64_t value) {
     return detail::onChain(device, model, [&](detail::Chain& chain) {
-        return detail::integerWrite(chain, name, value);
+        return detail::integerWrite(chain, name, value, true);
     });
 }
 

@@ -220,9 +220,8 @@ bool runFeatureDemo() {
               showStatus("OffsetX", GEVSetFeatureInteger(kDevice, "OffsetX", 160)) &&
               showStatus("AcquisitionMode",
                          GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "MultiFrame")) &&
-              // The float write goes through the frame count's converter.
               showStatus("AcquisitionFrameCount",
-                         GEVSetFeatureFloat(kDevice, "AcquisitionFrameCount", 20.0));
+                         GEVSetFeatureInteger(kDevice, "AcquisitionFrameCount", 20));
     if (!ok)
         return false;
     printIntegerFeature("ExposureTime");

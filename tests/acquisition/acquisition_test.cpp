@@ -56,8 +56,7 @@ TEST_F(DescribedAcquisition, SingleFrameTakesOneFrameWhateverTheCallerExpects) {
 TEST_F(DescribedAcquisition, MultiFrameStopsByItselfAfterItsFrameCount) {
     ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "MultiFrame"),
               GEV_STATUS_SUCCESS);
-    // Through the converter: an integer write by its name would skip FormulaTo.
-    ASSERT_EQ(GEVSetFeatureFloat(kDevice, "AcquisitionFrameCount", 5.0), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "AcquisitionFrameCount", 5), GEV_STATUS_SUCCESS);
     EXPECT_EQ(integer("AcquisitionFrameCount"), 5u);
     EXPECT_EQ(cameraWord(f::kFrameCountMinusOne), 4u) << "the camera counts from 0";
     ASSERT_EQ(GEVAcquisitionStart(kDevice, 5), GEV_STATUS_SUCCESS);

@@ -137,9 +137,8 @@ TEST_F(SimFeatures, TheCameraRefusesWhatItCannotDo) {
     EXPECT_EQ(GEVSetFeatureInteger(kDevice, "Height", kHeight + 1), kDeviceInvalidParameter);
     EXPECT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "MultiFrame"),
               GEV_STATUS_SUCCESS);
-    // The float write goes through the converter (an integer write by the converter's name
-    // would write its register unconverted): a count of 0 is register value -1.
-    EXPECT_EQ(GEVSetFeatureFloat(kDevice, "AcquisitionFrameCount", 0.0), kDeviceInvalidParameter);
+    // Through the converter a count of 0 is register value -1.
+    EXPECT_EQ(GEVSetFeatureInteger(kDevice, "AcquisitionFrameCount", 0), kDeviceInvalidParameter);
     EXPECT_EQ(GEVSetFeatureInteger(kDevice, "TXDataLength", 257), kDeviceInvalidParameter);
 }
 

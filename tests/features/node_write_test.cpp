@@ -15,9 +15,12 @@ TEST_F(NodeWrite, ConverterWritesTheConvertedValueToItsDataHolder) {
     EXPECT_EQ(registerWrites(), (Writes{{0x10500, 10}}));
     EXPECT_EQ(node("DoubleConverter").Value, 10);
 
+    // Named directly, the converter converts as its read does; the value read back is the one
+    // written.
     camera().clearReceivedCommands();
     ASSERT_EQ(writeInt("DoubleConverter", 7), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(registerWrites(), (Writes{{0x10500, 7}})) << "its own name reaches the holder as is";
+    EXPECT_EQ(registerWrites(), (Writes{{0x10500, 14}}));
+    EXPECT_EQ(intOf("DoubleConverter"), 7u);
 }
 
 TEST_F(NodeWrite, FieldIsMergedIntoTheRegisterInBothNumberings) {
