@@ -15,6 +15,7 @@
 #include "gvcp/bootstrap.h"
 #include "gvcp/register_access.h"
 #include "gvsp/receiver.h"
+#include "gvsp/secure_receiver.h"
 #include "gvsp/stream_channel.h"
 #include "gvsp/wire.h"
 #include "platform/clock.h"
@@ -129,7 +130,10 @@ GevStatus setUpReception(const std::shared_ptr<GevDevice>& holder) {
     if (!acquisition->socket.isValid() || !acquisition->resendSocket.isValid()) {
         return GEV_STATUS_SOCKET_ERROR;
     }
-    if (!startReceiver(holder, acquisition))
+    // The secure-transfer setting picks the receiver at every start.
+    const bool started = dev.secureTransfer.load() != 0 ? startSecureReceiver(holder, acquisition)
+                                                        : startReceiver(holder, acquisition);
+    if (!started)
         return GEV_STATUS_THREAD_ERROR;
     return GEV_STATUS_SUCCESS;
 }

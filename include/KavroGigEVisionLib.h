@@ -541,6 +541,23 @@ KAVRO_API GevStatus GEVGetFeatureEnableStatus(uint8_t device, const char* name, 
 KAVRO_API GevStatus GEVGetFeatureParameter(uint8_t device, const char* name,
                                            GevFeatureParameter* parameter);
 
+/* ---- Stream network tests ---- */
+
+/* Fires one test packet (bit 31 of SCPS0, with "do not fragment") and receives it on the open
+ * stream channel's socket, or, with no stream channel open, on a temporary socket whose port is
+ * written to SCP0 (and stays there). *packetSize = the size of the IP packet that carried it;
+ * 0, with status 0, when none came within the control channel's time-out. When the camera's
+ * capability says its test data follows the test data sequence, every byte is checked:
+ * 0xC02C on a mismatch. Meant for a device without a running acquisition; takes no lock. */
+KAVRO_API GevStatus GEVTestPacket(uint8_t device, uint32_t* packetSize);
+/* Searches by repeated test packets the largest packet size (SCPS0) that passes the network
+ * path: sizes lower + 0 .. min(upper, MTU of the host adapter), upper 0 meaning 20000, in
+ * multiples of `step` (0 and 1 mean 4). SCPS0 keeps the last size tried. *maxPacketSize = 0 when
+ * none passed; 0xC008 when the search took longer than 5 s; a refused register access gives its
+ * status, except 0x8002 on the SCPS0 write, which counts as a size that failed. */
+KAVRO_API GevStatus GEVTestFindMaxPacketSize(uint8_t device, uint16_t* maxPacketSize,
+                                             uint16_t lower, uint16_t upper, uint16_t step);
+
 #ifdef __cplusplus
 }
 #endif

@@ -35,7 +35,13 @@ struct CameraConfig {
     uint32_t actionSignals = 2;  // key/mask pairs, when the capability lists ACTION
     uint32_t heartbeatTimeoutMs = 3000;
     uint64_t tickFrequency = 1000000000;
-    uint32_t packetSize = 1500;        // low 16 bits of SCPS0
+    uint32_t packetSize = 1500;  // low 16 bits of SCPS0
+    // SCPS0 writes of a larger packet size are refused with INVALID_PARAMETER; 0: no limit.
+    uint32_t maxPacketSize = 0;
+    // The largest IP packet the simulated path to the host passes: a test packet marked "do not
+    // fragment" that is larger is never delivered. 0: no limit. Test packets carry the test
+    // data sequence when gvcpCapability has bit 0x02000000, else zeros.
+    uint32_t pathMtu = 0;
     bool supportsPersistentIp = true;  // network interface capability bit value 0x1
     // The network interface that is this camera's link (in its namespace): broadcasts are heard
     // only there, and a forced address is put on it. Empty: broadcasts from every link, and a

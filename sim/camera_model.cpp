@@ -32,6 +32,12 @@ CameraModel::CameraModel(const CameraConfig& config)
     : config_(config), memory_(config.userMemoryBase, config.userMemorySize) {
     defineBootstrap(memory_, config_);
     defineFeatureRegisters(memory_, config_);
+    testPackets_ = std::make_unique<TestPackets>(config_);
+    (void)memory_.setWriteHook(
+        reg::kScps0,
+        [packets = testPackets_.get()](DeviceMemory& memory, RegisterWriteRequest& request) {
+            return packets->onScpsWrite(memory, request);
+        });
     handlers_[kReadRegCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,
                                     const Peer&) { return std::optional(readReg(payload)); };
     handlers_[kWriteRegCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,

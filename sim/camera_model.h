@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -18,6 +19,7 @@
 #include "sim/camera_config.h"
 #include "sim/control_privilege.h"
 #include "sim/device_memory.h"
+#include "sim/test_packets.h"
 
 namespace kavro::sim {
 
@@ -109,6 +111,9 @@ class CameraModel {
     // While on, every CCP write is refused with ACCESS_DENIED.
     void refuseControl(bool refuse);
 
+    // Test packets fired through SCPS0: the simulated path and faults of their delivery.
+    TestPackets& testPackets() { return *testPackets_; }
+
     // Actions that fired, oldest first.
     std::vector<TriggeredAction> triggeredActions() const;
     void clearTriggeredActions();
@@ -135,6 +140,7 @@ class CameraModel {
     ControlPrivilege privilege_;             // guarded by mutex_
     bool refuseControl_ = false;             // guarded by mutex_
     std::deque<TriggeredAction> triggered_;  // guarded by mutex_
+    std::unique_ptr<TestPackets> testPackets_;
     mutable std::mutex handlersMutex_;
     std::map<uint16_t, CommandHandler> handlers_;  // guarded by handlersMutex_
 };

@@ -196,9 +196,12 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
             const uint64_t id = ext ? r.blockId : (r.blockId & 0xFFFF);
             if (std::find(recent.begin(), recent.end(), id) == recent.end())
                 continue;
+            if (faults.resendSinglePacketsOnly && r.firstPacket != r.lastPacket)
+                continue;
+            const uint16_t status = faults.flagResentPackets ? gvsp::kStatusResent : 0;
             const uint32_t last = std::min(r.lastPacket, packets);
             for (uint32_t p = std::max<uint32_t>(r.firstPacket, 1); p <= last && p != 0; ++p) {
-                const size_t size = buildPayload(id, p, gvsp::kStatusResent);
+                const size_t size = buildPayload(id, p, status);
                 send(std::span<const uint8_t>(buffer.data(), size));
                 std::lock_guard lock(mutex_);
                 ++stats_.packetsResent;

@@ -63,6 +63,11 @@ struct StreamFaults {
     std::set<std::pair<uint64_t, uint32_t>> dropPackets;
     // After block id A comes block id B.
     std::map<uint64_t, uint64_t> blockIdJumps;
+    // Resent packets carry status 0x0100; off, status 0 like first sends.
+    bool flagResentPackets = true;
+    // Only requests that name exactly one packet are served (a camera that resends one packet
+    // at a time); requests for ranges are counted and ignored.
+    bool resendSinglePacketsOnly = false;
 };
 
 struct StreamStats {

@@ -1,0 +1,460 @@
+#include "gvsp/secure_receiver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "frame/log.h"
+#include "gvsp/receiver.h"
+#include "platform/clock.h"
+
+namespace kavro::gvsp {
+
+namespace {
+constexpr uint8_t kLogInfo = GEV_LOG_PROTOCOL;
+constexpr uint8_t kLogWarning = GEV_LOG_STREAM_WARNINGS;
+constexpr uint8_t kLogError = GEV_LOG_STREAM_ERRORS;
+constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
+constexpr uint64_t kStandardIdSpace = 0xFFFF;  // ids 1..65535
+}  // namespace
+
+SecureAssembler::SecureAssembler(frame::GevDevice& device, ImageRing& ring,
+                                 const PacketIndex& index, ResendSender resend)
+    : device_(device), ring_(ring), index_(index), resend_(std::move(resend)) {
+    // The id mode follows the device's version, not the datagrams: version 2 and later stream
+    // 64-bit block ids behind the 20-byte header. Datagrams of the other form are dropped.
+    extended_ = device.gevVersionMajor >= 2;
+    mask_ = extended_ ? ~uint64_t{0} : kStandardBlockIdMask;
+}
+
+void SecureAssembler::callBack() {
+    if (const GevSecureTransferCallback callback = device_.secureCallback.load())
+        callback(device_.deviceIndex);
+}
+
+void SecureAssembler::start() {
+    callBack();
+}
+
+bool SecureAssembler::mayLeave() const {
+    return device_.acquisitionStopped.load() != 0 && (current_ == nullptr || rangeWarning_);
+}
+
+uint32_t SecureAssembler::firstMissing() const {
+    if (current_ == nullptr)
+        return 0;
+    for (uint32_t p = 1; p <= current_->packetCount; ++p) {
+        if (current_->packetMap[p] == kNotReceived)
+            return p;
+    }
+    return 0;
+}
+
+void SecureAssembler::beforeWait() {
+    // After a stop nothing more is asked: a camera that keeps answering would otherwise keep
+    // the receiver from ever seeing the quiet time-out that ends it.
+    if (current_ == nullptr || !resendMode_ || current_->missingPackets == 0 ||
+        device_.acquisitionStopped.load() != 0) {
+        return;
+    }
+    const uint32_t p = firstMissing();
+    if (p == 0)
+        return;
+    const uint64_t id = current_->blockId;
+    if (resend_ && resend_(id, p, p, extended_)) {
+        ++current_->resendRequested;
+    } else if (logs(kLogError)) {
+        frame::gevLog(device_, "[ERROR] - Can't send packet resend command");
+    }
+    if (logs(kLogInfo)) {
+        frame::gevLogf(device_, "[INFO] - Packet resend [BlockID %lld] -> %d",
+                       static_cast<long long>(id), static_cast<int>(p));
+    }
+}
+
+void SecureAssembler::onTimeout() {
+    if (current_ == nullptr)
+        return;
+    if (current_->missingPackets != 0) {
+        resendMode_ = true;
+    } else {
+        complete(true);
+    }
+    if (logs(kLogWarning))
+        frame::gevLog(device_, "[WARNING] - Trailer is missing.");
+}
+
+void SecureAssembler::onDatagram(std::span<const uint8_t> datagram) {
+    if (datagram.size() < kStandardHeaderSize)
+        return;
+    // Only status 0: a resent packet flagged 0x0100 is dropped like any error status.
+    if (datagram[0] != 0 || datagram[1] != 0)
+        return;
+    const auto header = parseHeader(datagram, extended_);
+    if (!header)
+        return;
+    const auto body = datagram.subspan(header->size());
+    switch (header->format) {
+        case kFormatLeader:
+            onLeader(*header, body);
+            break;
+        case kFormatTrailer:
+            onTrailer(*header);
+            break;
+        case kFormatPayload:
+            onPayload(*header, body);
+            break;
+        default:
+            break;  // all-in packets (format 7) included
+    }
+}
+
+void SecureAssembler::countMissingBlocks(uint64_t id) {
+    if (!haveLastLeader_)
+        return;
+    uint64_t expected = (lastLeaderId_ + 1) & mask_;
+    if (expected == 0)
+        expected = 1;
+    uint64_t gap = 0;
+    if (extended_) {
+        gap = id - expected;
+        if (gap >= (uint64_t{1} << 63))
+            return;  // behind: a late or repeated leader
+    } else {
+        const uint64_t a = expected == 0 ? 0 : expected - 1;
+        const uint64_t b = id == 0 ? 0 : id - 1;
+        gap = (b + kStandardIdSpace - a) % kStandardIdSpace;
+        if (gap >= kStandardIdSpace / 2)
+            return;
+    }
+    if (gap == 0)
+        return;
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(gap, 0xFFFFFFFFu));
+    auto& c = device_.counters;
+    c.framesTotal += n;
+    c.framesLost += n;
+    c.packetsLost +=
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{n} * index_.packets(), 0xFFFFFFFFu));
+    if (!logs(kLogError))
+        return;
+    if (n == 1) {
+        frame::gevLogf(device_, "[ERROR] - Missing block: %lld", static_cast<long long>(expected));
+    } else {
+        frame::gevLogf(device_, "[ERROR] - Missing blocks: %lld -> %lld",
+                       static_cast<long long>(expected), static_cast<long long>((id - 1) & mask_));
+    }
+}
+
+void SecureAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> body) {
+    const auto leader = parseLeader(body);
+    if (!leader)
+        return;
+    const uint64_t id = h.blockId & mask_;
+    // A repeated leader must not restart the block it belongs to.
+    if (haveLastLeader_ && id == lastLeaderId_)
+        return;
+    auto& counters = device_.counters;
+    if (counters.fpsWindowStart.load() == 0)
+        counters.fpsWindowStart = static_cast<uint64_t>(platform::monotonicNs());
+    skipBlock_ = false;
+    countMissingBlocks(id);
+    lastLeaderId_ = id;
+    haveLastLeader_ = true;
+
+    // The block before: complete but its trailer never came, or replaced while incomplete.
+    if (current_ != nullptr) {
+        if (current_->missingPackets == 0) {
+            complete(false);
+        } else {
+            dropCurrent();
+        }
+    }
+    RingEntry* e = next_;
+    next_ = nullptr;
+    if (e == nullptr)
+        e = ring_.acquireForWrite(kLeaderWait);
+    if (e == nullptr) {
+        counters.framesTotal += 1;
+        counters.framesLost += 1;
+        counters.packetsLost += index_.packets();
+        if (logs(kLogWarning))
+            frame::gevLog(device_, "[WARNING] - Can't get buffer for writing. Read too slow");
+        skipBlock_ = true;
+        return;
+    }
+    current_ = e;
+    fillFromLeader(*e, *leader, id);
+    if (leader->timestamp <= lastTimestamp_ && lastTimestamp_ != 0 && logs(kLogWarning)) {
+        frame::gevLog(device_,
+                      "[WARNING] - Current image timestamp is smaller or equal as last one");
+    }
+    lastTimestamp_ = leader->timestamp;
+    rangeWarning_ = false;
+    resendMode_ = false;
+}
+
+void SecureAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blockId) {
+    const uint32_t n = index_.packets();
+    const uint32_t payloadSize = index_.payloadSize();
+    std::memset(e.packetMap.get(), 0, size_t{n} + 1);
+    e.blockId = blockId;
+    e.status = 0;
+    e.timestamp = l.timestamp;
+    e.payloadType = l.payloadType;
+    e.pixelFormat = e.offsetX = e.offsetY = 0;
+    e.paddingX = e.paddingY = 0;
+    e.chunkLength = e.chunkLayoutId = 0;
+    e.packetCount = n;
+    e.missingPackets = n;
+    e.blockBytes = payloadSize;
+    e.lengthKnown = false;
+    e.validEnd = ~uint64_t{0};
+    e.resendRequested = e.resendReceived = e.resendCount = 0;
+    e.outOfOrder = false;
+    e.leaderSeen = true;
+    e.image = isImagePayload(l.payloadType);
+    if (e.image) {
+        e.pixelFormat = l.pixelFormat;
+        e.sizeX = l.sizeX;
+        e.sizeY = l.sizeY;
+        e.trailerSizeY = l.sizeY;
+        e.offsetX = l.offsetX;
+        e.offsetY = l.offsetY;
+        e.paddingX = l.paddingX;
+        e.paddingY = l.paddingY;
+        if (device_.geometry.fromDescription) {
+            checkDescribedHeader(e, blockId);
+        } else {
+            checkPayloadSize(e, blockId);
+        }
+        return;
+    }
+    // Blocks that are not images carry no geometry to check.
+    e.sizeX = kNotAnImage;
+    e.trailerSizeY = 0;
+    switch (l.payloadType) {
+        case kPayloadRawData:
+            // A raw block of fewer bytes than the payload size needs fewer packets.
+            e.sizeY = std::min(l.sizeX, payloadSize);
+            e.blockBytes = e.sizeY;
+            e.packetCount = index_.packetsFor(e.sizeY);
+            e.missingPackets = e.packetCount;
+            break;
+        case kPayloadChunkData:
+        case kPayloadExtendedChunk:
+        case kPayloadDeviceSpecific:
+        case kPayloadDeviceSpecificChunks:
+            e.sizeY = payloadSize;
+            break;
+        default:
+            // A type this library does not describe: complete with whatever arrives.
+            e.sizeX = e.sizeY = 0;
+            e.missingPackets = 0;
+            break;
+    }
+}
+
+void SecureAssembler::checkDescribedHeader(RingEntry& e, uint64_t blockId) {
+    const auto& g = device_.geometry;
+    if (e.sizeX == g.imageWidth && e.sizeY == g.imageHeight && e.pixelFormat == g.imagePixelFormat)
+        return;
+    if (logs(kLogError)) {
+        frame::gevLogf(device_,
+                       "[ERROR] - Stream header wrong (%lld):", static_cast<long long>(blockId));
+        frame::gevLogf(device_, "[ERROR] - Width expected -> %d, actual -> %d",
+                       static_cast<int>(g.imageWidth), static_cast<int>(e.sizeX));
+        frame::gevLogf(device_, "[ERROR] - Height expected -> %d, actual -> %d",
+                       static_cast<int>(g.imageHeight), static_cast<int>(e.sizeY));
+        frame::gevLogf(device_, "[ERROR] - Pixelformat expected -> 0x%08X, actual -> 0x%08X",
+                       g.imagePixelFormat, e.pixelFormat);
+        frame::gevLogf(device_, "[ERROR] - Padding X actual -> %d", static_cast<int>(e.paddingX));
+        frame::gevLogf(device_, "[ERROR] - Padding Y actual -> %d", static_cast<int>(e.paddingY));
+    }
+    e.sizeX = g.imageWidth;
+    e.sizeY = g.imageHeight;
+    e.pixelFormat = g.imagePixelFormat;
+    e.paddingX = 0;
+    e.paddingY = 0;
+}
+
+void SecureAssembler::checkPayloadSize(RingEntry& e, uint64_t blockId) {
+    // Without a device description only the payload size is known: the leader's geometry must
+    // fill it (with or without its paddings).
+    const uint32_t payloadSize = index_.payloadSize();
+    const uint64_t line = uint64_t{e.sizeX} * bytesPerPixel(e.pixelFormat);
+    const uint64_t plain = line * e.sizeY;
+    const uint64_t padded = (line + e.paddingX) * e.sizeY;
+    if (plain == payloadSize || padded == payloadSize || padded + e.paddingY == payloadSize)
+        return;
+    if (logs(kLogError)) {
+        frame::gevLogf(device_,
+                       "[ERROR] - Stream header wrong (%lld):", static_cast<long long>(blockId));
+        frame::gevLogf(device_, "[ERROR] - Payload size expected -> %d, actual -> %d",
+                       static_cast<int>(payloadSize), static_cast<int>(plain));
+    }
+    e.paddingX = 0;
+    e.paddingY = 0;
+}
+
+void SecureAssembler::onTrailer(const PacketHeader& h) {
+    if (skipBlock_ || current_ == nullptr || (h.blockId & mask_) != current_->blockId)
+        return;
+    if (current_->missingPackets != 0) {
+        resendMode_ = true;
+        return;
+    }
+    complete(false);
+}
+
+void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data) {
+    if (skipBlock_ || current_ == nullptr || (h.blockId & mask_) != current_->blockId)
+        return;
+    RingEntry& e = *current_;
+    const uint32_t n = index_.packets();
+    const uint32_t p = h.packetId;
+    if (p == 0)
+        return;
+    if (p > n) {
+        if (!rangeWarning_) {
+            if (logs(kLogWarning)) {
+                frame::gevLogf(device_,
+                               "[WARNING] - [BlockID %lld] Packet number is larger than maximum "
+                               "(%d > %d)",
+                               static_cast<long long>(e.blockId), static_cast<int>(p),
+                               static_cast<int>(n));
+            }
+            rangeWarning_ = true;
+        }
+        return;
+    }
+    if (e.packetMap[p] != kNotReceived)
+        return;  // already stored: a duplicate counts once
+    // Only the bytes that arrived, at most the packet's slot; the rest of the slot is cleared.
+    const uint32_t slot = index_.length(p);
+    const size_t copied = std::min<size_t>(data.size(), slot);
+    uint8_t* dst = e.data + index_.offset(p);
+    if (copied != 0)
+        std::memcpy(dst, data.data(), copied);
+    if (copied < slot)
+        std::memset(dst + copied, 0, slot - copied);
+    e.packetMap[p] = kReceived;
+    if (p <= e.packetCount && e.missingPackets != 0)
+        --e.missingPackets;
+    if (resendMode_)
+        ++e.resendReceived;
+    if (resendMode_ && e.missingPackets == 0)
+        complete(true);
+}
+
+void SecureAssembler::complete(bool summaryLine) {
+    RingEntry* e = current_;
+    current_ = nullptr;
+    if (e == nullptr)
+        return;
+    e->status = GEV_STATUS_SUCCESS;
+    auto& counters = device_.counters;
+    counters.framesTotal += 1;
+    if (summaryLine && logs(kLogInfo)) {
+        frame::gevLogf(device_,
+                       "[INFO] - Packet resend [BlockID %lld] -> requested: %d, received: %d "
+                       "packets",
+                       static_cast<long long>(e->blockId), static_cast<int>(e->resendRequested),
+                       static_cast<int>(e->resendReceived));
+    }
+    ring_.handOver(e);
+    resendMode_ = true;
+    // Every completed block counts against the frame count, however it was completed.
+    const uint32_t limit = device_.geometry.frameCountLimit;
+    if (limit != 0 && counters.framesTotal.load() >= limit) {
+        device_.acquisitionStopped = 1;
+        exit_ = true;
+        return;
+    }
+    if (next_ != nullptr)
+        return;
+    next_ = ring_.acquireForWrite(kNextBlockWait);
+    if (next_ != nullptr) {
+        callBack();
+    } else if (logs(kLogError)) {
+        frame::gevLog(device_, "[ERROR] - Can't get buffer for writing.");
+    }
+}
+
+void SecureAssembler::dropCurrent() {
+    // Replaced by the next leader while packets were still missing: never handed over, but
+    // counted as lost, and its entry goes back to the ring for later blocks.
+    RingEntry* e = current_;
+    current_ = nullptr;
+    if (e == nullptr)
+        return;
+    auto& counters = device_.counters;
+    counters.framesTotal += 1;
+    counters.framesLost += 1;
+    counters.packetsLost += e->missingPackets;
+    ring_.discard(e);
+}
+
+void SecureAssembler::finish() {
+    if (current_ != nullptr && current_->missingPackets == 0) {
+        RingEntry* e = current_;
+        current_ = nullptr;
+        e->status = GEV_STATUS_SUCCESS;
+        device_.counters.framesTotal += 1;
+        ring_.handOver(e);
+    }
+    ring_.discard(current_);
+    current_ = nullptr;
+    ring_.discard(next_);
+    next_ = nullptr;
+}
+
+namespace {
+
+void receiveSecure(frame::GevDevice& device, Acquisition& acquisition) {
+    const uint32_t timeoutMs = std::max<uint32_t>(device.streamTimeout.load(), 1);
+    const auto timeout = std::chrono::milliseconds(timeoutMs);
+    std::vector<uint8_t> buffer(size_t{acquisition.index.packetDataSize()} + 100);
+    SecureAssembler assembler(device, *acquisition.ring, acquisition.index,
+                              [&](uint64_t blockId, uint32_t first, uint32_t last, bool extended) {
+                                  return sendPacketResend(device, acquisition.resendSocket,
+                                                          extended, 0, blockId, first,
+                                                          last) == GEV_STATUS_SUCCESS;
+                              });
+    assembler.start();
+    if (device.acquisitionStopped.load() != 0) {
+        assembler.finish();
+        return;
+    }
+    const platform::UniqueSocket& socket = acquisition.socket;
+    while (!assembler.exitRequested()) {
+        assembler.beforeWait();
+        const auto ready = platform::waitReadable(socket, timeout);
+        if (ready != platform::WaitResult::Ready) {
+            assembler.onTimeout();
+            if (device.acquisitionStopped.load() != 0)
+                break;
+            if (ready == platform::WaitResult::Failed)
+                std::this_thread::sleep_for(timeout);
+            continue;
+        }
+        const auto n = platform::tryReceiveFrom(socket, buffer);
+        if (assembler.mayLeave())
+            break;
+        if (n)
+            assembler.onDatagram(std::span<const uint8_t>(buffer.data(), *n));
+    }
+    assembler.finish();
+}
+
+}  // namespace
+
+bool startSecureReceiver(const std::shared_ptr<frame::GevDevice>& device,
+                         const std::shared_ptr<Acquisition>& acquisition) {
+    return acquisition->receiver.start(
+        [device, acquisition] { receiveSecure(*device, *acquisition); },
+        platform::ThreadPriority::Highest);
+}
+
+}  // namespace kavro::gvsp

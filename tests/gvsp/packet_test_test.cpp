@@ -1,0 +1,151 @@
+// Test packets and the packet size search against the simulated camera over loopback.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "gvcp/bootstrap.h"
+#include "gvcp/wire.h"
+#include "gvsp/packet_test.h"
+#include "tests/support/sim_fixture.h"
+
+namespace kavro::gvsp {
+namespace {
+
+using test::LogCapture;
+
+class PacketTests : public test::SimCameraTest {
+  protected:
+    void TearDown() override {
+        (void)GEVClose(kDevice);
+        SimCameraTest::TearDown();
+    }
+    void open(sim::CameraConfig config = {}, bool streamChannel = true) {
+        startCamera(config);
+        const GevConnectInfo info = test::loopbackConnectInfo(camera().addressNet());
+        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+        if (streamChannel) {
+            ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        }
+        LogCapture::instance().clear();
+    }
+    static sim::CameraConfig withTestData() {
+        sim::CameraConfig config;
+        config.gvcpCapability |= gvcp::reg::kCapTestData;
+        return config;
+    }
+    // Sizes of the SCPS0 writes that fired a test packet, in order.
+    std::vector<uint32_t> firedSizes() const {
+        std::vector<uint32_t> sizes;
+        for (const auto& c : commands(gvcp::kWriteRegCmd)) {
+            const auto writes = gvcp::parseWriteRegPayload(
+                std::span<const uint8_t>(c.bytes).subspan(gvcp::kHeaderSize));
+            if (!writes)
+                continue;
+            for (const auto& w : *writes) {
+                if (w.address == gvcp::reg::kScps0 && (w.value & kScpsFireTestPacket) != 0) {
+                    EXPECT_NE(w.value & kScpsDoNotFragment, 0u);
+                    sizes.push_back(w.value & kScpsSizeMask);
+                }
+            }
+        }
+        return sizes;
+    }
+};
+
+TEST_F(PacketTests, APacketThatNeverComesGivesSizeZero) {
+    open();
+    camera().model().testPackets().setAnswering(false);
+    uint32_t size = 7;
+    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(GEVTestPacket(kDevice, nullptr), GEV_STATUS_INVALID_ARGUMENT);
+}
+
+TEST_F(PacketTests, ReportsTheIpPacketSizeAndChecksTheTestData) {
+    open(withTestData());
+    uint32_t size = 0;
+    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, 1500u);  // 1472 bytes of UDP payload
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[INFO] - GEVTestPacket: LFSR generator supported."));
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - GEVTestPacket: data ok."));
+    // The camera stores neither the fire bit nor anything but the size and "do not fragment".
+    EXPECT_EQ(camera().model().readRegister(gvcp::reg::kScps0), kScpsDoNotFragment | 1500u);
+}
+
+TEST_F(PacketTests, ACorruptedByteIsReportedByItsPosition) {
+    open(withTestData());
+    camera().model().testPackets().corruptDataAt(10);
+    TestDataSequence sequence;
+    uint8_t expected = 0;
+    for (int k = 0; k < 10; ++k)
+        expected = sequence.next();
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "[ERROR] - GEVTestPacket: pos->10 expected->%02X current->%02X", expected,
+                  static_cast<uint8_t>(~expected));
+    uint32_t size = 0;
+    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_TEST_PACKET_DATA_ERROR);
+    EXPECT_EQ(size, 1500u);
+    EXPECT_TRUE(LogCapture::instance().contains(line)) << line;
+    EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - GEVTestPacket: 1 data errors."));
+    EXPECT_EQ(LogCapture::instance().count("[ERROR] - GEVTestPacket: pos->"), 1u);
+}
+
+TEST_F(PacketTests, WithoutTheGeneratorCapabilityTheDataIsNotChecked) {
+    open();
+    camera().model().testPackets().corruptDataAt(10);
+    uint32_t size = 0;
+    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, 1500u);
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[INFO] - GEVTestPacket: LFSR generator not supported."));
+}
+
+TEST_F(PacketTests, WithoutAStreamChannelATemporarySocketReceivesIt) {
+    open(withTestData(), false);
+    uint32_t size = 0;
+    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(size, 1500u);
+    EXPECT_NE(camera().model().readRegister(gvcp::reg::kScp0), 0u);  // its port stays there
+}
+
+TEST_F(PacketTests, SearchFindsTheLargestSizeThePathPasses) {
+    sim::CameraConfig config = withTestData();
+    config.pathMtu = 1000;
+    open(config);
+    camera().clearReceivedCommands();
+    uint16_t max = 0;
+    ASSERT_EQ(GEVTestFindMaxPacketSize(kDevice, &max, 0, 1500, 4), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(max, 1000);
+    // Each size is written by the search and written back by the test packet that follows.
+    const std::vector<uint32_t> tried{748, 1124, 936, 1028, 984, 1004, 996, 1000, 1000};
+    std::vector<uint32_t> expected;
+    for (const uint32_t size : tried)
+        expected.insert(expected.end(), {size, size});
+    EXPECT_EQ(firedSizes(), expected);
+}
+
+TEST_F(PacketTests, SearchCountsARefusedSizeAsFailed) {
+    sim::CameraConfig config = withTestData();
+    config.maxPacketSize = 1100;  // larger SCPS0 writes are refused with 0x8002
+    open(config);
+    uint16_t max = 0;
+    ASSERT_EQ(GEVTestFindMaxPacketSize(kDevice, &max, 0, 1500, 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(max, 1100);
+    EXPECT_EQ(GEVTestFindMaxPacketSize(kDevice, &max, 1600, 1500, 4), GEV_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(GEVTestFindMaxPacketSize(kDevice, nullptr, 0, 0, 4), GEV_STATUS_INVALID_ARGUMENT);
+}
+
+TEST(TestDataSequence, StartsFromAllOnesAndFollowsItsFeedback) {
+    TestDataSequence s;
+    // 0xFFFF -> 0x7FFF ^ 0x8016 = 0xFFE9 -> 0x7FF4 ^ 0x8016 = 0xFFE2 -> 0x7FF1 (low bit 0)
+    EXPECT_EQ(s.next(), 0xFF);
+    EXPECT_EQ(s.next(), 0xE9);
+    EXPECT_EQ(s.next(), 0xE2);
+    EXPECT_EQ(s.next(), 0xF1);
+}
+
+}  // namespace
+}  // namespace kavro::gvsp

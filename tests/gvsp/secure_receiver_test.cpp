@@ -1,0 +1,387 @@
+// The secure-transfer receiver: from hand-made datagrams (callback moments, one request per turn,
+// time-outs, flagged resends, hostile packets) and end to end against the simulated camera.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "gvcp/wire.h"
+#include "gvsp/resend_command.h"
+#include "gvsp/secure_receiver.h"
+#include "gvsp/wire.h"
+#include "sim/stream_source.h"
+#include "tests/support/sim_fixture.h"
+
+namespace kavro::gvsp {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LogCapture;
+
+constexpr uint32_t kWidth = 100;
+constexpr uint32_t kHeight = 10;       // 1000 bytes of Mono8
+constexpr uint32_t kPacketData = 100;  // 10 packets per block
+
+std::atomic<int> callbacks{0};
+std::atomic<int> callbackDevice{0};
+void countCallback(uint8_t device) {
+    ++callbacks;
+    callbackDevice = device;
+}
+
+class SecureAssembly : public ::testing::Test {
+  protected:
+    SecureAssembly() : index(kWidth * kHeight, kPacketData) {}
+
+    void SetUp() override {
+        LogCapture::instance().clear();
+        callbacks = 0;
+        dev.deviceIndex = 3;
+        dev.logCallback = &LogCapture::callback;
+        dev.detailedLog = 0x07;
+        dev.gevVersionMajor = 1;
+        dev.geometry.payloadSize = index.payloadSize();
+        dev.acquisitionStopped = 0;
+        dev.secureCallback = &countCallback;
+        ring = ImageRing::create(4, index, {}, dev.counters);
+        assembler = std::make_unique<SecureAssembler>(
+            dev, *ring, index, [this](uint64_t id, uint32_t first, uint32_t last, bool) {
+                resends.emplace_back(id, first, last);
+                return sendWorks;
+            });
+        assembler->start();
+    }
+
+    void feed(std::vector<uint8_t> d) { assembler->onDatagram(d); }
+    void leader(uint64_t id, uint32_t width = kWidth) {
+        Leader l{kPayloadImage, 1000 + id, 0x01080001, width, kHeight};
+        std::vector<uint8_t> d(64);
+        d.resize(writeLeader(d, {0, false, kFormatLeader, id, 0}, l));
+        feed(d);
+    }
+    void payload(uint64_t id, uint32_t p, uint16_t status = 0, size_t size = kPacketData) {
+        std::vector<uint8_t> d(8 + size);
+        writeHeader(d, {status, false, kFormatPayload, id, p});
+        for (size_t k = 0; k < size; ++k)
+            d[8 + k] = static_cast<uint8_t>(id + p);
+        feed(d);
+    }
+    void trailer(uint64_t id) {
+        std::vector<uint8_t> d(32);
+        d.resize(
+            writeTrailer(d, {0, false, kFormatTrailer, id, 11}, {kPayloadImage, true, kHeight}));
+        feed(d);
+    }
+    // Leader, payload packets but those in `skip`, trailer; a wait turn before each datagram as
+    // the thread makes.
+    void block(uint64_t id, std::vector<uint32_t> skip = {}) {
+        assembler->beforeWait();
+        leader(id);
+        for (uint32_t p = 1; p <= 10; ++p) {
+            assembler->beforeWait();
+            if (std::find(skip.begin(), skip.end(), p) == skip.end())
+                payload(id, p);
+        }
+        assembler->beforeWait();
+        trailer(id);
+    }
+    RingEntry* next() {
+        RingEntry* e = ring->acquireForRead(0ms);
+        if (e != nullptr)
+            ring->release(e);
+        return e;
+    }
+    using Request = std::tuple<uint64_t, uint32_t, uint32_t>;
+
+    frame::GevDevice dev;
+    PacketIndex index;
+    std::unique_ptr<ImageRing> ring;
+    std::unique_ptr<SecureAssembler> assembler;
+    std::vector<Request> resends;
+    bool sendWorks = true;
+};
+
+TEST_F(SecureAssembly, CallbackAtStartAndAfterEachCompletedBlock) {
+    EXPECT_EQ(callbacks, 1);
+    EXPECT_EQ(callbackDevice, 3);
+    block(1);
+    EXPECT_EQ(callbacks, 2);
+    block(2);
+    EXPECT_EQ(callbacks, 3);
+    for (uint64_t id = 1; id <= 2; ++id) {
+        RingEntry* e = next();
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->blockId, id);
+        EXPECT_EQ(e->status, 0);
+        EXPECT_EQ(e->missingPackets, 0u);
+        EXPECT_EQ(e->data[150], static_cast<uint8_t>(id + 2));
+    }
+    EXPECT_TRUE(resends.empty());
+    EXPECT_EQ(dev.counters.framesTotal.load(), 2u);
+}
+
+TEST_F(SecureAssembly, AsksForTheFirstMissingPacketAloneUntilItCame) {
+    block(1, {7, 9});
+    EXPECT_TRUE(resends.empty());  // nothing is asked before the trailer
+    EXPECT_EQ(next(), nullptr);
+    assembler->beforeWait();
+    assembler->beforeWait();
+    EXPECT_EQ(resends, (std::vector<Request>{{1, 7, 7}, {1, 7, 7}}));
+    payload(1, 7);
+    assembler->beforeWait();
+    EXPECT_EQ(resends.back(), (Request{1, 9, 9}));
+    EXPECT_EQ(callbacks, 1);
+    payload(1, 9);
+    EXPECT_EQ(callbacks, 2);
+    RingEntry* e = next();
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->status, 0);
+    EXPECT_EQ(e->data[6 * kPacketData], static_cast<uint8_t>(1 + 7));
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Packet resend [BlockID 1] -> 7"));
+    EXPECT_TRUE(LogCapture::instance().contains(
+        "[INFO] - Packet resend [BlockID 1] -> requested: 3, received: 2 packets"));
+    // Nothing more is asked once the block is complete.
+    const size_t asked = resends.size();
+    assembler->beforeWait();
+    EXPECT_EQ(resends.size(), asked);
+}
+
+TEST_F(SecureAssembly, UnsentRequestsAreLoggedAndNotCounted) {
+    sendWorks = false;
+    block(1, {4});
+    assembler->beforeWait();
+    EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - Can't send packet resend command"));
+    payload(1, 4);
+    EXPECT_TRUE(LogCapture::instance().contains(
+        "[INFO] - Packet resend [BlockID 1] -> requested: 0, received: 1 packets"));
+}
+
+TEST_F(SecureAssembly, TimeOutsCompleteOrStartResending) {
+    // All packets but no trailer: the time-out hands the block over.
+    leader(1);
+    for (uint32_t p = 1; p <= 10; ++p)
+        payload(1, p);
+    EXPECT_EQ(next(), nullptr);
+    assembler->onTimeout();
+    EXPECT_NE(next(), nullptr);
+    EXPECT_EQ(LogCapture::instance().count("[WARNING] - Trailer is missing."), 1u);
+    EXPECT_EQ(callbacks, 2);
+    // Packets missing and no trailer: the time-out starts the requests.
+    leader(2);
+    payload(2, 1);
+    assembler->onTimeout();
+    assembler->beforeWait();
+    EXPECT_EQ(resends, (std::vector<Request>{{2, 2, 2}}));
+    EXPECT_EQ(LogCapture::instance().count("[WARNING] - Trailer is missing."), 2u);
+    // Without a block there is nothing to miss.
+    LogCapture::instance().clear();
+    assembler->finish();
+    assembler->onTimeout();
+    EXPECT_EQ(LogCapture::instance().count("[WARNING]"), 0u);
+}
+
+TEST_F(SecureAssembly, ResentPacketsFlaggedByTheCameraNeverCompleteTheBlock) {
+    block(1, {5});
+    for (int turn = 0; turn < 5; ++turn) {
+        assembler->beforeWait();
+        payload(1, 5, kStatusResent);
+    }
+    EXPECT_EQ(next(), nullptr);
+    EXPECT_EQ(resends.size(), 5u);
+    EXPECT_EQ(resends.back(), (Request{1, 5, 5}));
+    EXPECT_EQ(callbacks, 1);
+}
+
+TEST_F(SecureAssembly, HostileAndRepeatedDatagramsAreDropped) {
+    leader(1);
+    feed({0, 0, 0, 1, 3, 0, 0});        // shorter than its header
+    payload(1, 11);                     // beyond N
+    payload(1, 12);                     // the warning is given once per block
+    payload(1, 0);                      // packet 0 does not exist
+    payload(1, 1, 0, kPacketData * 3);  // longer than its slot: cut to it
+    payload(1, 1, 0, 10);               // a repeat does not overwrite nor count again
+    leader(1);                          // a repeated leader does not restart the block
+    for (uint32_t p = 2; p <= 10; ++p)
+        payload(1, p);
+    trailer(1);
+    RingEntry* e = next();
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->missingPackets, 0u);
+    EXPECT_EQ(e->data[99], static_cast<uint8_t>(2));
+    EXPECT_EQ(e->data[100], static_cast<uint8_t>(3));  // packet 2, not the overlong packet 1
+    EXPECT_EQ(LogCapture::instance().count("[WARNING] - [BlockID 1] Packet number is larger than "
+                                           "maximum (11 > 10)"),
+              1u);
+    EXPECT_EQ(LogCapture::instance().count("[WARNING] - [BlockID 1] Packet number"), 1u);
+}
+
+TEST_F(SecureAssembly, AnIncompleteBlockReplacedByTheNextLeaderIsCountedAndItsEntryReused) {
+    // More replaced blocks than ring entries: none may keep its entry.
+    for (uint64_t id = 1; id <= 6; ++id) {
+        leader(id);
+        payload(id, 1);
+    }
+    block(7);
+    RingEntry* e = next();
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->blockId, 7u);
+    EXPECT_EQ(next(), nullptr);
+    EXPECT_EQ(dev.counters.framesTotal.load(), 7u);
+    EXPECT_EQ(dev.counters.framesLost.load(), 6u);
+    EXPECT_EQ(dev.counters.packetsLost.load(), 6u * 9);
+}
+
+TEST_F(SecureAssembly, SkippedBlockIdsAreCountedAsMissingBlocks) {
+    block(1);
+    block(4);
+    EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - Missing blocks: 2 -> 3"));
+    EXPECT_EQ(dev.counters.framesLost.load(), 2u);
+    EXPECT_EQ(dev.counters.framesTotal.load(), 4u);
+}
+
+TEST_F(SecureAssembly, HeadersAreHeldToTheDescribedGeometry) {
+    dev.geometry.fromDescription = true;
+    dev.geometry.imageWidth = kWidth;
+    dev.geometry.imageHeight = kHeight;
+    dev.geometry.imagePixelFormat = 0x01080001;
+    leader(1, 96);
+    const auto lines = LogCapture::instance().lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "[ERROR] - Stream header wrong (1):");
+    EXPECT_EQ(lines[1], "[ERROR] - Width expected -> 100, actual -> 96");
+    EXPECT_EQ(lines[2], "[ERROR] - Height expected -> 10, actual -> 10");
+    EXPECT_EQ(lines[3], "[ERROR] - Pixelformat expected -> 0x01080001, actual -> 0x01080001");
+    for (uint32_t p = 1; p <= 10; ++p)
+        payload(1, p);
+    trailer(1);
+    RingEntry* e = next();
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->sizeX, kWidth);
+}
+
+TEST_F(SecureAssembly, WithoutDescriptionTheLeaderMustFillThePayloadSize) {
+    leader(1);
+    EXPECT_TRUE(LogCapture::instance().lines().empty());
+    block(2);
+    leader(3, 90);
+    EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - Stream header wrong (3):"));
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[ERROR] - Payload size expected -> 1000, actual -> 900"));
+}
+
+TEST_F(SecureAssembly, FrameCountEndsReceptionAlsoAfterAResentPacket) {
+    dev.geometry.frameCountLimit = 1;
+    block(1, {3});
+    EXPECT_FALSE(assembler->exitRequested());
+    assembler->beforeWait();
+    payload(1, 3);
+    EXPECT_TRUE(assembler->exitRequested());
+    EXPECT_EQ(dev.acquisitionStopped.load(), 1u);
+}
+
+// End to end: the library's secure-transfer receiver against the simulated camera.
+class SecureStreaming : public test::SimCameraTest {
+  protected:
+    void SetUp() override {
+        SimCameraTest::SetUp();
+        callbacks = 0;
+        startCamera();
+        const GevConnectInfo info = test::loopbackConnectInfo(camera().addressNet());
+        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x07), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetSecureTransfer(kDevice, 1, &countCallback), GEV_STATUS_SUCCESS);
+        GevChannelParameter p{};
+        ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+        p.imageTimeout = 5000;  // generous: sanitizer builds on a loaded machine
+        ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+        source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
+        format.extendedIds = true;
+        format.width = 640;  // 22 packets of 1452 bytes
+        format.frameRate = 4.0;
+    }
+    void TearDown() override {
+        if (source)
+            source->stop();
+        source.reset();
+        (void)GEVClose(kDevice);
+        SimCameraTest::TearDown();
+    }
+    // Packet resend commands the camera received: (block id, first, last).
+    std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> requests() const {
+        std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> out;
+        for (const auto& c : commands(kPacketResendCommand)) {
+            const auto r = parseResendPayload(
+                c.flags, c.reqId, std::span<const uint8_t>(c.bytes).subspan(gvcp::kHeaderSize));
+            if (r)
+                out.emplace_back(r->blockId, r->firstPacket, r->lastPacket);
+        }
+        return out;
+    }
+
+    sim::StreamFormat format;
+    std::unique_ptr<sim::StreamSource> source;
+};
+
+TEST_F(SecureStreaming, LostPacketsArriveWhenAskedOneAtATime) {
+    sim::StreamFaults faults;
+    faults.flagResentPackets = false;
+    faults.resendSinglePacketsOnly = true;
+    faults.dropPackets = {{2, 7}, {2, 9}};
+    source->setFaults(faults);
+    format.frameCount = 3;
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 3, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    std::vector<uint8_t> image(sim::blockBytes(format));
+    for (uint64_t id = 1; id <= 3; ++id) {
+        GevImageHeader h{};
+        ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS) << id;
+        EXPECT_EQ(h.blockId, id);
+        EXPECT_EQ(h.missingPackets, 0u);
+        for (size_t o = 0; o < image.size(); ++o)
+            ASSERT_EQ(image[o], sim::frameByte(id, o)) << id << ":" << o;
+    }
+    const auto asked = requests();
+    ASSERT_FALSE(asked.empty());
+    bool sawNine = false;
+    for (const auto& [block, first, last] : asked) {
+        EXPECT_EQ(block, 2u);
+        EXPECT_EQ(first, last);
+        // Packet 7 is asked for until it came; only then packet 9.
+        if (first == 9)
+            sawNine = true;
+        else
+            EXPECT_FALSE(sawNine) << "packet " << first << " asked for after packet 9";
+        EXPECT_TRUE(first == 7 || first == 9) << first;
+    }
+    EXPECT_TRUE(sawNine);
+    // Once at start, then after each completed block but the last (the frame count ends there).
+    EXPECT_GE(callbacks, 3);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 3, Errors: 0 Lost: 0.00 %"));
+}
+
+TEST_F(SecureStreaming, ACameraThatFlagsResentPacketsNeverCompletesTheBlock) {
+    sim::StreamFaults faults;
+    faults.resendSinglePacketsOnly = true;  // resent packets keep the camera's 0x0100 flag
+    faults.dropPackets = {{1, 7}};
+    source->setFaults(faults);
+    format.frameCount = 1;
+    GevChannelParameter p{};
+    ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+    p.imageTimeout = 1500;
+    ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 1, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_TIMEOUT);
+    EXPECT_GE(source->stats().packetsResent, 2u);  // answered, but never accepted
+    for (const auto& [block, first, last] : requests())
+        EXPECT_EQ((std::tuple{block, first, last}), (std::tuple{uint64_t{1}, 7u, 7u}));
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace kavro::gvsp
