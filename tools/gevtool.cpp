@@ -4,7 +4,8 @@
 //                   making up for injected loss), prints the stream statistics, then loads the
 //                   camera's device description, sets exposure, gain and the image window
 //                   through its features, grabs frames with the camera started by the library,
-//                   and closes
+//                   fires a test packet and searches the largest packet size the simulated
+//                   network path passes, and closes
 //   gevtool discover lists the cameras that answer a broadcast on any adapter
 #include <arpa/inet.h>
 
@@ -271,9 +272,38 @@ bool runFeatureDemo() {
     return stopped == GEV_STATUS_SUCCESS && whole == kFrames;
 }
 
+// A test packet and the packet size search over a simulated path that passes IP packets of at
+// most kPathMtu bytes; SCPS0 gets its packet size back afterwards.
+bool runPacketSizeDemo(kavro::sim::CameraServer& camera) {
+    constexpr uint32_t kPathMtu = 4000;
+    constexpr uint16_t kUpper = 9000;
+    camera.model().testPackets().setPathMtu(kPathMtu);
+    std::printf("Network path test (the simulated path passes at most %u bytes):\n", kPathMtu);
+    uint32_t scps = 0;
+    if (!showStatus("read SCPS0", GEVReadRegister(kDevice, reg::kScps0, 1, &scps)))
+        return false;
+    uint32_t size = 0;
+    if (!showStatus("GEVTestPacket", GEVTestPacket(kDevice, &size)))
+        return false;
+    std::printf("  test packet of %u bytes came back\n", size);
+    uint16_t largest = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    const GevStatus searched = GEVTestFindMaxPacketSize(kDevice, &largest, 0, kUpper, 4);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    (void)GEVWriteRegister(kDevice, reg::kScps0, 1, &scps);
+    if (!showStatus("GEVTestFindMaxPacketSize", searched))
+        return false;
+    std::printf("  largest packet size the path allows: %u bytes (found in %lld ms)\n", largest,
+                static_cast<long long>(ms));
+    return largest == kPathMtu;
+}
+
 int runDemo() {
     kavro::sim::CameraConfig config;
     config.heartbeatTimeoutMs = 1500;  // a short time-out, so that the demo shows it being kept
+    config.gvcpCapability |= reg::kCapTestData;  // test packets carry the test data sequence
     auto camera = kavro::sim::CameraServer::startOnLoopback(config);
     if (!camera) {
         std::fprintf(stderr, "gevtool: could not start the simulated camera on loopback\n");
@@ -325,12 +355,15 @@ int runDemo() {
     const bool described = runFeatureDemo();
     if (!described)
         std::printf("  the acquisition through the description failed\n");
+    const bool measured = runPacketSizeDemo(*camera);
+    if (!measured)
+        std::printf("  the packet size search failed\n");
 
     std::printf("Closing:\n");
     const GevStatus closed = GEVClose(kDevice);
     std::printf("  close status 0x%04X, camera CCP = %u (released)\n", closed,
                 camera->model().readRegister(reg::kCcp));
-    return closed == GEV_STATUS_SUCCESS && streamed && described ? 0 : 1;
+    return closed == GEV_STATUS_SUCCESS && streamed && described && measured ? 0 : 1;
 }
 
 const char* statusText(uint8_t status) {
