@@ -146,6 +146,10 @@ struct GevDevice {
 
     std::atomic<uint32_t> heartbeatPeriodMs{0};
 
+    // 1 when LumexInitClinkSerial found the word-wise serial bridge features (ReceiveCLSerial);
+    // 0 (every fresh open) selects the buffered ones.
+    std::atomic<uint32_t> oldClinkFeatures{0};
+
     // Next request id: the low 16 bits of requestId, which then advances; 65535 wraps to 1 so
     // that 0 is never used. Safe from any thread.
     uint16_t takeRequestId();

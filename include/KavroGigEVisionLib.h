@@ -541,6 +541,73 @@ KAVRO_API GevStatus GEVGetFeatureEnableStatus(uint8_t device, const char* name, 
 KAVRO_API GevStatus GEVGetFeatureParameter(uint8_t device, const char* name,
                                            GevFeatureParameter* parameter);
 
+/* ---- Camera convenience, serial bridge and look-up table ---- */
+
+/* Common camera settings through the standard features of the device's description (built by
+ * GEVInitXml or GEVSetXmlFile). Each call is a fixed sequence of the feature calls above; a
+ * failing step's status is returned unchanged, and outputs stored before it keep their values.
+ * A null output pointer gives 0xC032. The exposure calls need the feature AutoExposureControl
+ * (0xC017 without it), the gain calls AutoGainControl (0xC016 without it); its value is not
+ * used. */
+
+/* ExposureTime (low 32 bits) and its integer limits. */
+KAVRO_API GevStatus LumexGetExposureTime(uint8_t device, uint32_t* time);
+KAVRO_API GevStatus LumexGetExposureTimeMinMax(uint8_t device, uint32_t* min, uint32_t* max);
+/* Writes ExposureTime, lowered to its maximum when larger; no lower bound is applied. */
+KAVRO_API GevStatus LumexSetExposureTime(uint8_t device, uint32_t time);
+/* Writes AutoExposureControl's OnValue when `on` is not 0, else its OffValue. */
+KAVRO_API GevStatus LumexSetExposureTimeAuto(uint8_t device, uint8_t on);
+/* GlobalGain (low 8 bits) and its integer limits (low 8 bits each). */
+KAVRO_API GevStatus LumexGetGain(uint8_t device, uint8_t* gain);
+KAVRO_API GevStatus LumexGetGainMinMax(uint8_t device, uint8_t* min, uint8_t* max);
+/* Writes GlobalGain, lowered to its maximum when larger. */
+KAVRO_API GevStatus LumexSetGain(uint8_t device, uint8_t gain);
+/* Writes AutoGainControl's OnValue when `on` is not 0, else its OffValue. */
+KAVRO_API GevStatus LumexSetGainAuto(uint8_t device, uint8_t on);
+/* The image window: read and written width first, then height, offset x, offset y. Setting a
+ * width that is not a multiple of 4 returns 3 (GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4) and writes
+ * nothing. */
+KAVRO_API GevStatus LumexGetVideoWindow(uint8_t device, uint16_t* offsetX, uint16_t* offsetY,
+                                        uint16_t* width, uint16_t* height);
+KAVRO_API GevStatus LumexSetVideoWindow(uint8_t device, uint16_t offsetX, uint16_t offsetY,
+                                        uint16_t width, uint16_t height);
+/* WidthMax and HeightMax. */
+KAVRO_API GevStatus LumexGetMaxVideoWindow(uint8_t device, uint16_t* widthMax, uint16_t* heightMax);
+/* PixelFormat as its GigE Vision pixel format code. */
+KAVRO_API GevStatus LumexGetPixelFormat(uint8_t device, uint32_t* format);
+
+/* State of the Camera Link serial port behind the camera, one byte each, in this order. */
+typedef struct GevClinkStatus {
+    uint8_t receiveCount;          /* received bytes waiting */
+    uint8_t transmitCount;         /* bytes in the transmit buffer */
+    uint8_t transmitOverflow;      /* 0/1 */
+    uint8_t transmitDataAvailable; /* 0/1 */
+    uint8_t receiveOverflow;       /* 0/1 */
+    uint8_t receiveDataAvailable;  /* 0/1 */
+} GevClinkStatus;
+
+/* Sets the serial rate (CLSerialBaudrate) and picks the bridge's features for this device: the
+ * word-wise SendCLSerial/ReceiveCLSerial/StatusCLSerial when a read of ReceiveCLSerial succeeds
+ * (on most cameras that read takes up to four waiting bytes off the port), else the buffered
+ * TXData/RXData features. Until it is called the buffered features are used. */
+KAVRO_API GevStatus LumexInitClinkSerial(uint8_t device, uint32_t baudRate);
+/* Counts and flags of the serial port; 0xC008 while the control link is lost or failed. */
+KAVRO_API GevStatus LumexGetClinkStatus(uint8_t device, GevClinkStatus* status);
+/* Sends `length` bytes. 0xC01B when a send step fails or the transmit buffer overflows; 0xC032
+ * when `length` exceeds the camera's TXData buffer (nothing is sent). */
+KAVRO_API GevStatus LumexSendClink(uint8_t device, uint16_t length, const uint8_t* data);
+/* Takes at most `capacity` waiting bytes into `data` and stores their number in *received
+ * (never more than `capacity`, nor more than the camera's RXData buffer). 0xC01C when a receive
+ * step fails; *received is then left as it was. */
+KAVRO_API GevStatus LumexReceiveClink(uint8_t device, uint16_t capacity, uint8_t* data,
+                                      uint16_t* received);
+/* One 8-bit value of the pixel look-up table, through LUTIndex and LUTEntry: the increment of
+ * LUTIndex is the number of values per entry word, the first in its least significant byte.
+ * An increment of 0 or above 8 gives 0xC020 (logged) and touches nothing. Setting writes back
+ * the entry's four low bytes, or the whole entry word when the increment is above 4. */
+KAVRO_API GevStatus LumexGetLut(uint8_t device, uint16_t position, uint8_t* value);
+KAVRO_API GevStatus LumexSetLut(uint8_t device, uint16_t position, uint8_t value);
+
 /* ---- Stream network tests ---- */
 
 /* Fires one test packet (bit 31 of SCPS0, with "do not fragment") and receives it on the open
@@ -594,6 +661,7 @@ static_assert(offsetof(GevFeatureParameter, displayNotation) == 88);
 static_assert(offsetof(GevFeatureParameter, displayPrecision) == 89);
 static_assert(offsetof(GevFeatureParameter, invalidators) == 90);
 static_assert(offsetof(GevFeatureParameter, pollingTime) == 96);
+static_assert(sizeof(GevClinkStatus) == 6);
 #endif
 
 #endif /* KAVRO_GIGE_VISION_LIB_H */

@@ -1,0 +1,259 @@
+// The Camera Link serial bridge in both feature generations and the look-up table calls: the
+// sequences against the test camera's plain registers, and the round trip through the
+// simulated camera's echoing serial device and its table.
+#include <cstring>
+#include <string>
+
+#include "tests/acquisition/acquisition_test_support.h"
+#include "tests/convenience/convenience_support.h"
+
+namespace kavro::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr GevStatus kDeviceInvalidParameter = 0x8002;
+
+Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// ---- Buffered bridge and look-up table on the plain-register camera ----
+
+using BufferedSerial = ConvenienceTest;
+using LookUpTable = ConvenienceTest;
+
+TEST_F(BufferedSerial, InitWithoutWordWiseFeaturesKeepsTheBufferedOnes) {
+    record().oldClinkFeatures = 1;  // as left by an earlier init on another description
+    ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x01), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(LumexInitClinkSerial(kDevice, 115200), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kBaudRate), 115200u);
+    EXPECT_EQ(record().oldClinkFeatures.load(), 0u);
+    EXPECT_FALSE(logged("[INFO] - Old CLink functions active"));
+
+    // The camera has no SendTXBuf: the bytes and their length are written and the send is done.
+    const Bytes hello = bytesOf("hello");
+    ASSERT_EQ(LumexSendClink(kDevice, 5, hello.data()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kTxDataLength), 5u);
+    EXPECT_EQ(camera().model().readMemory(reg::kTxData, 5), hello);
+}
+
+TEST_F(BufferedSerial, SendRefusesMoreThanTheTransmitBufferAndReportsOverflow) {
+    const Bytes data(20, 0xAB);
+    setWord(reg::kTxData + 16, 0x5A5A5A5A);  // whatever follows TXData in the camera
+    EXPECT_EQ(LumexSendClink(kDevice, 17, data.data()), GEV_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(word(reg::kTxData + 16), 0x5A5A5A5Au);
+    EXPECT_EQ(word(reg::kTxDataLength), 0u) << "nothing is sent";
+    EXPECT_EQ(LumexSendClink(kDevice, 16, data.data()), GEV_STATUS_SUCCESS) << "a full buffer";
+
+    setWord(reg::kTxBufOverflow, 1);
+    EXPECT_EQ(LumexSendClink(kDevice, 2, data.data()), GEV_STATUS_CLINK_SEND_ERROR);
+    EXPECT_EQ(LumexSendClink(kDevice, 2, nullptr), GEV_STATUS_INVALID_ARGUMENT);
+}
+
+TEST_F(BufferedSerial, ReceiveTakesNoMoreThanTheCapacityOrTheReceiveBuffer) {
+    Bytes waiting(16);
+    for (size_t i = 0; i < waiting.size(); ++i)
+        waiting[i] = static_cast<uint8_t>('a' + i);
+    camera().model().writeMemory(reg::kRxData, waiting);
+    setWord(reg::kRxBufCnt, 0x30003);  // only the low 16 bits count
+
+    Bytes out(8, 0xEE);
+    uint16_t received = 99;
+    ASSERT_EQ(LumexReceiveClink(kDevice, 2, out.data(), &received), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(received, 2);
+    EXPECT_EQ(out, (Bytes{'a', 'b', 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+
+    // More waiting than RXData holds: the rest of the camera's memory is not handed out.
+    setWord(reg::kRxBufCnt, 40);
+    Bytes big(64, 0xEE);
+    ASSERT_EQ(LumexReceiveClink(kDevice, 64, big.data(), &received), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(received, 16);
+    EXPECT_EQ(Bytes(big.begin(), big.begin() + 16), waiting);
+    EXPECT_EQ(big[16], 0xEE);
+
+    ASSERT_EQ(LumexReceiveClink(kDevice, 0, nullptr, &received), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(received, 0);
+    EXPECT_EQ(LumexReceiveClink(kDevice, 4, nullptr, &received), GEV_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(LumexReceiveClink(kDevice, 4, out.data(), nullptr), GEV_STATUS_INVALID_ARGUMENT);
+}
+
+TEST_F(BufferedSerial, StatusFromTheBufferCountsAndFlags) {
+    setWord(reg::kTxBufCnt, 0x1FF);
+    setWord(reg::kRxBufCnt, 3);
+    setWord(reg::kTxBufOverflow, 2);  // flags are reported as 0/1
+    setWord(reg::kTxDataAvailable, 1);
+    GevClinkStatus status;
+    std::memset(&status, 0x77, sizeof status);
+    ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(status.receiveCount, 3);
+    EXPECT_EQ(status.transmitCount, 0xFF);
+    EXPECT_EQ(status.transmitOverflow, 1);
+    EXPECT_EQ(status.transmitDataAvailable, 1);
+    EXPECT_EQ(status.receiveOverflow, 0);
+    EXPECT_EQ(status.receiveDataAvailable, 0);
+    EXPECT_EQ(
+        touched(false),
+        (std::vector<uint32_t>{reg::kTxBufCnt, reg::kRxBufCnt, reg::kTxBufOverflow,
+                               reg::kRxBufOverflow, reg::kTxDataAvailable, reg::kRxDataAvailable}));
+
+    // Filled up to the failing read, zero after it.
+    load({{"Name=\"TXDataAvailable\"", "Name=\"TXDataAvailableOther\""}});
+    std::memset(&status, 0x77, sizeof status);
+    EXPECT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_FEATURE_NOT_FOUND);
+    EXPECT_EQ(status.transmitCount, 0xFF);
+    EXPECT_EQ(status.transmitOverflow, 1);
+    EXPECT_EQ(status.transmitDataAvailable, 0);
+    EXPECT_EQ(status.receiveDataAvailable, 0);
+
+    EXPECT_EQ(LumexGetClinkStatus(kDevice, nullptr), GEV_STATUS_INVALID_ARGUMENT);
+}
+
+TEST_F(BufferedSerial, StatusIsRefusedWhileTheLinkIsLost) {
+    for (const uint8_t lost : {1, 2}) {
+        record().connectionStatus = lost;
+        GevClinkStatus status{};
+        status.receiveCount = 9;
+        EXPECT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_TIMEOUT);
+        EXPECT_EQ(status.receiveCount, 9) << "left as it was";
+    }
+    record().connectionStatus = 0;
+    EXPECT_TRUE(touched(false).empty());
+}
+
+TEST_F(LookUpTable, IncrementThreeFindsPositionSevenInByteOneOfIndexSix) {
+    const uint32_t entry6 = reg::kLutEntries + 6 * 4;
+    setWord(entry6, 0xFFA1B2C3);
+    uint8_t value = 0;
+    ASSERT_EQ(LumexGetLut(kDevice, 7, &value), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(value, 0xB2);
+    uint64_t index = 0;
+    ASSERT_EQ(GEVGetFeatureInteger(kDevice, "LUTIndex", &index), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(index, 6u);
+
+    ASSERT_EQ(LumexSetLut(kDevice, 7, 0x55), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(entry6), 0xFFA155C3u) << "the other bytes of the word stay";
+    ASSERT_EQ(LumexSetLut(kDevice, 8, 0x66), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(entry6), 0xFF6655C3u);
+    ASSERT_EQ(LumexGetLut(kDevice, 6, &value), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(value, 0xC3);
+    EXPECT_EQ(LumexGetLut(kDevice, 6, nullptr), GEV_STATUS_INVALID_ARGUMENT);
+}
+
+TEST_F(LookUpTable, IncrementsOfZeroAndAboveEightAreNotSupported) {
+    for (const char* inc : {"0", "9"}) {
+        SCOPED_TRACE(inc);
+        load({{"<Inc>3</Inc>", std::string("<Inc>") + inc + "</Inc>"}});
+        uint8_t value = 0x42;
+        EXPECT_EQ(LumexGetLut(kDevice, 7, &value), GEV_STATUS_NOT_SUPPORTED);
+        EXPECT_EQ(LumexSetLut(kDevice, 7, 1), GEV_STATUS_NOT_SUPPORTED);
+        EXPECT_EQ(value, 0x42);
+        EXPECT_TRUE(logged(std::string("[ERROR] - LUT increment ") + inc + " not supported."));
+        EXPECT_TRUE(camera().receivedCommands().empty()) << "no index chosen, no entry read";
+    }
+}
+
+TEST_F(LookUpTable, WideEntryWordsAreWrittenBackWhole) {
+    load({{"<Inc>3</Inc>", "<Inc>8</Inc>"},
+          {"<pIndex Offset=\"4\">LUTIndexStore</pIndex>\n    <Length>4</Length>",
+           "<pIndex Offset=\"1\">LUTIndexStore</pIndex>\n    <Length>8</Length>"}});
+    // Position 13: byte 5 of the eight-byte entry at index 8.
+    const uint32_t entry = reg::kLutEntries + 8;
+    setWord(entry, 0x11223344);
+    setWord(entry + 4, 0x55667788);
+    uint8_t value = 0;
+    ASSERT_EQ(LumexGetLut(kDevice, 13, &value), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(value, 0x33);
+    ASSERT_EQ(LumexSetLut(kDevice, 13, 0xAA), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(entry), 0x1122AA44u);
+    EXPECT_EQ(word(entry + 4), 0x55667788u) << "the four low values are kept";
+}
+
+// ---- Both generations against the simulated camera's echoing serial device ----
+
+class SimSerial : public DescribedCameraTest {
+  protected:
+    // Reads of the word-wise receive register since the last clear.
+    size_t receiveRegisterReads() {
+        size_t reads = 0;
+        for (const sim::ReceivedCommand& c : camera().receivedCommands()) {
+            if (c.command != gvcp::kReadRegCmd)
+                continue;
+            for (size_t at = 8; at + 4 <= c.bytes.size(); at += 4) {
+                const uint32_t a = uint32_t{c.bytes[at]} << 24 | uint32_t{c.bytes[at + 1]} << 16 |
+                                   uint32_t{c.bytes[at + 2]} << 8 | c.bytes[at + 3];
+                reads += a == sim::feature::kReceiveSerial ? 1 : 0;
+            }
+        }
+        return reads;
+    }
+};
+
+TEST_F(SimSerial, WordWiseFeaturesWhenTheCameraHasThem) {
+    ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x01), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(LumexInitClinkSerial(kDevice, 57600), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(record().oldClinkFeatures.load(), 1u);
+    EXPECT_TRUE(logged("[INFO] - Old CLink functions active"));
+    EXPECT_EQ(cameraWord(sim::feature::kSerialBaudRate), 57600u);
+
+    const Bytes sent = bytesOf("ABCDEF");
+    ASSERT_EQ(LumexSendClink(kDevice, 6, sent.data()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(LumexSendClink(kDevice, 0, nullptr), GEV_STATUS_SUCCESS);
+    GevClinkStatus status{};
+    ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(status.receiveCount, 6);
+    EXPECT_EQ(status.receiveDataAvailable, 1);
+    EXPECT_EQ(status.receiveOverflow, 0);
+
+    // Four bytes from the first word, the last two from the low bytes of the second.
+    camera().clearReceivedCommands();
+    Bytes out(16, 0);
+    uint16_t received = 0;
+    ASSERT_EQ(LumexReceiveClink(kDevice, 16, out.data(), &received), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(received, 6);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 6), sent);
+    EXPECT_EQ(receiveRegisterReads(), 2u);
+    ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(status.receiveCount, 0);
+    EXPECT_EQ(status.receiveDataAvailable, 0);
+}
+
+TEST_F(SimSerial, WordWiseInitIsQuietWithoutDetailedLog) {
+    ASSERT_EQ(LumexInitClinkSerial(kDevice, 9600), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(record().oldClinkFeatures.load(), 1u);
+    EXPECT_FALSE(logged("[INFO] - Old CLink functions active"));
+    EXPECT_EQ(LumexInitClinkSerial(kDevice, 1234), kDeviceInvalidParameter)
+        << "a refused rate is returned";
+}
+
+TEST_F(SimSerial, BufferedFeaturesUntilInit) {
+    EXPECT_EQ(record().oldClinkFeatures.load(), 0u);
+    const Bytes sent = bytesOf("hello");
+    ASSERT_EQ(LumexSendClink(kDevice, 5, sent.data()), GEV_STATUS_SUCCESS);
+    GevClinkStatus status{};
+    ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(status.receiveCount, 5);
+    EXPECT_EQ(status.receiveDataAvailable, 1);
+
+    // Whole words: the camera takes off its queue what a read covers.
+    Bytes out(8, 0);
+    uint16_t received = 0;
+    ASSERT_EQ(LumexReceiveClink(kDevice, 4, out.data(), &received), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(received, 4);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), bytesOf("hell"));
+    ASSERT_EQ(LumexReceiveClink(kDevice, 8, out.data(), &received), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(received, 1);
+    EXPECT_EQ(out[0], 'o');
+}
+
+TEST_F(SimSerial, LookUpTableOfFourValuesPerWord) {
+    uint8_t value = 0;
+    ASSERT_EQ(LumexGetLut(kDevice, 9, &value), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(value, 2) << "identity table";
+    ASSERT_EQ(LumexSetLut(kDevice, 9, 200), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(cameraWord(sim::feature::kLutEntries + 8), 0x0202C802u);
+    ASSERT_EQ(LumexGetLut(kDevice, 9, &value), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(value, 200);
+}
+
+}  // namespace
+}  // namespace kavro::test

@@ -1,0 +1,115 @@
+// The convenience test camera: the simulator with a small description whose registers sit in
+// its plain user memory, loaded as written or with some of its texts replaced, and the order in
+// which the library touched those registers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "KavroGigEVisionLib.h"
+#include "frame/device_table.h"
+#include "genicam/description_api.h"
+#include "gvcp/wire.h"
+#include "tests/support/sim_fixture.h"
+
+namespace kavro::test {
+
+// Register addresses of tests/data/convenience/camera.xml.
+namespace reg {
+inline constexpr uint32_t kExposureAuto = 0x10000;
+inline constexpr uint32_t kExposureTime = 0x10004;
+inline constexpr uint32_t kGainAuto = 0x10008;
+inline constexpr uint32_t kGlobalGain = 0x1000C;
+inline constexpr uint32_t kWidth = 0x10010;
+inline constexpr uint32_t kHeight = 0x10014;
+inline constexpr uint32_t kOffsetX = 0x10018;
+inline constexpr uint32_t kOffsetY = 0x1001C;
+inline constexpr uint32_t kWidthMax = 0x10020;
+inline constexpr uint32_t kHeightMax = 0x10024;
+inline constexpr uint32_t kPixelFormat = 0x10028;
+inline constexpr uint32_t kBaudRate = 0x10030;
+inline constexpr uint32_t kTxDataLength = 0x10040;
+inline constexpr uint32_t kRxBufCnt = 0x10044;
+inline constexpr uint32_t kTxBufCnt = 0x10048;
+inline constexpr uint32_t kTxBufOverflow = 0x1004C;
+inline constexpr uint32_t kRxBufOverflow = 0x10050;
+inline constexpr uint32_t kTxDataAvailable = 0x10054;
+inline constexpr uint32_t kRxDataAvailable = 0x10058;
+inline constexpr uint32_t kLutEntries = 0x10100;  // 4 bytes per LUTIndex step
+inline constexpr uint32_t kTxData = 0x10200;      // 16 bytes
+inline constexpr uint32_t kRxData = 0x10300;      // 16 bytes
+}  // namespace reg
+
+using Replacements = std::vector<std::pair<std::string, std::string>>;
+
+class ConvenienceTest : public SimCameraTest {
+  protected:
+    void SetUp() override {
+        SimCameraTest::SetUp();
+        genicam::setLibraryFolderOverride(KAVRO_SCHEMA_DIR);
+        sim::CameraConfig config;
+        config.enforceControlPrivilege = false;  // opened without the control handshake
+        startCamera(config);
+        openTransportOnly();
+        load({});
+    }
+    void TearDown() override {
+        genicam::releaseDeviceDescription(kDevice);
+        genicam::setLibraryFolderOverride({});
+        SimCameraTest::TearDown();
+    }
+
+    // Builds the device's description from camera.xml with `replacements` applied (each text
+    // must occur), then forgets the commands and log lines of the build.
+    void load(const Replacements& replacements) {
+        std::ifstream in(std::string(KAVRO_TEST_DATA_DIR) + "/convenience/camera.xml");
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string xml = text.str();
+        ASSERT_FALSE(xml.empty());
+        for (const auto& [from, to] : replacements) {
+            const size_t at = xml.find(from);
+            ASSERT_NE(at, std::string::npos) << from;
+            xml.replace(at, from.size(), to);
+        }
+        const std::string path = ::testing::TempDir() + "convenience_" +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                 ".xml";
+        std::ofstream(path) << xml;
+        ASSERT_EQ(GEVSetXmlFile(kDevice, path.c_str()), GEV_STATUS_SUCCESS);
+        camera().clearReceivedCommands();
+        LogCapture::instance().clear();
+    }
+
+    void setWord(uint32_t address, uint32_t value) {
+        camera().model().writeRegister(address, value);
+    }
+    uint32_t word(uint32_t address) { return camera().model().readRegister(address); }
+    frame::GevDevice& record() { return *frame::DeviceTable::instance().record(kDevice); }
+    static bool logged(const std::string& line) { return LogCapture::instance().contains(line); }
+
+    // Addresses in the user memory the camera was asked to read (`write` false) or write, in
+    // the order the requests arrived; bootstrap registers the transport reads are left out.
+    std::vector<uint32_t> touched(bool write) const {
+        std::vector<uint32_t> addresses;
+        for (const sim::ReceivedCommand& c : camera_->receivedCommands()) {
+            const bool isWrite = c.command == gvcp::kWriteRegCmd || c.command == gvcp::kWriteMemCmd;
+            const bool isRead = c.command == gvcp::kReadRegCmd || c.command == gvcp::kReadMemCmd;
+            if ((write ? !isWrite : !isRead) || c.bytes.size() < 12)
+                continue;
+            const uint32_t address = uint32_t{c.bytes[8]} << 24 | uint32_t{c.bytes[9]} << 16 |
+                                     uint32_t{c.bytes[10]} << 8 | c.bytes[11];
+            if (address >= 0x10000)
+                addresses.push_back(address);
+        }
+        return addresses;
+    }
+};
+
+}  // namespace kavro::test

@@ -1,0 +1,186 @@
+// Exposure, gain, their automatic modes, the image window and the pixel format through the
+// convenience calls, against a camera whose registers the test sees directly.
+#include "tests/convenience/convenience_support.h"
+
+namespace kavro::test {
+namespace {
+
+using Exposure = ConvenienceTest;
+using Gain = ConvenienceTest;
+using VideoWindow = ConvenienceTest;
+using ConvenienceCalls = ConvenienceTest;
+
+TEST_F(Exposure, IsLoweredToTheMaximumButNotRaisedToTheMinimum) {
+    uint32_t min = 0, max = 0;
+    ASSERT_EQ(LumexGetExposureTimeMinMax(kDevice, &min, &max), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(min, 100u);
+    EXPECT_EQ(max, 5000u);
+
+    ASSERT_EQ(LumexSetExposureTime(kDevice, 9000), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kExposureTime), 5000u);
+    ASSERT_EQ(LumexSetExposureTime(kDevice, 0xFFFFFFFFu), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kExposureTime), 5000u) << "compared as a positive 64-bit number";
+    ASSERT_EQ(LumexSetExposureTime(kDevice, 50), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kExposureTime), 50u) << "below the minimum: written unchanged";
+
+    setWord(reg::kExposureTime, 1234);
+    uint32_t time = 0;
+    ASSERT_EQ(LumexGetExposureTime(kDevice, &time), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(time, 1234u);
+}
+
+TEST_F(Gain, IsLoweredToTheMaximumAndReadAsItsLowByte) {
+    uint8_t min = 0, max = 0;
+    ASSERT_EQ(LumexGetGainMinMax(kDevice, &min, &max), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(min, 10);
+    EXPECT_EQ(max, 200);
+    ASSERT_EQ(LumexSetGain(kDevice, 250), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kGlobalGain), 200u);
+    ASSERT_EQ(LumexSetGain(kDevice, 3), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kGlobalGain), 3u);
+
+    setWord(reg::kGlobalGain, 0x1234);
+    uint8_t gain = 0;
+    ASSERT_EQ(LumexGetGain(kDevice, &gain), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(gain, 0x34);
+}
+
+TEST_F(ConvenienceCalls, AutomaticModesWriteTheDescribedOnAndOffValues) {
+    GevFeatureParameter p{};
+    ASSERT_EQ(GEVGetFeatureParameter(kDevice, "AutoGainControl", &p), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(p.onValue, 5u);
+    ASSERT_EQ(LumexSetGainAuto(kDevice, 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kGainAuto), p.onValue);
+    ASSERT_EQ(LumexSetGainAuto(kDevice, 0), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kGainAuto), p.offValue);
+    ASSERT_EQ(LumexSetGainAuto(kDevice, 7), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kGainAuto), p.onValue) << "any non-zero switch means on";
+
+    ASSERT_EQ(LumexSetExposureTimeAuto(kDevice, 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kExposureAuto), 3u);
+    ASSERT_EQ(LumexSetExposureTimeAuto(kDevice, 0), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(reg::kExposureAuto), 1u);
+}
+
+TEST_F(ConvenienceCalls, CameraWithoutAutomaticModesRefusesExposureAndGainCalls) {
+    load({{"Name=\"AutoExposureControl\"", "Name=\"ExposureAutoOther\""},
+          {"Name=\"AutoGainControl\"", "Name=\"GainAutoOther\""}});
+    setWord(reg::kExposureTime, 700);
+    setWord(reg::kGlobalGain, 70);
+    uint64_t direct = 0;
+    ASSERT_EQ(GEVGetFeatureInteger(kDevice, "ExposureTime", &direct), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVGetFeatureInteger(kDevice, "GlobalGain", &direct), GEV_STATUS_SUCCESS);
+
+    uint32_t t = 1, tMin = 2, tMax = 3;
+    EXPECT_EQ(LumexGetExposureTime(kDevice, &t), GEV_STATUS_NO_EXPOSURE_CONTROL);
+    EXPECT_EQ(LumexGetExposureTimeMinMax(kDevice, &tMin, &tMax), GEV_STATUS_NO_EXPOSURE_CONTROL);
+    EXPECT_EQ(LumexSetExposureTime(kDevice, 300), GEV_STATUS_NO_EXPOSURE_CONTROL);
+    EXPECT_EQ(LumexSetExposureTimeAuto(kDevice, 1), GEV_STATUS_NO_EXPOSURE_CONTROL);
+    uint8_t g = 1, gMin = 2, gMax = 3;
+    EXPECT_EQ(LumexGetGain(kDevice, &g), GEV_STATUS_NO_GAIN_CONTROL);
+    EXPECT_EQ(LumexGetGainMinMax(kDevice, &gMin, &gMax), GEV_STATUS_NO_GAIN_CONTROL);
+    EXPECT_EQ(LumexSetGain(kDevice, 30), GEV_STATUS_NO_GAIN_CONTROL);
+    EXPECT_EQ(LumexSetGainAuto(kDevice, 1), GEV_STATUS_NO_GAIN_CONTROL);
+
+    EXPECT_EQ(t, 1u);
+    EXPECT_EQ(tMin + tMax, 5u);
+    EXPECT_EQ(g + gMin + gMax, 6);
+    EXPECT_EQ(word(reg::kExposureTime), 700u);
+    EXPECT_EQ(word(reg::kGlobalGain), 70u);
+    EXPECT_TRUE(touched(true).empty()) << "nothing is written";
+}
+
+TEST_F(VideoWindow, IsWrittenAndReadSizeFirstThenOffsets) {
+    ASSERT_EQ(LumexSetVideoWindow(kDevice, 8, 4, 640, 100), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(touched(true),
+              (std::vector<uint32_t>{reg::kWidth, reg::kHeight, reg::kOffsetX, reg::kOffsetY}));
+    EXPECT_EQ(word(reg::kWidth), 640u);
+    EXPECT_EQ(word(reg::kHeight), 100u);
+    EXPECT_EQ(word(reg::kOffsetX), 8u);
+    EXPECT_EQ(word(reg::kOffsetY), 4u);
+
+    camera().clearReceivedCommands();
+    setWord(reg::kWidth, 0x10280);  // only the low 16 bits are reported
+    uint16_t x = 0, y = 0, w = 0, h = 0;
+    ASSERT_EQ(LumexGetVideoWindow(kDevice, &x, &y, &w, &h), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(touched(false),
+              (std::vector<uint32_t>{reg::kWidth, reg::kHeight, reg::kOffsetX, reg::kOffsetY}));
+    EXPECT_EQ(w, 0x0280);
+    EXPECT_EQ(h, 100);
+    EXPECT_EQ(x, 8);
+    EXPECT_EQ(y, 4);
+}
+
+TEST_F(VideoWindow, WidthNotAMultipleOfFourChangesNothing) {
+    setWord(reg::kWidth, 320);
+    EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 642, 100), GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4);
+    EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 1, 100), GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4);
+    EXPECT_TRUE(touched(true).empty());
+    EXPECT_EQ(word(reg::kWidth), 320u);
+    EXPECT_EQ(word(reg::kHeight), 0u);
+    EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 0, 100), GEV_STATUS_SUCCESS) << "0 is a multiple";
+}
+
+TEST_F(VideoWindow, ValuesReadBeforeAFailureAreKept) {
+    load({{"Name=\"OffsetX\"", "Name=\"OffsetXOther\""}});
+    setWord(reg::kWidth, 64);
+    setWord(reg::kHeight, 48);
+    uint16_t x = 1, y = 2, w = 3, h = 4;
+    EXPECT_EQ(LumexGetVideoWindow(kDevice, &x, &y, &w, &h), GEV_STATUS_FEATURE_NOT_FOUND);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 48);
+    EXPECT_EQ(x, 1);
+    EXPECT_EQ(y, 2) << "not read after the failure";
+
+    // Writing stops at the failing step too: size written, offset y not.
+    EXPECT_EQ(LumexSetVideoWindow(kDevice, 5, 6, 128, 96), GEV_STATUS_FEATURE_NOT_FOUND);
+    EXPECT_EQ(word(reg::kWidth), 128u);
+    EXPECT_EQ(word(reg::kHeight), 96u);
+    EXPECT_EQ(word(reg::kOffsetY), 0u);
+}
+
+TEST_F(ConvenienceCalls, MaximumWindowAndPixelFormat) {
+    setWord(reg::kWidthMax, 1280);
+    setWord(reg::kHeightMax, 1024);
+    setWord(reg::kPixelFormat, 0x01080001);
+    uint16_t wMax = 0, hMax = 0;
+    ASSERT_EQ(LumexGetMaxVideoWindow(kDevice, &wMax, &hMax), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(wMax, 1280);
+    EXPECT_EQ(hMax, 1024);
+    uint32_t format = 0;
+    ASSERT_EQ(LumexGetPixelFormat(kDevice, &format), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(format, 0x01080001u);
+}
+
+TEST_F(ConvenienceCalls, ClosedIndexAndNullOutputsAreRefusedBeforeAnyRequest) {
+    uint32_t u32 = 0;
+    uint16_t u16 = 0;
+    uint8_t u8 = 0;
+    constexpr uint8_t kClosed = 2;
+    EXPECT_EQ(LumexGetExposureTime(kClosed, &u32), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(LumexSetGain(kClosed, 1), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(LumexSetVideoWindow(kClosed, 0, 0, 642, 0), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(LumexGetPixelFormat(0, &u32), GEV_STATUS_DEVICE_NOT_OPEN);
+
+    const GevStatus nullOutputs[] = {
+        LumexGetExposureTime(kDevice, nullptr),
+        LumexGetExposureTimeMinMax(kDevice, &u32, nullptr),
+        LumexGetExposureTimeMinMax(kDevice, nullptr, &u32),
+        LumexGetGain(kDevice, nullptr),
+        LumexGetGainMinMax(kDevice, nullptr, &u8),
+        LumexGetGainMinMax(kDevice, &u8, nullptr),
+        LumexGetVideoWindow(kDevice, nullptr, &u16, &u16, &u16),
+        LumexGetVideoWindow(kDevice, &u16, nullptr, &u16, &u16),
+        LumexGetVideoWindow(kDevice, &u16, &u16, nullptr, &u16),
+        LumexGetVideoWindow(kDevice, &u16, &u16, &u16, nullptr),
+        LumexGetMaxVideoWindow(kDevice, nullptr, &u16),
+        LumexGetMaxVideoWindow(kDevice, &u16, nullptr),
+        LumexGetPixelFormat(kDevice, nullptr),
+    };
+    for (size_t i = 0; i < std::size(nullOutputs); ++i)
+        EXPECT_EQ(nullOutputs[i], GEV_STATUS_INVALID_ARGUMENT) << "call " << i;
+    EXPECT_TRUE(camera().receivedCommands().empty());
+}
+
+}  // namespace
+}  // namespace kavro::test
