@@ -3,7 +3,8 @@
 //                   heartbeat, receives an event, grabs a stream of images (with packet resend
 //                   making up for injected loss), prints the stream statistics, then loads the
 //                   camera's device description, sets exposure, gain and the image window
-//                   through its features, grabs frames with the camera started by the library,
+//                   through its features, reads the window back with a convenience call,
+//                   grabs frames with the camera started by the library,
 //                   fires a test packet and searches the largest packet size the simulated
 //                   network path passes, and closes
 //   gevtool discover lists the cameras that answer a broadcast on any adapter
@@ -232,6 +233,18 @@ bool runFeatureDemo() {
     printIntegerFeature("OffsetX");
     printIntegerFeature("PayloadSize");
     printFloatFeature("ResultingFrameRate", "fps");
+    uint16_t offsetX = 0;
+    uint16_t offsetY = 0;
+    uint16_t width = 0;
+    uint16_t height = 0;
+    if (!showStatus("LumexGetVideoWindow",
+                    LumexGetVideoWindow(kDevice, &offsetX, &offsetY, &width, &height))) {
+        return false;
+    }
+    std::printf("  image window (LumexGetVideoWindow): %ux%u at %u,%u\n", width, height, offsetX,
+                offsetY);
+    if (width != 320 || height != 240 || offsetX != 160)
+        return false;
 
     constexpr uint32_t kFrames = 20;
     std::printf("Grabbing %u frames with GEVAcquisitionStart (the camera stops by itself):\n",
