@@ -548,7 +548,8 @@ KAVRO_API GevStatus GEVGetFeatureParameter(uint8_t device, const char* name,
  * failing step's status is returned unchanged, and outputs stored before it keep their values.
  * A null output pointer gives 0xC032. The exposure calls need the feature AutoExposureControl
  * (0xC017 without it), the gain calls AutoGainControl (0xC016 without it); its value is not
- * used. */
+ * used. The calls take no lock of their own: run the calls of one device that change the same
+ * features (and the serial bridge calls) from one thread at a time. */
 
 /* ExposureTime (low 32 bits) and its integer limits. */
 KAVRO_API GevStatus LumexGetExposureTime(uint8_t device, uint32_t* time);

@@ -46,6 +46,32 @@ inline constexpr uint32_t kTxData = 0x10200;      // 16 bytes
 inline constexpr uint32_t kRxData = 0x10300;      // 16 bytes
 }  // namespace reg
 
+// Addresses from `from` on that the camera was asked to read (`write` false) or write, in the
+// order the requests arrived (every address of a multi-register read).
+inline std::vector<uint32_t> touchedAddresses(const sim::CameraServer& camera, bool write,
+                                              uint32_t from = 0x10000) {
+    std::vector<uint32_t> addresses;
+    for (const sim::ReceivedCommand& c : camera.receivedCommands()) {
+        const bool isWrite = c.command == gvcp::kWriteRegCmd || c.command == gvcp::kWriteMemCmd;
+        const bool isRead = c.command == gvcp::kReadRegCmd || c.command == gvcp::kReadMemCmd;
+        if (write ? !isWrite : !isRead)
+            continue;
+        // Register writes carry address/value pairs, memory requests one address.
+        const size_t step = c.command == gvcp::kReadRegCmd    ? 4
+                            : c.command == gvcp::kWriteRegCmd ? 8
+                                                              : 0;
+        for (size_t at = 8; at + 4 <= c.bytes.size(); at += step) {
+            const uint32_t a = uint32_t{c.bytes[at]} << 24 | uint32_t{c.bytes[at + 1]} << 16 |
+                               uint32_t{c.bytes[at + 2]} << 8 | c.bytes[at + 3];
+            if (a >= from)
+                addresses.push_back(a);
+            if (step == 0)
+                break;
+        }
+    }
+    return addresses;
+}
+
 using Replacements = std::vector<std::pair<std::string, std::string>>;
 
 class ConvenienceTest : public SimCameraTest {
@@ -93,23 +119,7 @@ class ConvenienceTest : public SimCameraTest {
     uint32_t word(uint32_t address) { return camera().model().readRegister(address); }
     frame::GevDevice& record() { return *frame::DeviceTable::instance().record(kDevice); }
     static bool logged(const std::string& line) { return LogCapture::instance().contains(line); }
-
-    // Addresses in the user memory the camera was asked to read (`write` false) or write, in
-    // the order the requests arrived; bootstrap registers the transport reads are left out.
-    std::vector<uint32_t> touched(bool write) const {
-        std::vector<uint32_t> addresses;
-        for (const sim::ReceivedCommand& c : camera_->receivedCommands()) {
-            const bool isWrite = c.command == gvcp::kWriteRegCmd || c.command == gvcp::kWriteMemCmd;
-            const bool isRead = c.command == gvcp::kReadRegCmd || c.command == gvcp::kReadMemCmd;
-            if ((write ? !isWrite : !isRead) || c.bytes.size() < 12)
-                continue;
-            const uint32_t address = uint32_t{c.bytes[8]} << 24 | uint32_t{c.bytes[9]} << 16 |
-                                     uint32_t{c.bytes[10]} << 8 | c.bytes[11];
-            if (address >= 0x10000)
-                addresses.push_back(address);
-        }
-        return addresses;
-    }
+    std::vector<uint32_t> touched(bool write) const { return touchedAddresses(*camera_, write); }
 };
 
 }  // namespace kavro::test
