@@ -86,10 +86,24 @@ std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const u
             std::lock_guard lock(handlersMutex_);
             if (const auto it = handlers_.find(header->command); it != handlers_.end()) {
                 handler = it->second;
+                ++handlersRunning_;
             }
         }
-        answer = handler ? handler(*header, commandPayload(datagram, *header), sender)
-                         : failure(kStatusNotImplemented, defaultAckCode);
+        if (handler) {
+            // The count tells setCommandHandler that a call is still running on what the
+            // handler captured.
+            struct Running {
+                CameraModel& model;
+                ~Running() {
+                    std::lock_guard lock(model.handlersMutex_);
+                    if (--model.handlersRunning_ == 0)
+                        model.handlersIdle_.notify_all();
+                }
+            } running{*this};
+            answer = handler(*header, commandPayload(datagram, *header), sender);
+        } else {
+            answer = failure(kStatusNotImplemented, defaultAckCode);
+        }
     }
     if (!answer || (header->flags & kFlagAckRequired) == 0)
         return std::nullopt;
@@ -99,12 +113,18 @@ std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const u
 }
 
 void CameraModel::setCommandHandler(uint16_t command, CommandHandler handler) {
-    std::lock_guard lock(handlersMutex_);
+    CommandHandler previous;
+    std::unique_lock lock(handlersMutex_);
+    if (const auto it = handlers_.find(command); it != handlers_.end())
+        previous = std::move(it->second);
     if (handler) {
         handlers_[command] = std::move(handler);
     } else {
         handlers_.erase(command);
     }
+    // A call that copied the previous handler may still be running on what it captured.
+    if (previous)
+        handlersIdle_.wait(lock, [this] { return handlersRunning_ == 0; });
 }
 
 Answer CameraModel::readReg(std::span<const uint8_t> payload) {

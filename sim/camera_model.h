@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -70,7 +71,8 @@ class CameraModel {
 
     // Installs (or, with an empty handler, removes) the handler of a command code; later
     // features (discovery, action, resend) plug in here. Handlers run without the model's lock
-    // and use the public calls below.
+    // and use the public calls below. Returns only when no handler call is running any more, so
+    // the owner of a removed handler may free what it captured; never call it from a handler.
     void setCommandHandler(uint16_t command, CommandHandler handler);
 
     // Declares a register (or replaces its rule) and sets its hook; the hook runs under the
@@ -143,6 +145,8 @@ class CameraModel {
     std::unique_ptr<TestPackets> testPackets_;
     mutable std::mutex handlersMutex_;
     std::map<uint16_t, CommandHandler> handlers_;  // guarded by handlersMutex_
+    uint32_t handlersRunning_ = 0;                 // guarded by handlersMutex_
+    std::condition_variable handlersIdle_;
 };
 
 }  // namespace kavro::sim

@@ -2,7 +2,11 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <thread>
 
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire.h"
@@ -274,6 +278,33 @@ TEST_F(CameraModelTest, HooksAndHandlersExtendTheModel) {
                             });
     EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.ackCode, kActionAck);
     model.setCommandHandler(kActionCmd, {});
+    EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.status, kStatusNotImplemented);
+}
+
+TEST_F(CameraModelTest, RemovingAHandlerWaitsForTheCallStillRunningIt) {
+    // The owner of a handler frees what it captured as soon as the removal returns, so the
+    // removal must not return while another thread is still inside the handler.
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> left{false};
+    model.setCommandHandler(kActionCmd,
+                            [&](const CommandHeader&, std::span<const uint8_t>, const Peer&) {
+                                entered.set_value();
+                                released.wait();
+                                left = true;
+                                return std::optional<Answer>{};
+                            });
+    std::thread caller([&] { (void)raw(command(kActionCmd, 0, {})); });
+    entered.get_future().wait();
+    auto removed = std::async(std::launch::async, [&] {
+        model.setCommandHandler(kActionCmd, {});
+        return left.load();
+    });
+    EXPECT_EQ(removed.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    release.set_value();
+    EXPECT_TRUE(removed.get());
+    caller.join();
     EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.status, kStatusNotImplemented);
 }
 
