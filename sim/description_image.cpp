@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 namespace kavro::sim {
@@ -62,10 +63,14 @@ std::vector<uint8_t> makeZipArchive(std::string_view entryName, std::span<const 
     if (entry == nullptr)
         return {};
     const std::string name(entryName);
-    if (zip_file_add(archive.get(), name.c_str(), entry, ZIP_FL_ENC_UTF_8) < 0) {
+    const zip_int64_t index = zip_file_add(archive.get(), name.c_str(), entry, ZIP_FL_ENC_UTF_8);
+    if (index < 0) {
         zip_source_free(entry);
         return {};
     }
+    // A fixed modification time instead of the clock: the same content makes the same bytes.
+    constexpr time_t kEntryTime = 1577836800;  // 2020-01-01
+    (void)zip_file_set_mtime(archive.get(), static_cast<zip_uint64_t>(index), kEntryTime, 0);
     if (zip_close(archive.get()) != 0)
         return {};
     (void)archive.release();  // closed
