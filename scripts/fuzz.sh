@@ -15,6 +15,9 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 jobs=${KAVRO_FUZZ_JOBS:-2}
 
+# clang's runtime libraries carry libFuzzer.
+scripts/install-deps.sh libclang-rt-dev
+
 echo "== build (clang, libFuzzer, address,undefined sanitizers)"
 CC=clang CXX=clang++ cmake -S "$root" -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKAVRO_BUILD_FUZZ=ON -DKAVRO_BUILD_TESTS=OFF -DKAVRO_BUILD_BENCH=OFF >/dev/null

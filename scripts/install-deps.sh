@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, when they are missing.
+# Extra package names given as arguments are installed the same way (scripts that need more).
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
     libxml2-dev libxslt1-dev libzip-dev libpng-dev
     iproute2
 )
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+scripts/install-deps.sh
+
 jobs=${KAVRO_TSAN_JOBS:-2}
 echo "== build (thread sanitizer)"
 cmake -S "$root" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKAVRO_SANITIZE=thread \
