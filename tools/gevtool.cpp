@@ -199,6 +199,45 @@ void useBuildTreeDataFolder() {
         (void)GEVSetDescriptionDataFolder(data.c_str());
 }
 
+// The feature tree as a property browser would show it, walked with the navigation calls:
+// each root category with its features, selected features and sub-categories in brackets.
+void printFeatureTree() {
+    uint8_t roots = 0;
+    if (get_root_count(kDevice, &roots) != GEV_STATUS_SUCCESS)
+        return;
+    std::printf("Feature tree (%u categories under Root):\n", roots);
+    constexpr int32_t kNameLength = 63;
+    char name[kNameLength + 1];
+    for (uint8_t r = 1; r != 0 && r <= roots; ++r) {
+        uint8_t features = 0;
+        if (get_root_name(kDevice, r, name, kNameLength) != GEV_STATUS_SUCCESS ||
+            get_feature_count(kDevice, r, &features) != GEV_STATUS_SUCCESS)
+            continue;
+        std::string line = std::string("  ") + name + ":";
+        for (uint8_t f = 1; f != 0 && f <= features; ++f) {
+            if (get_feature_name(kDevice, r, f, name, kNameLength) != GEV_STATUS_SUCCESS)
+                continue;
+            std::string item = std::string(" ") + name;
+            uint8_t subs = 0;
+            if (get_sub_feature_count(kDevice, r, f, &subs) == GEV_STATUS_SUCCESS && subs > 0) {
+                item += " [";
+                for (uint8_t s = 1; s != 0 && s <= subs; ++s) {
+                    if (get_sub_feature_name(kDevice, r, f, s, name, kNameLength) ==
+                        GEV_STATUS_SUCCESS)
+                        item += (s > 1 ? " " : "") + std::string(name);
+                }
+                item += "]";
+            }
+            if (line.size() + item.size() > 100) {
+                std::printf("%s\n", line.c_str());
+                line = "   ";
+            }
+            line += item;
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
 // The camera's own description drives the second stream: its features set exposure, gain and
 // the image window, and the library reads the geometry and starts and stops the camera itself.
 bool runFeatureDemo() {
@@ -206,6 +245,7 @@ bool runFeatureDemo() {
     useBuildTreeDataFolder();
     if (!showStatus("GEVInitXml", GEVInitXml(kDevice)))
         return false;
+    printFeatureTree();
     char text[101] = {};
     if (GEVGetFeatureString(kDevice, "DeviceModelName", text) == GEV_STATUS_SUCCESS)
         std::printf("  model name from the description: %.32s\n", text);
