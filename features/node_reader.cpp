@@ -370,40 +370,40 @@ GevStatus floatRead(Chain& chain, std::string_view name, double& value) {
 
 }  // namespace detail
 
-GevStatus readInteger(uint8_t device, genicam::FeatureModel& model, std::string_view name,
-                      uint64_t& value) {
+namespace {
+
+// Runs one read as a call of its own; the caller's value changes only when it succeeds.
+template <typename T, typename Read>
+GevStatus readInto(uint8_t device, genicam::FeatureModel& model, std::string_view name, T& value,
+                   Read read) {
     return detail::onChain(device, model, [&](detail::Chain& chain) {
-        uint64_t result = 0;
-        const GevStatus s = detail::integerRead(chain, name, result);
+        T result{};
+        const GevStatus s = read(chain, name, result);
         if (s == GEV_STATUS_SUCCESS) {
             value = result;
         }
         return s;
     });
+}
+
+}  // namespace
+
+GevStatus readInteger(uint8_t device, genicam::FeatureModel& model, std::string_view name,
+                      uint64_t& value) {
+    return readInto(device, model, name, value, detail::integerRead);
 }
 
 GevStatus readFloat(uint8_t device, genicam::FeatureModel& model, std::string_view name,
                     double& value) {
-    return detail::onChain(device, model, [&](detail::Chain& chain) {
-        double result = 0.0;
-        const GevStatus s = detail::floatRead(chain, name, result);
-        if (s == GEV_STATUS_SUCCESS) {
-            value = result;
-        }
-        return s;
-    });
+    return readInto(device, model, name, value, detail::floatRead);
 }
 
 GevStatus readNodeRaw(uint8_t device, genicam::FeatureModel& model, std::string_view name,
                       uint64_t& value) {
-    return detail::onChain(device, model, [&](detail::Chain& chain) {
-        uint64_t result = 0;
-        const GevStatus s = detail::rawRead(chain, name, result);
-        if (s == GEV_STATUS_SUCCESS) {
-            value = result;
-        }
-        return s;
-    });
+    return readInto(device, model, name, value,
+                    [](detail::Chain& chain, std::string_view n, uint64_t& v) {
+                        return detail::rawRead(chain, n, v);
+                    });
 }
 
 }  // namespace kavro::features

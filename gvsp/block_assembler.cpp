@@ -13,34 +13,12 @@ constexpr uint8_t kLogInfo = GEV_LOG_PROTOCOL;
 constexpr uint8_t kLogWarning = GEV_LOG_STREAM_WARNINGS;
 constexpr uint8_t kLogError = GEV_LOG_STREAM_ERRORS;
 constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
-constexpr uint64_t kStandardIdSpace = 0xFFFF;  // ids 1..65535
 }  // namespace
 
 BlockAssembler::BlockAssembler(frame::GevDevice& device, ImageRing& ring, const PacketIndex& index,
                                ResendSender resend)
     : device_(device), ring_(ring), index_(index), resend_(std::move(resend)) {
-    extended_ = device.gevVersionMajor >= 2;
-    mask_ = extended_ ? ~uint64_t{0} : kStandardBlockIdMask;
-}
-
-uint64_t BlockAssembler::nextBlockId(uint64_t id) const {
-    const uint64_t next = (id + 1) & mask_;
-    return next == 0 ? 1 : next;
-}
-
-uint64_t BlockAssembler::distance(uint64_t from, uint64_t to) const {
-    if (extended_)
-        return to - from;
-    // Standard ids run 1..65535 and wrap to 1.
-    const uint64_t a = (from & mask_) == 0 ? 0 : (from & mask_) - 1;
-    const uint64_t b = (to & mask_) == 0 ? 0 : (to & mask_) - 1;
-    return (b + kStandardIdSpace - a) % kStandardIdSpace;
-}
-
-bool BlockAssembler::isAhead(uint64_t from, uint64_t to) const {
-    const uint64_t d = distance(from, to);
-    const uint64_t half = extended_ ? (uint64_t{1} << 63) : kStandardIdSpace / 2;
-    return d != 0 && d < half;
+    ids_.setExtended(device.gevVersionMajor >= 2);
 }
 
 bool BlockAssembler::mayLeave() const {
@@ -55,9 +33,8 @@ void BlockAssembler::onDatagram(std::span<const uint8_t> datagram) {
     if ((status & kStatusIgnoredBits) != 0)
         return;
     if (idMode_ == 0) {
-        extended_ = carriesExtendedIds(datagram);
-        idMode_ = extended_ ? 2 : 1;
-        mask_ = extended_ ? ~uint64_t{0} : kStandardBlockIdMask;
+        ids_.setExtended(carriesExtendedIds(datagram));
+        idMode_ = ids_.extended() ? 2 : 1;
         if (idMode_ != device_.gevVersionMajor && logs(kLogWarning)) {
             frame::gevLogf(device_,
                            "[WARNING] - Version mismatch. GEV Version: %d, GVSP Version (Extended "
@@ -66,7 +43,7 @@ void BlockAssembler::onDatagram(std::span<const uint8_t> datagram) {
         }
     }
     // A datagram of the other id mode would be read at the wrong offsets: dropped.
-    const auto header = parseHeader(datagram, extended_);
+    const auto header = parseHeader(datagram, ids_.extended());
     if (!header)
         return;
     const auto body = datagram.subspan(header->size());
@@ -241,11 +218,11 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
     if (counters.fpsWindowStart.load() == 0) {
         counters.fpsWindowStart = static_cast<uint64_t>(platform::monotonicNs());
     }
-    const uint64_t id = h.blockId & mask_;
+    const uint64_t id = h.blockId & ids_.mask();
 
     if (expectedBlockId_ != 0) {
         // A copy of a leader already seen (a duplicate, or one overtaken by later blocks).
-        const uint64_t behind = distance(id, expectedBlockId_);
+        const uint64_t behind = ids_.distance(id, expectedBlockId_);
         if (behind >= 1 && behind <= kStaleBlockWindow)
             return;
     }
@@ -253,8 +230,8 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
     if (early_ != nullptr && early_->blockId != id)
         dropEarly();
 
-    if (expectedBlockId_ != 0 && isAhead(expectedBlockId_, id)) {
-        const uint64_t n = distance(expectedBlockId_, id);
+    if (expectedBlockId_ != 0 && ids_.isAhead(expectedBlockId_, id)) {
+        const uint64_t n = ids_.distance(expectedBlockId_, id);
         const uint32_t n32 = static_cast<uint32_t>(std::min<uint64_t>(n, 0xFFFFFFFFu));
         counters.framesTotal += n32;
         counters.framesLost += n32;
@@ -267,12 +244,12 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
             } else {
                 frame::gevLogf(device_, "[ERROR] - Missing frames: %lld -> %lld",
                                static_cast<long long>(expectedBlockId_),
-                               static_cast<long long>((id - 1) & mask_));
+                               static_cast<long long>((id - 1) & ids_.mask()));
             }
         }
     }
     currentBlockId_ = id;
-    expectedBlockId_ = nextBlockId(id);
+    expectedBlockId_ = ids_.next(id);
 
     // The block before keeps a chance to complete from late or resent packets: it waits in the
     // pending slot while it still misses packets, until the trailer of this block.
@@ -285,7 +262,7 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
             pending_ = current_;
             current_ = nullptr;
         }
-    } else if (pending_ != nullptr && nextBlockId(pending_->blockId) != id) {
+    } else if (pending_ != nullptr && ids_.next(pending_->blockId) != id) {
         handOver(pending_, 0);
     }
     if (early_ != nullptr) {
@@ -346,7 +323,7 @@ void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> da
 void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data) {
     const uint32_t n = index_.packets();
     const uint32_t p = h.packetId;
-    const uint64_t id = h.blockId & mask_;
+    const uint64_t id = h.blockId & ids_.mask();
     if (p == 0 || p > n) {
         if (p > n && !rangeWarning_) {
             if (logs(kLogWarning)) {
@@ -373,7 +350,7 @@ void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> d
     }
     const bool resendOn = device_.resendEnabled.load() != 0;
 
-    if (!resendOn && id == nextBlockId(currentBlockId_)) {
+    if (!resendOn && id == ids_.next(currentBlockId_)) {
         if (early_ == nullptr) {
             if (pending_ != nullptr)
                 handOver(pending_, 0);
@@ -485,7 +462,7 @@ void BlockAssembler::resendScan(RingEntry& e) {
 }
 
 bool BlockAssembler::sendResend(uint64_t blockId, uint32_t first, uint32_t last) {
-    if (resend_ && resend_(blockId, first, last, extended_))
+    if (resend_ && resend_(blockId, first, last, ids_.extended()))
         return true;
     if (logs(kLogError))
         frame::gevLog(device_, "[ERROR] - Can't send packet resend command");
@@ -521,7 +498,7 @@ void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> b
     const auto trailer = parseTrailer(body);
     if (!trailer)
         return;
-    const uint64_t id = h.blockId & mask_;
+    const uint64_t id = h.blockId & ids_.mask();
     const bool resendOn = device_.resendEnabled.load() != 0;
 
     if (pending_ != nullptr && id == pending_->blockId) {
@@ -534,7 +511,8 @@ void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> b
         }
         return;
     }
-    if (pending_ != nullptr && pending_->missingPackets == 0 && isAhead(pending_->blockId, id)) {
+    if (pending_ != nullptr && pending_->missingPackets == 0 &&
+        ids_.isAhead(pending_->blockId, id)) {
         handOver(pending_, 3);
         releaseHeldCurrent();
     }
@@ -608,8 +586,8 @@ void BlockAssembler::dropEarly() {
     counters.framesLost += 1;
     counters.packetsLost += index_.packets();
     // Counted here; the next leader must not count it again.
-    if (isAhead(expectedBlockId_, nextBlockId(e->blockId)) || expectedBlockId_ == e->blockId) {
-        expectedBlockId_ = nextBlockId(e->blockId);
+    if (ids_.isAhead(expectedBlockId_, ids_.next(e->blockId)) || expectedBlockId_ == e->blockId) {
+        expectedBlockId_ = ids_.next(e->blockId);
     }
     ring_.discard(e);
 }

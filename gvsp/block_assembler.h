@@ -9,6 +9,7 @@
 #include <span>
 
 #include "frame/device.h"
+#include "gvsp/block_ids.h"
 #include "gvsp/image_ring.h"
 #include "gvsp/wire.h"
 
@@ -39,7 +40,7 @@ class BlockAssembler {
     void finish();
 
     bool idModeKnown() const { return idMode_ != 0; }
-    bool extendedIds() const { return extended_; }
+    bool extendedIds() const { return ids_.extended(); }
 
   private:
     void onLeader(const PacketHeader& h, std::span<const uint8_t> body);
@@ -62,11 +63,6 @@ class BlockAssembler {
     void resendScan(RingEntry& e);
     bool sendResend(uint64_t blockId, uint32_t first, uint32_t last);
 
-    uint64_t nextBlockId(uint64_t id) const;
-    // Steps from `from` forward to `to` in the block-id space (0 is never used).
-    uint64_t distance(uint64_t from, uint64_t to) const;
-    bool isAhead(uint64_t from, uint64_t to) const;
-
     bool logs(uint8_t flag) const { return (device_.detailedLog.load() & flag) != 0; }
 
     frame::GevDevice& device_;
@@ -75,8 +71,7 @@ class BlockAssembler {
     ResendSender resend_;
 
     int idMode_ = 0;  // 0 undetermined, 1 standard, 2 extended
-    bool extended_ = false;
-    uint64_t mask_ = 0;
+    BlockIds ids_;
     uint64_t currentBlockId_ = 0;
     uint64_t expectedBlockId_ = 0;
     uint32_t expectedPacket_ = 1;

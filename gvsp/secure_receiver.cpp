@@ -17,7 +17,6 @@ constexpr uint8_t kLogInfo = GEV_LOG_PROTOCOL;
 constexpr uint8_t kLogWarning = GEV_LOG_STREAM_WARNINGS;
 constexpr uint8_t kLogError = GEV_LOG_STREAM_ERRORS;
 constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
-constexpr uint64_t kStandardIdSpace = 0xFFFF;  // ids 1..65535
 }  // namespace
 
 SecureAssembler::SecureAssembler(frame::GevDevice& device, ImageRing& ring,
@@ -25,8 +24,7 @@ SecureAssembler::SecureAssembler(frame::GevDevice& device, ImageRing& ring,
     : device_(device), ring_(ring), index_(index), resend_(std::move(resend)) {
     // The id mode follows the device's version, not the datagrams: version 2 and later stream
     // 64-bit block ids behind the 20-byte header. Datagrams of the other form are dropped.
-    extended_ = device.gevVersionMajor >= 2;
-    mask_ = extended_ ? ~uint64_t{0} : kStandardBlockIdMask;
+    ids_.setExtended(device.gevVersionMajor >= 2);
 }
 
 void SecureAssembler::callBack() {
@@ -63,7 +61,7 @@ void SecureAssembler::beforeWait() {
     if (p == 0)
         return;
     const uint64_t id = current_->blockId;
-    if (resend_ && resend_(id, p, p, extended_)) {
+    if (resend_ && resend_(id, p, p, ids_.extended())) {
         ++current_->resendRequested;
     } else if (logs(kLogError)) {
         frame::gevLog(device_, "[ERROR] - Can't send packet resend command");
@@ -92,7 +90,7 @@ void SecureAssembler::onDatagram(std::span<const uint8_t> datagram) {
     // Only status 0: a resent packet flagged 0x0100 is dropped like any error status.
     if (datagram[0] != 0 || datagram[1] != 0)
         return;
-    const auto header = parseHeader(datagram, extended_);
+    const auto header = parseHeader(datagram, ids_.extended());
     if (!header)
         return;
     const auto body = datagram.subspan(header->size());
@@ -114,23 +112,11 @@ void SecureAssembler::onDatagram(std::span<const uint8_t> datagram) {
 void SecureAssembler::countMissingBlocks(uint64_t id) {
     if (!haveLastLeader_)
         return;
-    uint64_t expected = (lastLeaderId_ + 1) & mask_;
-    if (expected == 0)
-        expected = 1;
-    uint64_t gap = 0;
-    if (extended_) {
-        gap = id - expected;
-        if (gap >= (uint64_t{1} << 63))
-            return;  // behind: a late or repeated leader
-    } else {
-        const uint64_t a = expected == 0 ? 0 : expected - 1;
-        const uint64_t b = id == 0 ? 0 : id - 1;
-        gap = (b + kStandardIdSpace - a) % kStandardIdSpace;
-        if (gap >= kStandardIdSpace / 2)
-            return;
-    }
-    if (gap == 0)
+    const uint64_t expected = ids_.next(lastLeaderId_);
+    // Nothing skipped, or behind: a late or repeated leader.
+    if (!ids_.isAhead(expected, id))
         return;
+    const uint64_t gap = ids_.distance(expected, id);
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(gap, 0xFFFFFFFFu));
     auto& c = device_.counters;
     c.framesTotal += n;
@@ -143,7 +129,8 @@ void SecureAssembler::countMissingBlocks(uint64_t id) {
         frame::gevLogf(device_, "[ERROR] - Missing block: %lld", static_cast<long long>(expected));
     } else {
         frame::gevLogf(device_, "[ERROR] - Missing blocks: %lld -> %lld",
-                       static_cast<long long>(expected), static_cast<long long>((id - 1) & mask_));
+                       static_cast<long long>(expected),
+                       static_cast<long long>((id - 1) & ids_.mask()));
     }
 }
 
@@ -151,7 +138,7 @@ void SecureAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> b
     const auto leader = parseLeader(body);
     if (!leader)
         return;
-    const uint64_t id = h.blockId & mask_;
+    const uint64_t id = h.blockId & ids_.mask();
     // A repeated leader must not restart the block it belongs to.
     if (haveLastLeader_ && id == lastLeaderId_)
         return;
@@ -299,7 +286,7 @@ void SecureAssembler::checkPayloadSize(RingEntry& e, uint64_t blockId) {
 }
 
 void SecureAssembler::onTrailer(const PacketHeader& h) {
-    if (skipBlock_ || current_ == nullptr || (h.blockId & mask_) != current_->blockId)
+    if (skipBlock_ || current_ == nullptr || (h.blockId & ids_.mask()) != current_->blockId)
         return;
     if (current_->missingPackets != 0) {
         resendMode_ = true;
@@ -309,7 +296,7 @@ void SecureAssembler::onTrailer(const PacketHeader& h) {
 }
 
 void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data) {
-    if (skipBlock_ || current_ == nullptr || (h.blockId & mask_) != current_->blockId)
+    if (skipBlock_ || current_ == nullptr || (h.blockId & ids_.mask()) != current_->blockId)
         return;
     RingEntry& e = *current_;
     const uint32_t n = index_.packets();

@@ -15,6 +15,7 @@
 #include "frame/device.h"
 #include "gvsp/acquisition.h"
 #include "gvsp/block_assembler.h"
+#include "gvsp/block_ids.h"
 #include "gvsp/image_ring.h"
 #include "gvsp/wire.h"
 
@@ -44,7 +45,7 @@ class SecureAssembler {
     // block's unused entry go back to the ring.
     void finish();
 
-    bool extendedIds() const { return extended_; }
+    bool extendedIds() const { return ids_.extended(); }
 
   private:
     void onLeader(const PacketHeader& h, std::span<const uint8_t> body);
@@ -67,8 +68,7 @@ class SecureAssembler {
     const PacketIndex& index_;
     ResendSender resend_;
 
-    bool extended_ = false;
-    uint64_t mask_ = 0;
+    BlockIds ids_;
     RingEntry* current_ = nullptr;
     RingEntry* next_ = nullptr;
     bool resendMode_ = false;
