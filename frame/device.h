@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "KavroGigEVisionLib.h"
+#include "frame/chunk_data.h"
 #include "frame/image_memory.h"
 #include "platform/event.h"
 #include "platform/socket.h"
@@ -139,6 +140,8 @@ struct GevDevice {
     std::vector<void*> userBuffers;
     // Header of the last image a copying call delivered.
     GevImageHeader lastImageHeader{};
+    // Chunk data of the last image any retrieval call delivered (chunk features read it).
+    LastChunkData lastChunkData;
     // Ring and receiver of the running acquisition. Held by shared pointer (the receiver thread
     // holds it too); replaced only under streamLock, read under acquisitionGuard.
     std::mutex acquisitionGuard;
