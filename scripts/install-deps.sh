@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang clang-format
+    build-essential cmake ninja-build pkg-config ccache clang clang-format
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libxml2-dev libxslt1-dev libzip-dev libpng-dev
     iproute2
