@@ -12,8 +12,8 @@
 #include "frame/device_open.h"
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire.h"
-#include "platform/socket.h"
 #include "platform/shared_table.h"
+#include "platform/socket.h"
 #include "sim/camera_server.h"
 
 namespace {
@@ -49,7 +49,8 @@ Figures measure(Op&& op) {
 int main() {
     kavro::platform::SharedOpenFlags::usePrivateTableForThisProcess();
     auto camera = kavro::sim::CameraServer::startOnLoopback();
-    if (!camera) return 1;
+    if (!camera)
+        return 1;
 
     // Baseline: the same READREG datagram sent and answered over a plain socket, no library.
     auto sock = kavro::platform::createUdpSocket(htonl(INADDR_LOOPBACK), 0);
@@ -57,7 +58,8 @@ int main() {
     std::vector<uint8_t> ack(64);
     const Figures baseline = measure([&] {
         const auto cmd = kavro::gvcp::buildReadReg(reqId++, kavro::gvcp::reg::kCcp, 1);
-        if (reqId == 0) reqId = 1;
+        if (reqId == 0)
+            reqId = 1;
         if (!kavro::platform::sendTo(sock, cmd, camera->addressNet(), kavro::gvcp::kPort))
             return false;
         return kavro::platform::receiveFrom(sock, ack).has_value();
@@ -67,7 +69,8 @@ int main() {
     info.deviceAddress = camera->addressNet();
     info.hostAddress = htonl(INADDR_LOOPBACK);
     info.subnetMask = htonl(0xFF000000);
-    if (kavro::frame::openWithoutHandshake(1, info, nullptr, 1) != 0) return 1;
+    if (kavro::frame::openWithoutHandshake(1, info, nullptr, 1) != 0)
+        return 1;
     const Figures library = measure([] {
         uint32_t value = 0;
         return GEVReadRegister(1, kavro::gvcp::reg::kCcp, 1, &value) == GEV_STATUS_SUCCESS;

@@ -24,7 +24,8 @@ template <class Body>
 GevStatus withOpenDevice(uint8_t device, Body&& body) noexcept {
     return guarded([&]() -> GevStatus {
         GevDevice* dev = openDevice(device);
-        if (dev == nullptr) return GEV_STATUS_DEVICE_NOT_OPEN;
+        if (dev == nullptr)
+            return GEV_STATUS_DEVICE_NOT_OPEN;
         return body(*dev);
     });
 }

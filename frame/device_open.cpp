@@ -12,7 +12,8 @@ std::shared_ptr<GevDevice> prepareRecord(uint8_t device, const GevConnectInfo& i
                                          GevLogCallback log, uint8_t saveDescription,
                                          uint8_t controlMode) {
     auto dev = DeviceTable::instance().newRecord(device);
-    if (!dev) return nullptr;
+    if (!dev)
+        return nullptr;
     dev->controlPort = info.controlPort;
     dev->streamPort = info.streamPort;
     dev->hostAddress = info.hostAddress;
@@ -49,7 +50,8 @@ GevStatus openControlSocket(GevDevice& device) {
 GevStatus openWithoutHandshake(uint8_t device, const GevConnectInfo& info, GevLogCallback log,
                                uint8_t controlMode) {
     auto dev = prepareRecord(device, info, log, 0, controlMode);
-    if (!dev) return GEV_STATUS_DEVICE_NOT_OPEN;
+    if (!dev)
+        return GEV_STATUS_DEVICE_NOT_OPEN;
     logVersionLines(*dev);
     const GevStatus status = openControlSocket(*dev);
     if (status != GEV_STATUS_SUCCESS) {

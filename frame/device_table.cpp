@@ -5,7 +5,9 @@
 namespace kavro::frame {
 
 namespace {
-bool validIndex(uint8_t device) { return device >= 1 && device <= kMaxDeviceIndex; }
+bool validIndex(uint8_t device) {
+    return device >= 1 && device <= kMaxDeviceIndex;
+}
 }  // namespace
 
 DeviceTable& DeviceTable::instance() {
@@ -18,7 +20,8 @@ bool DeviceTable::isOpen(uint8_t device) {
 }
 
 GevDevice* DeviceTable::openDevice(uint8_t device) {
-    if (!isOpen(device)) return nullptr;
+    if (!isOpen(device))
+        return nullptr;
     std::lock_guard lock(mutex_);
     // Open in another process: this process has no record for it, or only a closed one.
     GevDevice* dev = records_[device - 1].get();
@@ -26,13 +29,15 @@ GevDevice* DeviceTable::openDevice(uint8_t device) {
 }
 
 std::shared_ptr<GevDevice> DeviceTable::record(uint8_t device) {
-    if (!validIndex(device)) return nullptr;
+    if (!validIndex(device))
+        return nullptr;
     std::lock_guard lock(mutex_);
     return records_[device - 1];
 }
 
 std::shared_ptr<GevDevice> DeviceTable::newRecord(uint8_t device) {
-    if (!validIndex(device)) return nullptr;
+    if (!validIndex(device))
+        return nullptr;
     auto fresh = std::make_shared<GevDevice>();
     fresh->deviceIndex = device;
     std::lock_guard lock(mutex_);

@@ -11,7 +11,7 @@
 namespace kavro::frame {
 
 class DeviceTable {
-public:
+  public:
     static DeviceTable& instance();
 
     // The index rule: the record of an open index, else null (indexes 0 and above 20 too).
@@ -30,13 +30,15 @@ public:
     void markOpen(GevDevice& device);
     void markClosed(GevDevice& device);
 
-private:
+  private:
     DeviceTable() = default;
     std::mutex mutex_;  // guards the slots against the threads that scan every record
     std::array<std::shared_ptr<GevDevice>, kMaxDeviceIndex> records_;
 };
 
 // The record of an open index, or null; shorthand for DeviceTable::instance().openDevice().
-inline GevDevice* openDevice(uint8_t device) { return DeviceTable::instance().openDevice(device); }
+inline GevDevice* openDevice(uint8_t device) {
+    return DeviceTable::instance().openDevice(device);
+}
 
 }  // namespace kavro::frame

@@ -6,11 +6,13 @@
 namespace kavro::frame {
 
 void gevLog(const GevDevice& device, const char* line) {
-    if (GevLogCallback cb = device.logCallback.load()) cb(device.deviceIndex, line);
+    if (GevLogCallback cb = device.logCallback.load())
+        cb(device.deviceIndex, line);
 }
 
 void gevLogf(const GevDevice& device, const char* format, ...) {
-    if (device.logCallback.load() == nullptr) return;
+    if (device.logCallback.load() == nullptr)
+        return;
     char line[kLogLineSize];
     va_list args;
     va_start(args, format);
@@ -20,7 +22,8 @@ void gevLogf(const GevDevice& device, const char* format, ...) {
 }
 
 void gevFormatLine(char* buffer, size_t size, const char* format, ...) {
-    if (buffer == nullptr || size == 0) return;
+    if (buffer == nullptr || size == 0)
+        return;
     va_list args;
     va_start(args, format);
     std::vsnprintf(buffer, size, format, args);

@@ -15,7 +15,8 @@ inline constexpr size_t kLogLineSize = 1024;
 // Hands `line` to the device's callback when one is set.
 void gevLog(const GevDevice& device, const char* line);
 // Formats a line into a buffer of kLogLineSize and logs it.
-void gevLogf(const GevDevice& device, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void gevLogf(const GevDevice& device, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 // Formats into a caller's buffer of `size` bytes; the result is always terminated.
 void gevFormatLine(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

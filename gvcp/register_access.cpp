@@ -57,23 +57,22 @@ GevStatus readMemoryChunk(GevDevice& device, uint32_t address, uint16_t count, u
     const uint16_t reqId = device.takeRequestId();
     const auto command = buildReadMem(reqId, address, count);
     Acknowledge ack;
-    GevStatus status =
-        runTransaction(device.controlSocket, device.deviceAddress,
-                       {command, reqId, kReadMemAck, readMemAckSize(count)}, RetryForm::Memory,
-                       timingOf(device), ack);
-    if (status != GEV_STATUS_SUCCESS) return status;
+    GevStatus status = runTransaction(device.controlSocket, device.deviceAddress,
+                                      {command, reqId, kReadMemAck, readMemAckSize(count)},
+                                      RetryForm::Memory, timingOf(device), ack);
+    if (status != GEV_STATUS_SUCCESS)
+        return status;
     const auto payload = ack.payload();
     // The address echo and every byte asked for must be there; a short answer is not data.
-    if (payload.size() < 4u + count) return GEV_STATUS_WRONG_ACKNOWLEDGE;
+    if (payload.size() < 4u + count)
+        return GEV_STATUS_WRONG_ACKNOWLEDGE;
     std::memcpy(out, payload.data() + 4, count);
     return GEV_STATUS_SUCCESS;
 }
 
-GevStatus writeMemoryChunk(GevDevice& device, uint32_t address,
-                           std::span<const uint8_t> bytes) {
+GevStatus writeMemoryChunk(GevDevice& device, uint32_t address, std::span<const uint8_t> bytes) {
     const uint16_t reqId = device.takeRequestId();
-    const auto command =
-        buildWriteMem(reqId, address, bytes, static_cast<uint32_t>(bytes.size()));
+    const auto command = buildWriteMem(reqId, address, bytes, static_cast<uint32_t>(bytes.size()));
     Acknowledge ack;
     return runTransaction(device.controlSocket, device.deviceAddress,
                           {command, reqId, kWriteMemAck, kWriteMemAckSize}, RetryForm::Memory,
@@ -83,8 +82,10 @@ GevStatus writeMemoryChunk(GevDevice& device, uint32_t address,
 }  // namespace
 
 GevStatus readRegisters(GevDevice& device, uint32_t address, std::span<uint32_t> values) {
-    if (values.empty() || values.size() > kMaxReadRegisters) return GEV_STATUS_INVALID_ARGUMENT;
-    if (device.connectionStatus == 2) return GEV_STATUS_ACCESS_DENIED;
+    if (values.empty() || values.size() > kMaxReadRegisters)
+        return GEV_STATUS_INVALID_ARGUMENT;
+    if (device.connectionStatus == 2)
+        return GEV_STATUS_ACCESS_DENIED;
 
     Acknowledge ack;
     GevStatus status;
@@ -101,7 +102,8 @@ GevStatus readRegisters(GevDevice& device, uint32_t address, std::span<uint32_t>
             // Whole words only, never more than asked for.
             const auto payload = ack.payload();
             stored = std::min(payload.size() / 4, values.size());
-            for (size_t i = 0; i < stored; ++i) values[i] = platform::loadBe32(&payload[4 * i]);
+            for (size_t i = 0; i < stored; ++i)
+                values[i] = platform::loadBe32(&payload[4 * i]);
         }
     }
 
@@ -126,9 +128,12 @@ GevStatus readRegister(GevDevice& device, uint32_t address, uint32_t& value) {
 }
 
 GevStatus writeRegisters(GevDevice& device, uint32_t address, std::span<const uint32_t> values) {
-    if (values.empty() || values.size() > kMaxWriteRegisters) return GEV_STATUS_INVALID_ARGUMENT;
-    if (device.connectionStatus == 2) return GEV_STATUS_ACCESS_DENIED;
-    if (device.controlMode == 0) return GEV_STATUS_SUCCESS;
+    if (values.empty() || values.size() > kMaxWriteRegisters)
+        return GEV_STATUS_INVALID_ARGUMENT;
+    if (device.connectionStatus == 2)
+        return GEV_STATUS_ACCESS_DENIED;
+    if (device.controlMode == 0)
+        return GEV_STATUS_SUCCESS;
 
     Acknowledge ack;
     GevStatus status;
@@ -164,14 +169,15 @@ GevStatus writeRegister(GevDevice& device, uint32_t address, uint32_t value) {
 
 GevStatus readMemory(GevDevice& device, uint32_t address, uint32_t length, uint8_t* data) {
     std::lock_guard lock(device.controlLock);
-    if (length == 0) return GEV_STATUS_SUCCESS;
+    if (length == 0)
+        return GEV_STATUS_SUCCESS;
     const AlignedRange range = alignRange(address, length);
 
     std::array<uint8_t, kMaxMemoryChunk> chunk;
     uint64_t offset = 0;  // from range.start
     for (uint32_t k = 0; k < range.chunks; ++k) {
-        const auto size = static_cast<uint16_t>(std::min<uint64_t>(range.total - offset,
-                                                                   kMaxMemoryChunk));
+        const auto size =
+            static_cast<uint16_t>(std::min<uint64_t>(range.total - offset, kMaxMemoryChunk));
         const GevStatus status = readMemoryChunk(
             device, range.start + static_cast<uint32_t>(offset), size, chunk.data());
         if (status != GEV_STATUS_SUCCESS) {
@@ -181,7 +187,8 @@ GevStatus readMemory(GevDevice& device, uint32_t address, uint32_t length, uint8
         // Hand over only the part of the chunk inside the caller's range.
         const uint64_t from = std::max<uint64_t>(offset, range.skip);
         const uint64_t to = std::min<uint64_t>(offset + size, uint64_t{range.skip} + length);
-        if (to > from) std::memcpy(data + (from - range.skip), chunk.data() + (from - offset), to - from);
+        if (to > from)
+            std::memcpy(data + (from - range.skip), chunk.data() + (from - offset), to - from);
         offset += size;
         reportProgress(device, k, range.chunks);
     }
@@ -189,16 +196,19 @@ GevStatus readMemory(GevDevice& device, uint32_t address, uint32_t length, uint8
 }
 
 GevStatus writeMemory(GevDevice& device, uint32_t address, uint32_t length, const uint8_t* data) {
-    if (device.controlMode == 0) return GEV_STATUS_SUCCESS;
+    if (device.controlMode == 0)
+        return GEV_STATUS_SUCCESS;
     uint32_t capability = 0;
     if (const GevStatus status = readRegister(device, reg::kGvcpCapability, capability);
         status != GEV_STATUS_SUCCESS) {
         return status;
     }
-    if ((capability & reg::kCapWriteMem) == 0) return GEV_STATUS_NOT_SUPPORTED;
+    if ((capability & reg::kCapWriteMem) == 0)
+        return GEV_STATUS_NOT_SUPPORTED;
 
     std::lock_guard lock(device.controlLock);
-    if (length == 0) return GEV_STATUS_SUCCESS;
+    if (length == 0)
+        return GEV_STATUS_SUCCESS;
     const AlignedRange range = alignRange(address, length);
     const uint64_t end = uint64_t{range.skip} + length;  // caller's bytes end here
 
@@ -209,7 +219,8 @@ GevStatus writeMemory(GevDevice& device, uint32_t address, uint32_t length, cons
     const bool partialTail = end % 4 != 0;
     const uint32_t tailAddress = range.start + static_cast<uint32_t>(range.total - 4);
     GevStatus status = GEV_STATUS_SUCCESS;
-    if (partialHead) status = readMemoryChunk(device, range.start, 4, head.data());
+    if (partialHead)
+        status = readMemoryChunk(device, range.start, 4, head.data());
     if (status == GEV_STATUS_SUCCESS && partialTail) {
         status = range.total == 4 && partialHead
                      ? (tail = head, GEV_STATUS_SUCCESS)
@@ -223,8 +234,8 @@ GevStatus writeMemory(GevDevice& device, uint32_t address, uint32_t length, cons
     std::array<uint8_t, kMaxMemoryChunk> chunk;
     uint64_t offset = 0;
     for (uint32_t k = 0; k < range.chunks; ++k) {
-        const auto size = static_cast<size_t>(std::min<uint64_t>(range.total - offset,
-                                                                 kMaxMemoryChunk));
+        const auto size =
+            static_cast<size_t>(std::min<uint64_t>(range.total - offset, kMaxMemoryChunk));
         for (size_t i = 0; i < size; ++i) {
             const uint64_t pos = offset + i;
             if (pos >= range.skip && pos < end) {

@@ -36,7 +36,8 @@ Outcome awaitMatch(const platform::UniqueSocket& socket, const Exchange& exchang
         ack.size = *n;
         const auto header = parseAckHeader(std::span<const uint8_t>(ack.bytes.data(), ack.size));
         // Shorter than a header, or answering another command: not ours.
-        if (!header || header->ackId != exchange.reqId) continue;
+        if (!header || header->ackId != exchange.reqId)
+            continue;
         ack.header = *header;
         if (header->status != 0) {
             status = header->status;
@@ -80,7 +81,8 @@ GevStatus runTransaction(const platform::UniqueSocket& socket, uint32_t deviceAd
         }
         GevStatus status = GEV_STATUS_TIMEOUT;
         const Outcome outcome = awaitMatch(socket, exchange, timing.wait, ack, status);
-        if (outcome != Outcome::TimedOut) return status;
+        if (outcome != Outcome::TimedOut)
+            return status;
     }
     return GEV_STATUS_TIMEOUT;
 }

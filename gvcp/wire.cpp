@@ -27,7 +27,8 @@ std::optional<CommandHeader> parseCommandHeader(std::span<const uint8_t> datagra
     h.command = r.u16();
     h.length = r.u16();
     h.reqId = r.u16();
-    if (r.overflow() || key != kKey) return std::nullopt;
+    if (r.overflow() || key != kKey)
+        return std::nullopt;
     return h;
 }
 
@@ -46,13 +47,15 @@ std::optional<AckHeader> parseAckHeader(std::span<const uint8_t> datagram) {
     h.ackCode = r.u16();
     h.length = r.u16();
     h.ackId = r.u16();
-    if (r.overflow()) return std::nullopt;
+    if (r.overflow())
+        return std::nullopt;
     return h;
 }
 
 namespace {
 std::span<const uint8_t> boundedPayload(std::span<const uint8_t> datagram, uint16_t length) {
-    if (datagram.size() <= kHeaderSize) return {};
+    if (datagram.size() <= kHeaderSize)
+        return {};
     const size_t available = datagram.size() - kHeaderSize;
     return datagram.subspan(kHeaderSize, std::min<size_t>(length, available));
 }
@@ -78,7 +81,8 @@ std::vector<uint8_t> buildReadReg(uint16_t reqId, uint32_t address, size_t count
     count = std::min(count, kMaxReadRegisters);
     auto out = startCommand(kReadRegCmd, reqId, 4 * count);
     ByteWriter w{std::span(out).subspan(kHeaderSize)};
-    for (size_t i = 0; i < count; ++i) w.u32(address + static_cast<uint32_t>(4 * i));
+    for (size_t i = 0; i < count; ++i)
+        w.u32(address + static_cast<uint32_t>(4 * i));
     return out;
 }
 

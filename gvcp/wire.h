@@ -16,8 +16,8 @@ inline constexpr size_t kHeaderSize = 8;
 
 // Command flags.
 inline constexpr uint8_t kFlagAckRequired = 0x01;
-inline constexpr uint8_t kFlagBroadcastAck = 0x10;   // DISCOVERY: answer by broadcast
-inline constexpr uint8_t kFlagExtendedIds = 0x08;    // EVENT, EVENTDATA: 64-bit block ids
+inline constexpr uint8_t kFlagBroadcastAck = 0x10;     // DISCOVERY: answer by broadcast
+inline constexpr uint8_t kFlagExtendedIds = 0x08;      // EVENT, EVENTDATA: 64-bit block ids
 inline constexpr uint8_t kFlagScheduledAction = 0x80;  // ACTION: carries an action time
 
 enum Command : uint16_t {
@@ -139,9 +139,13 @@ std::vector<uint8_t> buildReadMemAck(uint16_t status, uint16_t ackId, uint32_t a
                                      std::span<const uint8_t> data);
 
 // Expected acknowledge sizes, used as the receive size of each transaction.
-inline constexpr size_t readRegAckSize(size_t count) { return kHeaderSize + 4 * count; }
+inline constexpr size_t readRegAckSize(size_t count) {
+    return kHeaderSize + 4 * count;
+}
 inline constexpr size_t kWriteRegAckSize = kHeaderSize + 4;
-inline constexpr size_t readMemAckSize(size_t count) { return kHeaderSize + 4 + count; }
+inline constexpr size_t readMemAckSize(size_t count) {
+    return kHeaderSize + 4 + count;
+}
 inline constexpr size_t kWriteMemAckSize = kHeaderSize + 4;
 
 }  // namespace kavro::gvcp

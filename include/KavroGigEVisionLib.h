@@ -80,6 +80,10 @@ typedef uint16_t GevStatus;
 /* A device description whose node references lead back to a node being evaluated. */
 #define GEV_STATUS_REFERENCE_CYCLE 0xC034
 
+/* The name and meaning of a status, for messages: "GEV_STATUS_TIMEOUT (0xC008): ...". Unknown
+ * codes give a text that says so with the code. The text is static; any thread may call this. */
+KAVRO_API const char* GEVStatusText(GevStatus status);
+
 /* Largest register counts of one command: 540 payload bytes. */
 #define GEV_MAX_READ_REGISTERS 135
 #define GEV_MAX_WRITE_REGISTERS 67
@@ -141,19 +145,19 @@ typedef struct GevChannelParameter {
 
 /* One camera found by GEVDiscovery. */
 typedef struct GevDeviceInfo {
-    uint32_t deviceAddress;     /* camera address, network byte order */
-    char manufacturerName[32];  /* zero-padded; not terminated when all 32 are used */
+    uint32_t deviceAddress;    /* camera address, network byte order */
+    char manufacturerName[32]; /* zero-padded; not terminated when all 32 are used */
     char modelName[32];
     char deviceVersion[32];
-    uint32_t adapterAddress;    /* local adapter that got the answer, network byte order */
-    uint32_t adapterMask;       /* its subnet mask, network byte order */
-    uint8_t macAddress[6];      /* first byte first */
-    uint32_t subnetMask;        /* camera's current mask, host byte order */
-    uint32_t defaultGateway;    /* camera's current gateway, host byte order */
-    char adapterName[260];      /* zero-terminated */
-    char serialNumber[16];      /* zero-padded; not terminated when all 16 are used */
+    uint32_t adapterAddress; /* local adapter that got the answer, network byte order */
+    uint32_t adapterMask;    /* its subnet mask, network byte order */
+    uint8_t macAddress[6];   /* first byte first */
+    uint32_t subnetMask;     /* camera's current mask, host byte order */
+    uint32_t defaultGateway; /* camera's current gateway, host byte order */
+    char adapterName[260];   /* zero-terminated */
+    char serialNumber[16];   /* zero-padded; not terminated when all 16 are used */
     char userDefinedName[16];
-    uint8_t status;             /* GEV_DISCOVERY_* */
+    uint8_t status; /* GEV_DISCOVERY_* */
 } GevDeviceInfo;
 
 #define GEV_MAX_DISCOVERED 20
@@ -163,10 +167,10 @@ typedef struct GevDeviceList {
 } GevDeviceList;
 
 /* Discovery entry states. */
-#define GEV_DISCOVERY_AVAILABLE 0      /* reachable, nobody holds control */
-#define GEV_DISCOVERY_UNREACHABLE 1    /* on the subnet, but the access probe failed */
-#define GEV_DISCOVERY_OTHER_SUBNET 2   /* not on the adapter's subnet: needs Force IP */
-#define GEV_DISCOVERY_CONTROLLED 3     /* another application holds control access */
+#define GEV_DISCOVERY_AVAILABLE 0    /* reachable, nobody holds control */
+#define GEV_DISCOVERY_UNREACHABLE 1  /* on the subnet, but the access probe failed */
+#define GEV_DISCOVERY_OTHER_SUBNET 2 /* not on the adapter's subnet: needs Force IP */
+#define GEV_DISCOVERY_CONTROLLED 3   /* another application holds control access */
 
 /* Told the progress (0..100) of GEVDiscovery. */
 typedef void (*GevDiscoveryCallback)(int32_t percent);
@@ -269,19 +273,19 @@ KAVRO_API GevStatus GEVGetReadWriteParameter(uint8_t device, uint32_t* timeoutMs
 
 /* Header of a delivered image (56 bytes). */
 typedef struct GevImageHeader {
-    uint64_t blockId;        /* stream block id (16 or 64 bits wide on the wire) */
-    uint64_t timestamp;      /* device ticks, from the leader */
-    uint32_t pixelFormat;    /* pixel format code */
-    uint32_t sizeX;          /* width in pixels; 0xFFFFFFFF for a block that is not an image */
-    uint32_t sizeY;          /* height in lines as delivered; for a non-image block its bytes */
+    uint64_t blockId;     /* stream block id (16 or 64 bits wide on the wire) */
+    uint64_t timestamp;   /* device ticks, from the leader */
+    uint32_t pixelFormat; /* pixel format code */
+    uint32_t sizeX;       /* width in pixels; 0xFFFFFFFF for a block that is not an image */
+    uint32_t sizeY;       /* height in lines as delivered; for a non-image block its bytes */
     uint32_t offsetX;
     uint32_t offsetY;
-    uint16_t paddingX;       /* bytes of padding after each line (removed by the copying calls) */
+    uint16_t paddingX; /* bytes of padding after each line (removed by the copying calls) */
     uint16_t paddingY;
     uint32_t missingPackets; /* payload packets missing from the image */
     uint16_t payloadType;    /* stream payload type */
     uint16_t reserved;
-    uint32_t chunkLength;    /* trailer values */
+    uint32_t chunkLength; /* trailer values */
     uint32_t chunkLayoutId;
 } GevImageHeader;
 
@@ -407,8 +411,8 @@ KAVRO_API GevStatus get_feature_name(uint8_t device, uint8_t root, uint8_t featu
                                      uint32_t length);
 KAVRO_API GevStatus get_sub_feature_count(uint8_t device, uint8_t root, uint8_t feature,
                                           uint8_t* count);
-KAVRO_API GevStatus get_sub_feature_name(uint8_t device, uint8_t root, uint8_t feature,
-                                         uint8_t sub, char* buffer, uint32_t length);
+KAVRO_API GevStatus get_sub_feature_name(uint8_t device, uint8_t root, uint8_t feature, uint8_t sub,
+                                         char* buffer, uint32_t length);
 KAVRO_API GevStatus get_subsub_feature_count(uint8_t device, uint8_t root, uint8_t feature,
                                              uint8_t sub, uint8_t* count);
 KAVRO_API GevStatus get_subsub_feature_name(uint8_t device, uint8_t root, uint8_t feature,

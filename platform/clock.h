@@ -9,7 +9,9 @@ namespace kavro::platform {
 int64_t monotonicNs();
 inline constexpr int64_t kCounterFrequency = 1000000000;
 // Milliseconds of the monotonic clock (the tick count).
-inline uint32_t tickCountMs() { return static_cast<uint32_t>(monotonicNs() / 1000000); }
+inline uint32_t tickCountMs() {
+    return static_cast<uint32_t>(monotonicNs() / 1000000);
+}
 // Seconds since 1970 (UTC) of the real-time clock.
 int64_t realtimeSeconds();
 

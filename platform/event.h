@@ -8,7 +8,7 @@
 namespace kavro::platform {
 
 class ManualResetEvent {
-public:
+  public:
     explicit ManualResetEvent(bool signalled = false) : signalled_(signalled) {}
 
     void set() {
@@ -34,7 +34,7 @@ public:
                               [this] { return signalled_; });
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool signalled_;

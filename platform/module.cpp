@@ -13,7 +13,8 @@ std::string findLibraryFolder() {
     }
     std::string path(info.dli_fname);
     const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return path.substr(0, slash == 0 ? 1 : slash);
 }
 }  // namespace

@@ -25,7 +25,8 @@ WorkerThread::~WorkerThread() {
 
 WorkerThread& WorkerThread::operator=(WorkerThread&& other) noexcept {
     if (this != &other) {
-        if (thread_.joinable()) thread_.detach();
+        if (thread_.joinable())
+            thread_.detach();
         thread_ = std::move(other.thread_);
         done_ = std::move(other.done_);
     }
@@ -34,7 +35,8 @@ WorkerThread& WorkerThread::operator=(WorkerThread&& other) noexcept {
 
 namespace {
 void applyPriority(ThreadPriority priority) {
-    if (priority == ThreadPriority::Normal) return;
+    if (priority == ThreadPriority::Normal)
+        return;
     sched_param param{};
     const int max = sched_get_priority_max(SCHED_FIFO);
     param.sched_priority = priority == ThreadPriority::TimeCritical ? max : max - 1;
@@ -44,7 +46,8 @@ void applyPriority(ThreadPriority priority) {
 }  // namespace
 
 bool WorkerThread::start(std::function<void()> body, ThreadPriority priority) {
-    if (thread_.joinable()) return false;
+    if (thread_.joinable())
+        return false;
     auto done = std::make_shared<Done>();
     try {
         thread_ = std::thread([body = std::move(body), done, priority] {
@@ -60,7 +63,8 @@ bool WorkerThread::start(std::function<void()> body, ThreadPriority priority) {
 }
 
 bool WorkerThread::join(std::chrono::milliseconds timeout) {
-    if (!thread_.joinable()) return true;
+    if (!thread_.joinable())
+        return true;
     if (isCurrentThread()) {
         thread_.detach();
         return false;

@@ -13,7 +13,7 @@ namespace kavro::platform {
 enum class ThreadPriority { Normal, Highest, TimeCritical };
 
 class WorkerThread final {
-public:
+  public:
     WorkerThread() = default;
     ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
@@ -29,7 +29,7 @@ public:
     bool running() const { return thread_.joinable(); }
     bool isCurrentThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
-private:
+  private:
     struct Done;
     std::thread thread_;
     std::shared_ptr<Done> done_;

@@ -1,12 +1,12 @@
 #include "platform/trace.h"
 
+#include <syslog.h>
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <syslog.h>
 
 namespace kavro::platform {
 
@@ -14,7 +14,9 @@ namespace {
 std::atomic<GevTraceCallback> g_traceCallback{nullptr};
 }
 
-void setTraceCallback(GevTraceCallback callback) { g_traceCallback.store(callback); }
+void setTraceCallback(GevTraceCallback callback) {
+    g_traceCallback.store(callback);
+}
 
 void debugTrace(const char* format, ...) {
     char text[4095 + 3];
@@ -23,7 +25,8 @@ void debugTrace(const char* format, ...) {
     const int n = std::vsnprintf(text, 4096, format, args);
     va_end(args);
     size_t len = n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), 4095);
-    while (len > 0 && std::isspace(static_cast<unsigned char>(text[len - 1])) != 0) --len;
+    while (len > 0 && std::isspace(static_cast<unsigned char>(text[len - 1])) != 0)
+        --len;
     std::memcpy(text + len, "\r\n", 3);
     if (GevTraceCallback cb = g_traceCallback.load()) {
         cb(text);

@@ -1,10 +1,10 @@
 // The index rule, the image memory block and the log line buffer.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstring>
+#include <string>
 
 #include "frame/device_table.h"
 #include "frame/log.h"
@@ -71,8 +71,8 @@ TEST_F(DeviceRecord, ControlPortZeroLogsThePortTheSystemChose) {
     openTransportOnly();
     const uint16_t port = frame::DeviceTable::instance().record(kDevice)->controlPort;
     EXPECT_NE(port, 0);
-    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Control channel port: " +
-                                                std::to_string(port)));
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[INFO] - Control channel port: " + std::to_string(port)));
 }
 
 TEST_F(DeviceRecord, ImageMemoryResizesKeepingItsBytes) {
@@ -103,7 +103,8 @@ TEST(SharedOpenFlags, IndexOfAProcessThatEndedIsTakenOver) {
 
     // An index left open by a process that has ended (and been reaped).
     const pid_t child = fork();
-    if (child == 0) _exit(0);
+    if (child == 0)
+        _exit(0);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     flags.markOpenByProcess(18, child);

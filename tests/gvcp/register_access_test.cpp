@@ -20,7 +20,7 @@ namespace reg = gvcp::reg;
 constexpr uint32_t kUserMemory = 0x10000;
 
 class GvcpTransport : public SimCameraTest {
-protected:
+  protected:
     void SetUp() override {
         SimCameraTest::SetUp();
         sim::CameraConfig config;
@@ -153,22 +153,23 @@ TEST_F(GvcpTransport, MalformedAcknowledgesAreReadOnlyAsFarAsTheyGo) {
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kVersion, 2, values), GEV_STATUS_TIMEOUT);
 
     // Length field claims 400 bytes, one value arrived: only that value is stored.
-    camera().faults().rawAnswerNext(1, {0x00, 0x00, 0x00, 0x81, 0x01, 0x90, 0, 0, 0x12, 0x34,
-                                        0x56, 0x78});
+    camera().faults().rawAnswerNext(
+        1, {0x00, 0x00, 0x00, 0x81, 0x01, 0x90, 0, 0, 0x12, 0x34, 0x56, 0x78});
     values[1] = 0xBBBBBBBB;
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kVersion, 2, values), GEV_STATUS_SUCCESS);
     EXPECT_EQ(values[0], 0x12345678u);
     EXPECT_EQ(values[1], 0xBBBBBBBBu);
 
     // A READMEM answer without the data asked for is not data.
-    camera().faults().rawAnswerNext(1, {0x00, 0x00, 0x00, 0x85, 0x00, 0x08, 0, 0, 0, 0, 0, 0x48,
-                                        'K', 'a', 'v', 'r'});
+    camera().faults().rawAnswerNext(
+        1, {0x00, 0x00, 0x00, 0x85, 0x00, 0x08, 0, 0, 0, 0, 0, 0x48, 'K', 'a', 'v', 'r'});
     uint8_t bytes[8] = {};
     EXPECT_EQ(GEVReadMemory(kDevice, reg::kManufacturerName, 8, bytes),
               GEV_STATUS_WRONG_ACKNOWLEDGE);
 
     // A datagram longer than the expected acknowledge is cut to it.
-    std::vector<uint8_t> longAck = {0x00, 0x00, 0x00, 0x81, 0x00, 0x08, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2};
+    std::vector<uint8_t> longAck = {0x00, 0x00, 0x00, 0x81, 0x00, 0x08, 0, 0,
+                                    0,    0,    0,    1,    0,    0,    0, 2};
     longAck.resize(1400, 0xEE);
     camera().faults().rawAnswerNext(1, longAck);
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kVersion, 1, values), GEV_STATUS_SUCCESS);
@@ -198,11 +199,14 @@ TEST_F(GvcpTransport, ReadMemoryFetchesWholeWordsButStoresOnlyWhatWasAskedFor) {
 }
 
 std::vector<int32_t> g_progress;
-void recordProgress(uint8_t, int32_t percent) { g_progress.push_back(percent); }
+void recordProgress(uint8_t, int32_t percent) {
+    g_progress.push_back(percent);
+}
 
 TEST_F(GvcpTransport, LongTransfersGoIn536ByteChunksWithProgress) {
     std::vector<uint8_t> pattern(1073);
-    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = static_cast<uint8_t>(i * 7 + 3);
     camera().model().writeMemory(kUserMemory, pattern);
     ASSERT_EQ(GEVSetReadWriteMemoryCallback(kDevice, &recordProgress), GEV_STATUS_SUCCESS);
 
@@ -212,7 +216,8 @@ TEST_F(GvcpTransport, LongTransfersGoIn536ByteChunksWithProgress) {
     EXPECT_EQ(back, pattern);
     EXPECT_EQ(g_progress, (std::vector<int32_t>{0, 34, 67}));
     std::vector<uint16_t> sizes;
-    for (auto& c : commands(gvcp::kReadMemCmd)) sizes.push_back(platform::loadBe16(&c.bytes[14]));
+    for (auto& c : commands(gvcp::kReadMemCmd))
+        sizes.push_back(platform::loadBe16(&c.bytes[14]));
     EXPECT_EQ(sizes, (std::vector<uint16_t>{536, 536, 4}));
 
     // Writing goes the same way; the bytes of the last word past the caller's end are kept.
@@ -224,7 +229,8 @@ TEST_F(GvcpTransport, LongTransfersGoIn536ByteChunksWithProgress) {
     EXPECT_EQ(g_progress, (std::vector<int32_t>{0, 34, 67}));
     EXPECT_EQ(commands(gvcp::kWriteMemCmd).size(), 3u);
     const auto stored = camera().model().readMemory(kUserMemory, 1076);
-    EXPECT_TRUE(std::all_of(stored.begin(), stored.begin() + 1073, [](uint8_t b) { return b == 0x5A; }));
+    EXPECT_TRUE(
+        std::all_of(stored.begin(), stored.begin() + 1073, [](uint8_t b) { return b == 0x5A; }));
     EXPECT_EQ(std::vector<uint8_t>(stored.begin() + 1073, stored.end()),
               (std::vector<uint8_t>{0x11, 0x22, 0x33}));
 }
@@ -244,9 +250,9 @@ TEST_F(GvcpTransport, UnalignedWriteLeavesNeighbouringBytesAlone) {
 }
 
 TEST_F(GvcpTransport, WriteMemoryNeedsTheCapability) {
-    camera().model().writeRegister(reg::kGvcpCapability,
-                                   camera().model().readRegister(reg::kGvcpCapability) &
-                                       ~reg::kCapWriteMem);
+    camera().model().writeRegister(
+        reg::kGvcpCapability,
+        camera().model().readRegister(reg::kGvcpCapability) & ~reg::kCapWriteMem);
     const uint8_t bytes[4] = {1, 2, 3, 4};
     EXPECT_EQ(GEVWriteMemory(kDevice, kUserMemory, 4, bytes), GEV_STATUS_NOT_SUPPORTED);
     EXPECT_TRUE(commands(gvcp::kWriteMemCmd).empty());
@@ -267,13 +273,13 @@ TEST_F(GvcpTransport, DetailedLogFlagsGateTheTraceLines) {
     ASSERT_EQ(GEVReadRegister(kDevice, reg::kMacHigh, 2, values), GEV_STATUS_SUCCESS);
     const uint32_t written[2] = {0, 0};
     EXPECT_EQ(GEVWriteRegister(kDevice, reg::kMacHigh, 2, written), GEV_STATUS_ACCESS_DENIED);
-    EXPECT_EQ(LogCapture::instance().lines(),
-              (std::vector<std::string>{
-                  "[INFO] - Read Register: Address 0x00000008, Data: 0x0000000C",
-                  "[INFO] - Read Register: Address 0x0000000C, Data: 0x4B102030",
-                  "[INFO] - Write Register: Address 0x00000008, Data: 0x00000000",
-                  "[INFO] - Write Register: Address 0x0000000C, Data: 0x00000000",
-                  "[ERROR] - WriteRegister[0x00000008] Status: 8006"}));
+    EXPECT_EQ(
+        LogCapture::instance().lines(),
+        (std::vector<std::string>{"[INFO] - Read Register: Address 0x00000008, Data: 0x0000000C",
+                                  "[INFO] - Read Register: Address 0x0000000C, Data: 0x4B102030",
+                                  "[INFO] - Write Register: Address 0x00000008, Data: 0x00000000",
+                                  "[INFO] - Write Register: Address 0x0000000C, Data: 0x00000000",
+                                  "[ERROR] - WriteRegister[0x00000008] Status: 8006"}));
 
     LogCapture::instance().clear();
     ASSERT_EQ(GEVSetDetailedLog(kDevice, GEV_LOG_PROTOCOL | GEV_LOG_REGISTER_TRACE),

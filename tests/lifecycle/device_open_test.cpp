@@ -29,16 +29,18 @@ template <class Condition>
 bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
+        if (condition())
+            return true;
         std::this_thread::sleep_for(5ms);
     }
     return condition();
 }
 
 class DeviceOpen : public SimCameraTest {
-protected:
+  protected:
     void TearDown() override {
-        for (uint8_t d = 1; d <= 3; ++d) (void)GEVClose(d);
+        for (uint8_t d = 1; d <= 3; ++d)
+            (void)GEVClose(d);
         SimCameraTest::TearDown();
     }
 
@@ -98,10 +100,10 @@ TEST_F(DeviceOpen, OpenWithControlTakesTheCameraAndReportsWhatItFound) {
     EXPECT_EQ(p.imageTimeout, 1000u);
 
     auto& log = LogCapture::instance();
-    for (const char* line : {"[INFO] - Open control port.", "[INFO] - Start heartbeat thread.",
-                             "[INFO] - Message channel is available.",
-                             "[INFO] - Open message channel port.", "[INFO] - GEV Version: 2.0",
-                             "[INFO] - Stream channel is available."}) {
+    for (const char* line :
+         {"[INFO] - Open control port.", "[INFO] - Start heartbeat thread.",
+          "[INFO] - Message channel is available.", "[INFO] - Open message channel port.",
+          "[INFO] - GEV Version: 2.0", "[INFO] - Stream channel is available."}) {
         EXPECT_TRUE(log.contains(line)) << line;
     }
     EXPECT_EQ(log.count("[INFO] - KavroGigEVisionLib Version: "), 1u);
@@ -157,8 +159,8 @@ TEST_F(DeviceOpen, FixedControlPortIsUsedAndLogged) {
     GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
     info.controlPort = port;
     ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
-    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Control channel port: " +
-                                                std::to_string(port)));
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[INFO] - Control channel port: " + std::to_string(port)));
     EXPECT_EQ(camera().receivedCommands().at(0).senderPort, port);
 }
 
@@ -210,7 +212,8 @@ TEST_F(DeviceOpen, CameraThatAnswersAgainIsReconnected) {
     useFastTransactions();
     camera().faults().goSilent(250ms);
     ASSERT_TRUE(eventually([&] { return status() == GEV_CONNECTION_LOST; }));
-    ASSERT_TRUE(eventually([&] { return LogCapture::instance().contains("[INFO] - CCP reconnection."); }));
+    ASSERT_TRUE(
+        eventually([&] { return LogCapture::instance().contains("[INFO] - CCP reconnection."); }));
     EXPECT_TRUE(eventually([&] { return status() == GEV_CONNECTION_OK; }));
     EXPECT_FALSE(LogCapture::instance().contains("[ERROR] - CCP connection failure"));
 }
@@ -224,7 +227,8 @@ TEST_F(DeviceOpen, SocketErrorRebuildsTheControlSocketOnANewPort) {
         std::lock_guard lock(record().controlLock);
         ::shutdown(record().controlSocket.get(), SHUT_WR);
     }
-    ASSERT_TRUE(eventually([&] { return record().controlPort != oldPort && record().controlPort != 0; }));
+    ASSERT_TRUE(
+        eventually([&] { return record().controlPort != oldPort && record().controlPort != 0; }));
     EXPECT_TRUE(LogCapture::instance().contains("[WARNING] - CCP lost."));
     EXPECT_TRUE(eventually([&] { return status() == GEV_CONNECTION_OK; }));
     uint32_t value = 0;
@@ -297,7 +301,8 @@ std::vector<std::string> g_traces;
 void onEvent(uint8_t device, const GevEventInfo* info) {
     std::lock_guard lock(g_eventMutex);
     SeenEvent e{device, *info, {}};
-    if (info->data != nullptr) e.data.assign(info->data, info->data + info->dataLength);
+    if (info->data != nullptr)
+        e.data.assign(info->data, info->data + info->dataLength);
     g_events.push_back(e);
 }
 void onTrace(const char* text) {
@@ -306,7 +311,7 @@ void onTrace(const char* text) {
 }
 
 class MessageChannelEvents : public DeviceOpen {
-protected:
+  protected:
     void SetUp() override {
         DeviceOpen::SetUp();
         {
@@ -339,9 +344,15 @@ protected:
 };
 
 TEST_F(MessageChannelEvents, EventIsAcknowledgedTracedAndHandedOver) {
-    send({.eventData = false, .extended = false, .ackRequired = true, .reqId = 77,
-          .eventId = 0x0002, .streamChannel = 0x0001, .blockId = 0x1234,
-          .timestamp = 0x0102030405060708ull, .data = {}});
+    send({.eventData = false,
+          .extended = false,
+          .ackRequired = true,
+          .reqId = 77,
+          .eventId = 0x0002,
+          .streamChannel = 0x0001,
+          .blockId = 0x1234,
+          .timestamp = 0x0102030405060708ull,
+          .data = {}});
     ASSERT_TRUE(platform::waitReadable(sender_, 2s) == platform::WaitResult::Ready);
     uint8_t ack[16];
     const auto n = platform::receiveFrom(sender_, ack);
@@ -364,10 +375,17 @@ TEST_F(MessageChannelEvents, EventIsAcknowledgedTracedAndHandedOver) {
 
 TEST_F(MessageChannelEvents, ExtendedEventDataCarriesItsData) {
     std::vector<uint8_t> data(40);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
-    send({.eventData = true, .extended = true, .ackRequired = false, .reqId = 7,
-          .eventId = 0x9001, .streamChannel = 0, .blockId = 0x1122334455667788ull,
-          .timestamp = 99, .data = data});
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i);
+    send({.eventData = true,
+          .extended = true,
+          .ackRequired = false,
+          .reqId = 7,
+          .eventId = 0x9001,
+          .streamChannel = 0,
+          .blockId = 0x1122334455667788ull,
+          .timestamp = 99,
+          .data = data});
     ASSERT_TRUE(eventually([&] { return eventCount() == 1; }));
     std::lock_guard lock(g_eventMutex);
     EXPECT_EQ(g_events[0].info.dataLength, 40);
@@ -390,7 +408,8 @@ TEST_F(MessageChannelEvents, StrangersAndMalformedDatagramsAreIgnoredWithoutStop
     ASSERT_TRUE(platform::sendTo(sender_, shortEvent, htonl(INADDR_LOOPBACK),
                                  gvcp::MessageChannel::instance().port()));
     // An EVENTDATA whose length field claims more than arrived gets only what arrived.
-    auto lying = gvcp::buildEvent({.eventData = true, .ackRequired = false, .eventId = 0x8000, .data = {}});
+    auto lying =
+        gvcp::buildEvent({.eventData = true, .ackRequired = false, .eventId = 0x8000, .data = {}});
     lying[4] = 0x02;
     ASSERT_TRUE(platform::sendTo(sender_, lying, htonl(INADDR_LOOPBACK),
                                  gvcp::MessageChannel::instance().port()));
@@ -408,8 +427,8 @@ TEST_F(MessageChannelEvents, StrangersAndMalformedDatagramsAreIgnoredWithoutStop
 
 TEST(ActionWire, ImmediateAndScheduledLayouts) {
     const auto now = gvcp::buildAction({5, 1, 1, 0xFFFFFFFF, std::nullopt});
-    EXPECT_EQ(now, (std::vector<uint8_t>{0x42, 0x01, 0x01, 0x00, 0x00, 0x0C, 0x00, 0x05, 0, 0, 0,
-                                         1, 0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(now, (std::vector<uint8_t>{0x42, 0x01, 0x01, 0x00, 0x00, 0x0C, 0x00, 0x05, 0,   0, 0,
+                                         1,    0,    0,    0,    1,    0xFF, 0xFF, 0xFF, 0xFF}));
     const auto later = gvcp::buildAction({6, 1, 2, 3, 0x0102030405060708ull});
     ASSERT_EQ(later.size(), 28u);
     EXPECT_EQ(later[1], 0x81);

@@ -36,9 +36,8 @@ bool LogCapture::contains(const std::string& line) const {
 
 size_t LogCapture::count(const std::string& prefix) const {
     std::lock_guard lock(mutex_);
-    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
-        return l.rfind(prefix, 0) == 0;
-    }));
+    return static_cast<size_t>(std::count_if(
+        lines_.begin(), lines_.end(), [&](const auto& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
 GevConnectInfo loopbackConnectInfo(uint32_t cameraAddressNet) {
@@ -50,7 +49,9 @@ GevConnectInfo loopbackConnectInfo(uint32_t cameraAddressNet) {
     return info;
 }
 
-void SimCameraTest::SetUp() { LogCapture::instance().clear(); }
+void SimCameraTest::SetUp() {
+    LogCapture::instance().clear();
+}
 
 void SimCameraTest::TearDown() {
     closeTransportOnly();
@@ -58,7 +59,8 @@ void SimCameraTest::TearDown() {
 }
 
 void SimCameraTest::startCamera(const sim::CameraConfig& config) {
-    if (camera_) return;
+    if (camera_)
+        return;
     camera_ = sim::CameraServer::startOnLoopback(config);
     ASSERT_NE(camera_, nullptr) << "no loopback address could be bound for the camera";
 }
@@ -85,7 +87,8 @@ void SimCameraTest::closeTransportOnly() {
 std::vector<sim::ReceivedCommand> SimCameraTest::commands(uint16_t code) const {
     std::vector<sim::ReceivedCommand> out;
     for (auto& c : camera_->receivedCommands()) {
-        if (c.command == code) out.push_back(c);
+        if (c.command == code)
+            out.push_back(c);
     }
     return out;
 }

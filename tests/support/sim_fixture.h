@@ -17,7 +17,7 @@ namespace kavro::test {
 
 // Log lines of every device, in arrival order.
 class LogCapture {
-public:
+  public:
     static LogCapture& instance();
     static void callback(uint8_t device, const char* line);
 
@@ -26,7 +26,7 @@ public:
     bool contains(const std::string& line) const;
     size_t count(const std::string& prefix) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
@@ -35,7 +35,7 @@ private:
 GevConnectInfo loopbackConnectInfo(uint32_t cameraAddressNet);
 
 class SimCameraTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr uint8_t kDevice = 1;
 
     void SetUp() override;
