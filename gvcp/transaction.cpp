@@ -75,9 +75,13 @@ GevStatus runTransaction(const platform::UniqueSocket& socket, uint32_t deviceAd
                     break;
             }
             GevStatus status = GEV_STATUS_TIMEOUT;
-            // The socket is readable: the first wait returns at once.
+            // The socket is readable: the first wait returns at once. What arrived may be a
+            // stale acknowledge of an earlier command; if the right one never follows, the
+            // command was not answered and the next try sends it again.
             const Outcome outcome = awaitMatch(socket, exchange, timing.wait, ack, status);
-            return outcome == Outcome::TimedOut ? GEV_STATUS_TIMEOUT : status;
+            if (outcome != Outcome::TimedOut)
+                return status;
+            continue;
         }
         GevStatus status = GEV_STATUS_TIMEOUT;
         const Outcome outcome = awaitMatch(socket, exchange, timing.wait, ack, status);

@@ -19,8 +19,9 @@ enum class RetryForm {
     // Register commands: a passed wait sends the command again; a stale acknowledge restarts
     // the wait of the same try.
     Register,
-    // Memory commands: tries resend only until the socket first becomes readable; after that
-    // the exchange waits for the matching acknowledge without sending again.
+    // Memory commands: a try sends, waits for the socket to become readable and then for the
+    // matching acknowledge; a try that ends with only other acknowledges (stale ones) seen
+    // sends the command again.
     Memory,
 };
 

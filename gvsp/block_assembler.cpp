@@ -55,8 +55,10 @@ void BlockAssembler::onDatagram(std::span<const uint8_t> datagram) {
             onTrailer(*header, body);
             break;
         case kFormatPayload:
-        case kFormatPayloadAllIn:
-            onPayload(*header, body);
+            onPayload(*header, body, false);
+            break;
+        case kFormatPayloadMultiPart:
+            onPayload(*header, body, true);
             break;
         default:
             break;
@@ -86,6 +88,8 @@ RingEntry* BlockAssembler::takeEntry(uint64_t blockId) {
     e->image = false;
     e->trailerSizeY = 0;
     e->validEnd = ~uint64_t{0};
+    e->chunkOffset = e->chunkBytes = 0;
+    e->multiPart = e->overlong = false;
     return e;
 }
 
@@ -143,6 +147,10 @@ void BlockAssembler::holdToDescribedGeometry(RingEntry& e, uint64_t blockId) {
 
 void BlockAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blockId) {
     const uint32_t payloadSize = index_.payloadSize();
+    e.blockId = blockId;
+    e.timestamp = l.timestamp;
+    e.payloadType = l.payloadType;
+    e.leaderSeen = true;
     if (isImagePayload(l.payloadType)) {
         e.pixelFormat = l.pixelFormat;
         e.sizeX = l.sizeX;
@@ -153,8 +161,17 @@ void BlockAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t bloc
         e.paddingX = l.paddingX;
         e.paddingY = l.paddingY;
         e.image = true;
-        if (device_.geometry.fromDescription) {
+        if (device_.geometry.fromDescription)
             holdToDescribedGeometry(e, blockId);
+        if (l.payloadType == kPayloadImageWithChunks) {
+            // The chunks follow the image; their length comes with the trailer, until then the
+            // payload size bounds the block.
+            const uint64_t line = uint64_t{e.sizeX} * bytesPerPixel(e.pixelFormat);
+            e.chunkOffset = (line + e.paddingX) * e.sizeY;
+            setBlockBytes(e, payloadSize, false);
+            return;
+        }
+        if (device_.geometry.fromDescription) {
             const uint64_t line = uint64_t{e.sizeX} * bytesPerPixel(e.pixelFormat);
             const uint64_t padded = (line + e.paddingX) * e.sizeY;
             setBlockBytes(e, padded, padded <= payloadSize);
@@ -204,10 +221,6 @@ void BlockAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t bloc
                 break;
         }
     }
-    e.blockId = blockId;
-    e.timestamp = l.timestamp;
-    e.payloadType = l.payloadType;
-    e.leaderSeen = true;
 }
 
 void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> body) {
@@ -256,18 +269,16 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
     if (current_ != nullptr) {
         if (pending_ != nullptr)
             handOver(pending_, 0);
-        if (current_->missingPackets == 0) {
-            handOver(current_, 0);
-        } else {
-            pending_ = current_;
-            current_ = nullptr;
-        }
+        retireCurrent();
     } else if (pending_ != nullptr && ids_.next(pending_->blockId) != id) {
         handOver(pending_, 0);
     }
-    if (early_ != nullptr) {
+    const bool fromEarly = early_ != nullptr;
+    if (fromEarly) {
         current_ = early_;
         early_ = nullptr;
+        if (current_->packetMap[0] == kAskedAgain)
+            ++current_->resendReceived;
     }
     if (current_ == nullptr) {
         current_ = takeEntry(id);
@@ -287,25 +298,62 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
                       "[WARNING] - Current image timestamp is smaller or equal as last one");
     }
     lastTimestamp_ = leader->timestamp;
-    expectedPacket_ = 1;
-    current_->resendRequested = current_->resendReceived = current_->resendCount = 0;
     rangeWarning_ = false;
+    expectedPacket_ = 1;
+    if (!fromEarly) {
+        current_->resendRequested = current_->resendReceived = current_->resendCount = 0;
+        return;
+    }
+    // Its packets so far came before it: gaps are judged from the last of them on.
+    for (uint32_t p = current_->packetCount; p >= 1; --p) {
+        if (current_->packetMap[p] == kReceived) {
+            expectedPacket_ = p + 1;
+            break;
+        }
+    }
+    if (earlyTrailer_) {
+        const Trailer trailer = *earlyTrailer_;
+        earlyTrailer_.reset();
+        closeCurrent(trailer);
+    }
 }
 
-void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> data) {
+void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> data,
+                           bool multiPart) {
     if (p > e.packetCount)
         return;
     const uint8_t mark = e.packetMap[p];
     if (mark == kReceived)
         return;  // a duplicate: counted once
     const uint32_t slot = index_.length(p);
+    if (multiPart) {
+        // Each packet starts with a part header: stored as image data it would shift every
+        // byte after it. The block is refused as a whole; its packets only complete it.
+        if (!e.multiPart && logs(kLogError)) {
+            frame::gevLogf(device_,
+                           "[ERROR] - [BlockID %lld] Multi-part block (packet format 7) is not "
+                           "supported: handed over without data, status 0x%04X",
+                           static_cast<long long>(e.blockId), GEV_STATUS_NOT_SUPPORTED);
+        }
+        e.multiPart = true;
+        data = {};
+    } else if (data.size() > slot) {
+        // What does not fit is lost: the block says so in its status.
+        if (!e.overlong && logs(kLogError)) {
+            frame::gevLogf(device_,
+                           "[ERROR] - [BlockID %lld] Packet %u carries %zu bytes, its place %u: "
+                           "block incomplete",
+                           static_cast<long long>(e.blockId), p, data.size(), slot);
+        }
+        e.overlong = true;
+    }
     const uint64_t start = uint64_t{p - 1} * index_.packetDataSize();
     const uint64_t want =
         e.lengthKnown ? std::min<uint64_t>(slot, e.blockBytes > start ? e.blockBytes - start : 0)
                       : 0;
     // A packet shorter than the block says it must be leaves a hole, unless the trailer later
     // shortens the block to where the data ends; the hand-over decides.
-    if (data.size() < want)
+    if (data.size() < want && !multiPart)
         e.validEnd = std::min<uint64_t>(e.validEnd, start + data.size());
     const size_t n = std::min<size_t>(data.size(), slot);
     uint8_t* dst = e.data + index_.offset(p);
@@ -320,7 +368,8 @@ void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> da
         --e.missingPackets;
 }
 
-void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data) {
+void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data,
+                               bool multiPart) {
     const uint32_t n = index_.packets();
     const uint32_t p = h.packetId;
     const uint64_t id = h.blockId & ids_.mask();
@@ -337,7 +386,7 @@ void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> d
         }
         return;
     }
-    if (p != n && current_ != nullptr && current_->image &&
+    if (!multiPart && p != n && current_ != nullptr && current_->image &&
         data.size() != index_.packetDataSize() && !sizeWarning_) {
         if (logs(kLogError)) {
             frame::gevLogf(device_,
@@ -350,18 +399,13 @@ void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> d
     }
     const bool resendOn = device_.resendEnabled.load() != 0;
 
-    if (!resendOn && id == ids_.next(currentBlockId_)) {
+    // Packets of the next block before its leader: the leader is late or lost. The block is
+    // kept in the early slot; with resend on its leader (packet 0) is asked for at once.
+    if (id == ids_.next(currentBlockId_)) {
         if (early_ == nullptr) {
             if (pending_ != nullptr)
                 handOver(pending_, 0);
-            if (current_ != nullptr) {
-                if (current_->missingPackets == 0) {
-                    handOver(current_, 0);
-                } else {
-                    pending_ = current_;
-                    current_ = nullptr;
-                }
-            }
+            retireCurrent();
             early_ = takeEntry(id);
             if (early_ == nullptr) {
                 if (logs(kLogWarning)) {
@@ -370,13 +414,18 @@ void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> d
                 }
                 return;
             }
+            if (resendOn && sendResend(id, 0, 0)) {
+                early_->packetMap[0] = kAskedAgain;
+                ++early_->resendCount;
+                ++early_->resendRequested;
+            }
         }
-        store(*early_, p, data);
+        store(*early_, p, data, multiPart);
         return;
     }
 
     if (pending_ != nullptr && id == pending_->blockId) {
-        store(*pending_, p, data);
+        store(*pending_, p, data, multiPart);
         if (pending_->missingPackets == 0) {
             handOver(pending_, 2);
             releaseHeldCurrent();
@@ -402,7 +451,22 @@ void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> d
         askAgain(*current_, p);
         expectedPacket_ = std::max(expectedPacket_, p + 1);
     }
-    store(*current_, p, data);
+    store(*current_, p, data, multiPart);
+}
+
+void BlockAssembler::retireCurrent() {
+    if (current_ == nullptr)
+        return;
+    if (current_->missingPackets == 0) {
+        handOver(current_, 0);
+        return;
+    }
+    // Its trailer did not come (or it would be pending already): the packets after the last
+    // one seen, lost with it, are asked for now.
+    if (device_.resendEnabled.load() != 0 && !current_->outOfOrder)
+        resendScan(*current_);
+    pending_ = current_;
+    current_ = nullptr;
 }
 
 void BlockAssembler::askAgain(RingEntry& e, uint32_t p) {
@@ -480,9 +544,20 @@ void BlockAssembler::applyTrailer(RingEntry& e, const Trailer& t) {
                 sizeWarning_ = true;
             }
         }
-        if (t.payloadType == kPayloadImageWithChunks && t.hasChunk) {
-            e.chunkLength = t.chunkLength;
-            e.chunkLayoutId = t.chunkLayoutId;
+        if (t.payloadType == kPayloadImageWithChunks && e.chunkOffset != 0) {
+            if (t.hasSizeY && t.sizeY < e.sizeY) {
+                const uint64_t line = uint64_t{e.sizeX} * bytesPerPixel(e.pixelFormat) + e.paddingX;
+                e.chunkOffset = line * t.sizeY;
+            }
+            if (t.hasChunk) {
+                // The block ends after its chunks.
+                e.chunkLength = t.chunkLength;
+                e.chunkLayoutId = t.chunkLayoutId;
+                const uint64_t end = e.chunkOffset + t.chunkLength;
+                setBlockBytes(e, end, end <= index_.payloadSize());
+            } else {
+                setBlockBytes(e, index_.payloadSize(), false);
+            }
         }
     } else if ((t.payloadType == kPayloadChunkData || t.payloadType == kPayloadExtendedChunk) &&
                t.hasSizeY && !e.image) {
@@ -517,13 +592,22 @@ void BlockAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> b
         releaseHeldCurrent();
     }
     if (early_ != nullptr && id == early_->blockId) {
+        // Its leader was asked for again: the trailer waits for it.
+        if (early_->packetMap[0] == kAskedAgain) {
+            earlyTrailer_ = *trailer;
+            return;
+        }
         dropEarly();
         return;
     }
     if (current_ == nullptr || id != currentBlockId_)
         return;
+    closeCurrent(*trailer);
+}
 
-    applyTrailer(*current_, *trailer);
+void BlockAssembler::closeCurrent(const Trailer& trailer) {
+    const bool resendOn = device_.resendEnabled.load() != 0;
+    applyTrailer(*current_, trailer);
     if (current_->missingPackets == 0) {
         // Blocks reach the reader in block order. The block before still waits for late or
         // resent packets until the next leader: this one waits behind it, complete.
@@ -557,7 +641,13 @@ void BlockAssembler::handOver(RingEntry*& slot, int summaryLine) {
     if (e->lengthKnown && e->validEnd < e->blockBytes && e->missingPackets == 0) {
         e->missingPackets = 1;
     }
-    e->status = e->missingPackets != 0 ? GEV_STATUS_IMAGE_INCOMPLETE : GEV_STATUS_SUCCESS;
+    e->status =
+        e->missingPackets != 0 || e->overlong ? GEV_STATUS_IMAGE_INCOMPLETE : GEV_STATUS_SUCCESS;
+    if (e->multiPart)
+        e->status = GEV_STATUS_NOT_SUPPORTED;
+    // The chunks after the image, as far as the block reaches.
+    if (e->chunkOffset != 0 && e->blockBytes > e->chunkOffset)
+        e->chunkBytes = e->blockBytes - e->chunkOffset;
     auto& counters = device_.counters;
     counters.framesTotal += 1;
     counters.packetsLost += e->missingPackets;
@@ -579,6 +669,7 @@ void BlockAssembler::handOver(RingEntry*& slot, int summaryLine) {
 void BlockAssembler::dropEarly() {
     RingEntry* e = early_;
     early_ = nullptr;
+    earlyTrailer_.reset();
     if (e == nullptr)
         return;
     auto& counters = device_.counters;
@@ -609,6 +700,7 @@ void BlockAssembler::finish() {
     if (early_ != nullptr) {
         ring_.discard(early_);
         early_ = nullptr;
+        earlyTrailer_.reset();
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "frame/device.h"
@@ -44,8 +45,15 @@ class BlockAssembler {
 
   private:
     void onLeader(const PacketHeader& h, std::span<const uint8_t> body);
-    void onPayload(const PacketHeader& h, std::span<const uint8_t> data);
+    // `multiPart`: a packet of format 7, which starts with a part header.
+    void onPayload(const PacketHeader& h, std::span<const uint8_t> data, bool multiPart);
     void onTrailer(const PacketHeader& h, std::span<const uint8_t> body);
+    // The current block's trailer: applied, then the block is handed over or waits for resent
+    // packets.
+    void closeCurrent(const Trailer& trailer);
+    // The next block began: the current one is handed over when complete, else it waits in
+    // the pending slot (the pending block before it must be gone).
+    void retireCurrent();
 
     RingEntry* takeEntry(uint64_t blockId);
     void setBlockBytes(RingEntry& e, uint64_t bytes, bool lengthKnown);
@@ -54,7 +62,7 @@ class BlockAssembler {
     // differs is logged and replaced by the expected one (paddings then cleared).
     void holdToDescribedGeometry(RingEntry& e, uint64_t blockId);
     void applyTrailer(RingEntry& e, const Trailer& t);
-    void store(RingEntry& e, uint32_t p, std::span<const uint8_t> data);
+    void store(RingEntry& e, uint32_t p, std::span<const uint8_t> data, bool multiPart);
     void handOver(RingEntry*& slot, int summaryLine);
     // Hands over the current block when it was complete and waited only for the pending one.
     void releaseHeldCurrent();
@@ -81,6 +89,8 @@ class BlockAssembler {
     bool currentHeld_ = false;
     RingEntry* pending_ = nullptr;
     RingEntry* early_ = nullptr;
+    // The trailer of the early block, kept while its leader is asked for again.
+    std::optional<Trailer> earlyTrailer_;
     bool sizeWarning_ = false;
     bool rangeWarning_ = false;
     bool exit_ = false;

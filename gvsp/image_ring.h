@@ -66,7 +66,9 @@ struct RingEntry {
     uint32_t chunkLength = 0;
     uint32_t chunkLayoutId = 0;
 
-    uint16_t status = 0;  // 0, or 0xC010 for a block handed over with packets missing
+    // 0; 0xC010 for a block handed over with packets missing or cut; 0xC020 for a multi-part
+    // block, whose data is not delivered.
+    uint16_t status = 0;
     EntryState state = EntryState::Free;
     uint8_t index = 0;
 
@@ -83,6 +85,12 @@ struct RingEntry {
     uint64_t blockBytes = 0;           // data bytes of the block, at most the payload size
     bool lengthKnown = false;          // blockBytes is exact (not only a bound)
     uint64_t validEnd = ~uint64_t{0};  // end of the data of the first packet that came short
+    // Image with chunks: where the chunks start (the image's bytes) and how many bytes they
+    // take (the trailer's chunk length, else up to the block's end); 0 bytes without chunks.
+    uint64_t chunkOffset = 0;
+    uint64_t chunkBytes = 0;
+    bool multiPart = false;  // packets of a multi-part block came: refused, not assembled
+    bool overlong = false;   // a payload packet carried more than its place holds
 
     std::unique_ptr<uint8_t[]> ownBuffer;
 };

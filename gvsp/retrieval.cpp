@@ -65,6 +65,15 @@ void copyImageData(const GevDevice& dev, RingEntry& e, uint32_t payloadSize, uin
     e.sizeY = e.trailerSizeY;
 }
 
+void keepChunkData(GevDevice& dev, const RingEntry& e) {
+    const uint64_t end = std::min<uint64_t>(e.chunkOffset + e.chunkBytes, dev.geometry.payloadSize);
+    if (e.chunkBytes == 0 || e.chunkOffset >= end) {
+        dev.lastChunkData.clear();
+        return;
+    }
+    dev.lastChunkData.store(std::span<const uint8_t>(e.data + e.chunkOffset, end - e.chunkOffset));
+}
+
 void fillHeader(const RingEntry& e, GevImageHeader& h) {
     h = GevImageHeader{};
     h.blockId = e.blockId;
@@ -105,10 +114,10 @@ GevStatus copyImage(GevDevice& dev, uint32_t offset, uint32_t* size, GevImageHea
     if (e == nullptr)
         return GEV_STATUS_TIMEOUT;
     copyImageData(dev, *e, payloadSize, dst);
+    keepChunkData(dev, *e);
     GevImageHeader h;
     fillHeader(*e, h);
-    const GevStatus status =
-        e->missingPackets != 0 && e->status != 0 ? e->status : GEV_STATUS_SUCCESS;
+    const GevStatus status = e->status;
     if (header != nullptr)
         *header = h;
     dev.lastImageHeader = h;
@@ -127,6 +136,7 @@ GevStatus getImageRingBuffer(GevDevice& dev, GevImageHeader* header, uint8_t* in
         acquisition->ring->acquireForRead(std::chrono::milliseconds(dev.imageTimeout.load()));
     if (e == nullptr)
         return GEV_STATUS_TIMEOUT;
+    keepChunkData(dev, *e);
     if (header != nullptr)
         fillHeader(*e, *header);
     if (index != nullptr)

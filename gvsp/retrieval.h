@@ -19,6 +19,9 @@ GevStatus copyImage(frame::GevDevice& device, uint32_t offset, uint32_t* size,
 void copyImageData(const frame::GevDevice& device, RingEntry& entry, uint32_t payloadSize,
                    uint8_t* destination);
 void fillHeader(const RingEntry& entry, GevImageHeader& header);
+// Keeps the chunk bytes of `entry` (those after its image) as the device's last chunk data, or
+// clears it for a block without chunks.
+void keepChunkData(frame::GevDevice& device, const RingEntry& entry);
 
 GevStatus getImageRingBuffer(frame::GevDevice& device, GevImageHeader* header, uint8_t* index);
 GevStatus queueRingBuffer(frame::GevDevice& device, uint8_t index);

@@ -22,8 +22,7 @@ constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
 SecureAssembler::SecureAssembler(frame::GevDevice& device, ImageRing& ring,
                                  const PacketIndex& index, ResendSender resend)
     : device_(device), ring_(ring), index_(index), resend_(std::move(resend)) {
-    // The id mode follows the device's version, not the datagrams: version 2 and later stream
-    // 64-bit block ids behind the 20-byte header. Datagrams of the other form are dropped.
+    // Until the first datagram tells the id mode, the device's version suggests it.
     ids_.setExtended(device.gevVersionMajor >= 2);
 }
 
@@ -87,9 +86,16 @@ void SecureAssembler::onTimeout() {
 void SecureAssembler::onDatagram(std::span<const uint8_t> datagram) {
     if (datagram.size() < kStandardHeaderSize)
         return;
-    // Only status 0: a resent packet flagged 0x0100 is dropped like any error status.
-    if (datagram[0] != 0 || datagram[1] != 0)
+    // Status 0 and the resent-packet status pass, as on the normal path.
+    const uint16_t status = static_cast<uint16_t>((datagram[0] << 8) | datagram[1]);
+    if ((status & kStatusIgnoredBits) != 0)
         return;
+    // The first datagram fixes the id mode (a camera may stream 16-bit ids whatever its
+    // version); later datagrams of the other form would be read at the wrong offsets: dropped.
+    if (!idModeKnown_) {
+        ids_.setExtended(carriesExtendedIds(datagram));
+        idModeKnown_ = true;
+    }
     const auto header = parseHeader(datagram, ids_.extended());
     if (!header)
         return;

@@ -3,9 +3,8 @@
 // for again, one packet per request, before every wait until it arrives. A ring entry for the
 // next block is taken as soon as a block is complete, and the application's secure-transfer
 // callback is told each time (and once at thread start).
-//
-// A camera that flags its resent packets with status 0x0100 never completes a block here:
-// only datagrams with status 0 are used.
+// Resent packets flagged with status 0x0100 are used like first sends; the first datagram
+// decides the id mode.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +68,7 @@ class SecureAssembler {
     ResendSender resend_;
 
     BlockIds ids_;
+    bool idModeKnown_ = false;
     RingEntry* current_ = nullptr;
     RingEntry* next_ = nullptr;
     bool resendMode_ = false;

@@ -28,7 +28,8 @@ enum PacketFormat : uint8_t {
     kFormatLeader = 1,
     kFormatTrailer = 2,
     kFormatPayload = 3,
-    kFormatPayloadAllIn = 7,
+    // Payload of a multi-part block: every packet starts with a part header.
+    kFormatPayloadMultiPart = 7,
 };
 
 enum PayloadType : uint16_t {

@@ -220,7 +220,9 @@ GevStatus open(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
 
 GevStatus close(GevDevice& dev) {
     GevStatus result = GEV_STATUS_SUCCESS;
-    if (dev.acquisitionStopped.load() == 0)
+    // An acquisition that ended by its frame count still holds its ring, its socket handles
+    // and the camera's transport-layer lock: a close releases them too.
+    if (dev.acquisitionStopped.load() == 0 || gvsp::currentAcquisition(dev))
         (void)gvsp::stopAcquisition(dev);
     // Closing the filter driver belongs here, before control is released.
 

@@ -52,6 +52,17 @@ struct CameraConfig {
     // host may read and write; CCP writes, heartbeat expiry and takeovers still happen.
     bool enforceControlPrivilege = true;
 
+    // Field patterns of the stream an acquisition started through the features sends: each
+    // payload packet, leader and trailer is lost with its probability (seeded); resent packets
+    // carry status 0x0100 unless `plainResends`; `streamParts` > 0 sends every block as a
+    // multi-part block (payload type 0x000A) of that many parts.
+    uint64_t streamSeed = 1;
+    double streamLoss = 0.0;
+    double streamLeaderLoss = 0.0;
+    double streamTrailerLoss = 0.0;
+    bool plainResends = false;
+    uint32_t streamParts = 0;
+
     // Size of the device memory that READMEM/WRITEMEM reach beyond the bootstrap registers
     // (user memory), from 0x10000 up.
     uint32_t userMemoryBase = 0x10000;

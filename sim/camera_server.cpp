@@ -176,7 +176,8 @@ void ServerCore::handle(std::span<const uint8_t> datagram, const platform::Sende
     }
     if (f.staleAckFirst)
         send(withAckId(*ack, staleAckId(reqId)), to, f.delay);
-    send(std::move(*ack), to, f.delay);
+    if (!f.lose)
+        send(std::move(*ack), to, f.delay);
 }
 
 void ServerCore::record(std::span<const uint8_t> datagram, const platform::Sender& from) {

@@ -23,6 +23,11 @@ void FaultPlan::staleAckBeforeNext(uint32_t count) {
     stale_.remaining = count;
 }
 
+void FaultPlan::loseNextAnswers(uint32_t count) {
+    std::lock_guard lock(mutex_);
+    lose_.remaining = count;
+}
+
 void FaultPlan::wrongAckCodeNext(uint32_t count, uint16_t ackCode) {
     std::lock_guard lock(mutex_);
     wrongCode_.remaining = count;
@@ -52,7 +57,7 @@ void FaultPlan::goSilent(std::chrono::milliseconds duration) {
 
 void FaultPlan::clear() {
     std::lock_guard lock(mutex_);
-    drop_ = delay_ = stale_ = wrongCode_ = status_ = raw_ = Counted{};
+    drop_ = delay_ = stale_ = lose_ = wrongCode_ = status_ = raw_ = Counted{};
     dropProbability_ = 0.0;
     rawBytes_.clear();
     silent_ = false;
@@ -86,6 +91,7 @@ FaultPlan::AnswerFaults FaultPlan::nextAnswer() {
     if (delay_.take())
         faults.delay = delayBy_;
     faults.staleAckFirst = stale_.take();
+    faults.lose = lose_.take();
     if (wrongCode_.take())
         faults.ackCode = wrongCodeValue_;
     if (status_.take())

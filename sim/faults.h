@@ -26,6 +26,9 @@ class FaultPlan {
     // Before the right acknowledge of the next `count` commands, send one whose ack_id is the
     // command's req_id minus one (65535 for req_id 1): a stale answer.
     void staleAckBeforeNext(uint32_t count);
+    // The next `count` commands take effect but their right acknowledge is lost on the way (a
+    // stale one planned by staleAckBeforeNext still arrives).
+    void loseNextAnswers(uint32_t count);
     // Answer the next `count` commands with acknowledge code `ackCode` (for example 0x0089,
     // PENDING_ACK) instead of the right one; status 0.
     void wrongAckCodeNext(uint32_t count, uint16_t ackCode);
@@ -49,6 +52,7 @@ class FaultPlan {
     struct AnswerFaults {
         std::chrono::milliseconds delay{0};
         bool staleAckFirst = false;
+        bool lose = false;                // the right acknowledge is not sent
         std::optional<uint16_t> ackCode;  // replaces the acknowledge code, status 0
         std::optional<uint16_t> status;   // replaces the status
         std::optional<std::vector<uint8_t>> raw;
@@ -74,6 +78,7 @@ class FaultPlan {
     Counted delay_;
     std::chrono::milliseconds delayBy_{0};
     Counted stale_;
+    Counted lose_;
     Counted wrongCode_;
     uint16_t wrongCodeValue_ = 0;
     Counted status_;

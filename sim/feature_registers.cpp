@@ -89,6 +89,8 @@ const std::vector<Initial>& numericRegisters() {
         {kTriggerMode, Access::ReadWrite, 0},
         {kTriggerSource, Access::ReadWrite, 0},
         {kTriggerSoftware, Access::WriteOnly, 0},
+        {kChunkModeActive, Access::ReadWrite, 0},
+        {kPayloadSize, Access::ReadOnly, 0},
         {kGainSelector, Access::ReadWrite, 0},
         {kGainRaw, Access::ReadWrite, 0},
         {kGainRaw + 4, Access::ReadWrite, 0},
@@ -206,11 +208,23 @@ void serialEcho(DeviceMemory& m, std::span<const uint8_t> bytes) {
     showReceiveQueue(m, count, overflow);
 }
 
+// PayloadSize as it is once the accepted write of `value` to `address` is stored.
+uint32_t payloadSizeAfter(const DeviceMemory& m, uint32_t address, uint32_t value) {
+    const auto current = [&](uint32_t a) { return a == address ? value : m.value(a); };
+    StreamFormat f;
+    f.payloadType = (current(kChunkModeActive) & 1) != 0 ? 0x4001 : 0x0001;
+    f.pixelFormat = current(kPixelFormat);
+    f.width = current(kWidth);
+    f.height = current(kHeight);
+    return blockBytes(f);
+}
+
 void resetToDefaults(DeviceMemory& m) {
     for (const Initial& r : numericRegisters())
         m.setValue(r.address, r.value);
     setFrameRate(m, kFreeRunFrameRate);
     initLookUpTables(m);
+    m.setValue(kPayloadSize, payloadSizeAfter(m, kWidth, m.value(kWidth)));
     m.setBytes(kRxData, std::vector<uint8_t>(kSerialBufferSize, 0));
     m.setBytes(kTxData, std::vector<uint8_t>(kSerialBufferSize, 0));
     updateTiming(m);
@@ -280,6 +294,7 @@ bool heldWhileLocked(uint32_t address) {
         case kBinning:
         case kAcquisitionMode:
         case kFrameCountMinusOne:
+        case kChunkModeActive:
             return true;
         default:
             return false;
@@ -303,12 +318,14 @@ uint16_t onLockedRegisterWrite(const DeviceMemory& m, uint32_t a, uint32_t v) {
     }
     if (a == kFrameCountMinusOne)
         return v != UINT32_MAX ? kOk : kInvalid;  // a count of 0 frames
+    if (a == kChunkModeActive)
+        return v <= 1 ? kOk : kInvalid;
     return checkWindow(m, a, v);
 }
 
 // The camera's answer to a write in the block. A refused write returns its status and changes
 // nothing; an accepted one may adjust the value (limits) and the registers that follow from it.
-uint16_t onFeatureWrite(DeviceMemory& m, RegisterWriteRequest& r) {
+uint16_t decideFeatureWrite(DeviceMemory& m, RegisterWriteRequest& r) {
     const uint32_t a = r.address;
     uint32_t& v = r.value;
     if (heldWhileLocked(a))
@@ -405,6 +422,13 @@ uint16_t onFeatureWrite(DeviceMemory& m, RegisterWriteRequest& r) {
     }
 }
 
+uint16_t onFeatureWrite(DeviceMemory& m, RegisterWriteRequest& r) {
+    const uint16_t status = decideFeatureWrite(m, r);
+    if (status == kOk && heldWhileLocked(r.address))
+        m.setValue(kPayloadSize, payloadSizeAfter(m, r.address, r.value));
+    return status;
+}
+
 }  // namespace
 
 void defineFeatureRegisters(DeviceMemory& memory, const CameraConfig& config) {
@@ -461,13 +485,20 @@ void afterFeatureRead(DeviceMemory& memory, uint32_t address, uint32_t count) {
 
 StreamFormat featureStreamFormat(const CameraModel& model) {
     StreamFormat f;
-    f.payloadType = 0x0001;
+    f.payloadType = (model.readRegister(kChunkModeActive) & 1) != 0 ? 0x4001 : 0x0001;
+    f.chunkExposureUs = model.readRegister(kExposureTime);
+    f.chunkTemperatureRaw = static_cast<int32_t>(model.readRegister(kSensorTemperature));
     f.pixelFormat = model.readRegister(kPixelFormat);
     f.width = model.readRegister(kWidth);
     f.height = model.readRegister(kHeight);
     f.offsetX = model.readRegister(kOffsetX);
     f.offsetY = model.readRegister(kOffsetY);
     f.extendedIds = (model.config().gevVersion >> 16) >= 2;
+    if (model.config().streamParts != 0) {
+        f.dataBytes = blockBytes(f);
+        f.payloadType = 0x000A;
+        f.parts = model.config().streamParts;
+    }
     f.frameRate = std::bit_cast<float>(model.readRegister(kResultingFrameRate));
     switch (model.readRegister(kAcquisitionMode)) {
         case 1:
@@ -507,8 +538,17 @@ void FeatureStream::end() {
 }
 
 void FeatureStream::startBurst(uint32_t frames) {
-    if (!source_)
+    if (!source_) {
         source_ = std::make_unique<StreamSource>(model_, addressNet_);
+        const CameraConfig& config = model_.config();
+        StreamFaults faults;
+        faults.seed = config.streamSeed;
+        faults.lose = config.streamLoss;
+        faults.loseLeader = config.streamLeaderLoss;
+        faults.loseTrailer = config.streamTrailerLoss;
+        faults.flagResentPackets = !config.plainResends;
+        source_->setFaults(faults);
+    }
     source_->stop();
     StreamFormat f = format_;
     f.frameCount = frames;

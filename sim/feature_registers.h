@@ -60,6 +60,10 @@ inline constexpr uint32_t kExposureAuto = 0x00100230;
 inline constexpr uint32_t kTriggerMode = 0x00100234;
 inline constexpr uint32_t kTriggerSource = 0x00100238;
 inline constexpr uint32_t kTriggerSoftware = 0x0010023C;
+// Bit 0: image blocks carry chunks (payload type 0x4001, see sim::chunkBytes).
+inline constexpr uint32_t kChunkModeActive = 0x00100240;
+// Bytes of one block: the image, plus the chunks while chunk mode is on. Read-only.
+inline constexpr uint32_t kPayloadSize = 0x00100244;
 
 // Analog.
 inline constexpr uint32_t kGainSelector = 0x00100300;

@@ -1,6 +1,9 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
+//             [--stream-faults SPEC] [--multi-part N]
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +22,51 @@ struct Options {
     unsigned count = 1;
     std::string serialPrefix = "SIM";
     std::string interface;
+    kavro::sim::CameraConfig stream;  // only the stream pattern fields are used
 };
+
+// A probability in [0, 1].
+bool parseProbability(const char* text, double& out) {
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(value >= 0.0 && value <= 1.0))
+        return false;
+    out = value;
+    return true;
+}
+
+// "lose=P,lose-leader=P,lose-trailer=P,seed=N,plain-resends" in any order and subset.
+bool parseStreamFaults(const std::string& spec, kavro::sim::CameraConfig& config) {
+    size_t start = 0;
+    while (start <= spec.size()) {
+        const size_t comma = std::min(spec.find(',', start), spec.size());
+        const std::string item = spec.substr(start, comma - start);
+        const size_t equals = item.find('=');
+        const std::string key = item.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : item.substr(equals + 1);
+        if (key == "plain-resends" && equals == std::string::npos) {
+            config.plainResends = true;
+        } else if (key == "lose") {
+            if (!parseProbability(value.c_str(), config.streamLoss))
+                return false;
+        } else if (key == "lose-leader") {
+            if (!parseProbability(value.c_str(), config.streamLeaderLoss))
+                return false;
+        } else if (key == "lose-trailer") {
+            if (!parseProbability(value.c_str(), config.streamTrailerLoss))
+                return false;
+        } else if (key == "seed") {
+            char* end = nullptr;
+            config.streamSeed = std::strtoull(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0')
+                return false;
+        } else {
+            return false;
+        }
+        start = comma + 1;
+    }
+    return true;
+}
 
 constexpr unsigned kMaxCameras = 250;
 
@@ -27,14 +74,18 @@ int usage(const char* program) {
     std::fprintf(
         stderr,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
-        "          [--interface NAME]\n"
+        "          [--interface NAME] [--stream-faults SPEC] [--multi-part N (1..16)]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
         "address of a veth end inside a network namespace, for example:\n"
         "  ip netns exec cams %s --address 198.18.1.20 --count 3 --interface veth1\n"
         "--interface names the cameras' link: broadcasts are heard only there and a\n"
-        "forced address is added to it. Cameras on loopback hear no broadcasts.\n",
+        "forced address is added to it. Cameras on loopback hear no broadcasts.\n"
+        "--stream-faults makes the cameras' streams lossy, SPEC being a comma list of\n"
+        "lose=P (payload packets), lose-leader=P, lose-trailer=P (probabilities 0..1),\n"
+        "seed=N and plain-resends (resent packets carry status 0 instead of 0x0100).\n"
+        "--multi-part N sends every block as a multi-part block of N parts.\n",
         program, kMaxCameras, program);
     return 2;
 }
@@ -60,6 +111,15 @@ bool parse(int argc, char** argv, Options& options) {
             options.serialPrefix = value;
         } else if (std::strcmp(arg, "--interface") == 0) {
             options.interface = value;
+        } else if (std::strcmp(arg, "--stream-faults") == 0) {
+            if (!parseStreamFaults(value, options.stream))
+                return false;
+        } else if (std::strcmp(arg, "--multi-part") == 0) {
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(value, &end, 10);
+            if (*end != '\0' || n == 0 || n > 16)
+                return false;
+            options.stream.streamParts = static_cast<uint32_t>(n);
         } else {
             return false;
         }
@@ -91,6 +151,12 @@ int main(int argc, char** argv) {
         std::snprintf(serial, sizeof serial, "%s%05u", options.serialPrefix.c_str(), i + 1);
         config.serialNumber = serial;
         config.broadcastInterface = options.interface;
+        config.streamSeed = options.stream.streamSeed + i;
+        config.streamLoss = options.stream.streamLoss;
+        config.streamLeaderLoss = options.stream.streamLeaderLoss;
+        config.streamTrailerLoss = options.stream.streamTrailerLoss;
+        config.plainResends = options.stream.plainResends;
+        config.streamParts = options.stream.streamParts;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);

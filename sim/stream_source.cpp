@@ -10,6 +10,7 @@
 
 #include "gvcp/bootstrap.h"
 #include "gvsp/wire.h"
+#include "platform/byte_cursor.h"
 
 namespace kavro::sim {
 
@@ -21,9 +22,25 @@ uint64_t lineBytes(const StreamFormat& f) {
 }
 
 uint32_t blockBytes(const StreamFormat& f) {
-    if (gvsp::isImagePayload(f.payloadType))
-        return static_cast<uint32_t>((lineBytes(f) + f.paddingX) * f.height);
+    if (gvsp::isImagePayload(f.payloadType)) {
+        const uint64_t chunks = f.payloadType == gvsp::kPayloadImageWithChunks ? kChunkBytes : 0;
+        return static_cast<uint32_t>((lineBytes(f) + f.paddingX) * f.height + chunks);
+    }
     return f.dataBytes;
+}
+
+std::array<uint8_t, kChunkBytes> chunkBytes(const StreamFormat& f, uint64_t blockId,
+                                            uint32_t imageBytes) {
+    std::array<uint8_t, kChunkBytes> out{};
+    platform::ByteWriter w(out);
+    w.u32(kImageChunkId);
+    w.u32(imageBytes);
+    w.u64(blockId);
+    w.u32(f.chunkExposureUs);
+    w.u32(static_cast<uint32_t>(f.chunkTemperatureRaw));
+    w.u32(kCameraChunkId);
+    w.u32(16);
+    return out;
 }
 
 StreamSource::StreamSource(CameraModel& model, uint32_t cameraAddressNet)
@@ -107,16 +124,42 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
     const uint32_t overhead = ext ? gvsp::kExtendedPacketOverhead : gvsp::kStandardPacketOverhead;
     const uint32_t packetSize = model_.readRegister(reg::kScps0) & 0xFFFF;
     const uint32_t dataSize = packetSize > overhead ? packetSize - overhead : 0;
-    if (dataSize == 0) {
+    const bool multiPart = f.parts != 0;
+    if (dataSize <= (multiPart ? kPartHeaderSize : 0)) {
         finished_ = true;
         return;
     }
     const bool image = gvsp::isImagePayload(f.payloadType);
+    const bool chunks = f.payloadType == gvsp::kPayloadImageWithChunks;
     const uint64_t line = lineBytes(f);
     const uint32_t sentLines =
         image && f.trailerHeight != 0 && f.trailerHeight < f.height ? f.trailerHeight : f.height;
-    const uint64_t sentBytes = image ? (line + f.paddingX) * sentLines : f.dataBytes;
-    const uint32_t packets = static_cast<uint32_t>((sentBytes + dataSize - 1) / dataSize);
+    const uint64_t imageBytes = image ? (line + f.paddingX) * sentLines : f.dataBytes;
+    const uint64_t sentBytes = imageBytes + (chunks ? kChunkBytes : 0);
+
+    // Where each payload packet's data comes from: its part, the offset in the part and in the
+    // block, and its length. Without parts the block is one part.
+    struct Piece {
+        uint16_t part;
+        uint64_t partOffset;
+        uint64_t blockOffset;
+        uint64_t length;
+    };
+    std::vector<Piece> pieces;
+    {
+        const uint32_t partCount = multiPart ? f.parts : 1;
+        const uint64_t room = multiPart ? dataSize - kPartHeaderSize : dataSize;
+        const uint64_t partSize = (sentBytes + partCount - 1) / partCount;
+        for (uint32_t part = 0; part < partCount; ++part) {
+            const uint64_t start = std::min<uint64_t>(part * partSize, sentBytes);
+            const uint64_t end = std::min<uint64_t>(start + partSize, sentBytes);
+            for (uint64_t o = start; o < end; o += room) {
+                pieces.push_back(
+                    {static_cast<uint16_t>(part), o - start, o, std::min<uint64_t>(room, end - o)});
+            }
+        }
+    }
+    const uint32_t packets = static_cast<uint32_t>(pieces.size());
 
     std::vector<uint8_t> buffer(size_t{dataSize} + 64);
     struct Held {
@@ -125,7 +168,8 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
     };
     std::deque<Held> held;
     uint64_t sequence = 0;
-    std::deque<uint64_t> recent;  // block ids whose packets can still be resent
+    // Blocks whose packets can still be resent, with their timestamps.
+    std::deque<std::pair<uint64_t, uint64_t>> recent;
 
     const auto send = [&](std::span<const uint8_t> bytes) {
         const uint32_t scda = model_.readRegister(reg::kScda0);
@@ -143,16 +187,41 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
             held.pop_front();
         }
     };
+    const auto dataByte = [&](uint64_t blockId, uint64_t o,
+                              const std::array<uint8_t, kChunkBytes>& chunk) -> uint8_t {
+        if (o >= imageBytes)
+            return chunk[o - imageBytes];
+        const bool padding = image && f.paddingX != 0 && o % (line + f.paddingX) >= line;
+        return padding ? kPaddingByte : frameByte(blockId, o);
+    };
     const auto buildPayload = [&](uint64_t blockId, uint32_t p, uint16_t status) -> size_t {
-        gvsp::PacketHeader h{status, ext, gvsp::kFormatPayload, blockId, p};
-        const size_t head = gvsp::writeHeader(buffer, h);
-        const uint64_t first = uint64_t{p - 1} * dataSize;
-        const uint64_t end = std::min<uint64_t>(first + dataSize, sentBytes);
-        for (uint64_t o = first; o < end; ++o) {
-            const bool padding = image && f.paddingX != 0 && o % (line + f.paddingX) >= line;
-            buffer[head + (o - first)] = padding ? kPaddingByte : frameByte(blockId, o);
+        const Piece& piece = pieces[p - 1];
+        const uint8_t format = multiPart ? gvsp::kFormatPayloadMultiPart : gvsp::kFormatPayload;
+        gvsp::PacketHeader h{status, ext, format, blockId, p};
+        size_t head = gvsp::writeHeader(buffer, h);
+        if (multiPart) {
+            platform::ByteWriter w(std::span<uint8_t>(buffer).subspan(head, kPartHeaderSize));
+            w.u16(piece.part);
+            w.u16(0);
+            w.u32(static_cast<uint32_t>(piece.partOffset));
+            head += kPartHeaderSize;
         }
-        return head + (end - first);
+        const auto chunk = chunkBytes(f, blockId, static_cast<uint32_t>(imageBytes));
+        for (uint64_t k = 0; k < piece.length; ++k)
+            buffer[head + k] = dataByte(blockId, piece.blockOffset + k, chunk);
+        return head + piece.length;
+    };
+    const auto buildLeader = [&](uint64_t blockId, uint64_t timestamp, uint16_t status) {
+        gvsp::Leader leader;
+        leader.payloadType = f.payloadType;
+        leader.timestamp = timestamp;
+        leader.pixelFormat = f.pixelFormat;
+        leader.sizeX = image ? f.width : f.dataBytes;
+        leader.sizeY = f.height;
+        leader.paddingX = f.paddingX;
+        leader.offsetX = f.offsetX;
+        leader.offsetY = f.offsetY;
+        return gvsp::writeLeader(buffer, {status, ext, gvsp::kFormatLeader, blockId, 0}, leader);
     };
     // Every packet of the stream passes here: faults, then (maybe held back) sending.
     const auto emit = [&](size_t size, bool payload) {
@@ -194,14 +263,18 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         }
         for (const auto& r : requests) {
             const uint64_t id = ext ? r.blockId : (r.blockId & 0xFFFF);
-            if (std::find(recent.begin(), recent.end(), id) == recent.end())
+            const auto block = std::find_if(recent.begin(), recent.end(),
+                                            [&](const auto& b) { return b.first == id; });
+            if (block == recent.end())
                 continue;
             if (faults.resendSinglePacketsOnly && r.firstPacket != r.lastPacket)
                 continue;
             const uint16_t status = faults.flagResentPackets ? gvsp::kStatusResent : 0;
             const uint32_t last = std::min(r.lastPacket, packets);
-            for (uint32_t p = std::max<uint32_t>(r.firstPacket, 1); p <= last && p != 0; ++p) {
-                const size_t size = buildPayload(id, p, status);
+            for (uint32_t p = r.firstPacket; p <= last; ++p) {
+                // Packet 0 is the leader.
+                const size_t size =
+                    p == 0 ? buildLeader(id, block->second, status) : buildPayload(id, p, status);
                 send(std::span<const uint8_t>(buffer.data(), size));
                 std::lock_guard lock(mutex_);
                 ++stats_.packetsResent;
@@ -222,27 +295,21 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         }
-        recent.push_back(blockId);
+        recent.emplace_back(blockId, timestamp);
         if (recent.size() > 256)
             recent.pop_front();
+        const auto dropped = [&](uint32_t p) {
+            return faults.dropPackets.count({blockId, p}) != 0;
+        };
 
-        gvsp::Leader leader;
-        leader.payloadType = f.payloadType;
-        leader.timestamp = timestamp;
+        size_t size = buildLeader(blockId, timestamp, 0);
         timestamp += 1000;
-        leader.pixelFormat = f.pixelFormat;
-        leader.sizeX = image ? f.width : f.dataBytes;
-        leader.sizeY = f.height;
-        leader.paddingX = f.paddingX;
-        leader.offsetX = f.offsetX;
-        leader.offsetY = f.offsetY;
-        size_t size = gvsp::writeLeader(buffer, {0, ext, gvsp::kFormatLeader, blockId, 0}, leader);
-        if (!happens(faults.loseLeader))
+        if (!happens(faults.loseLeader) && !dropped(0))
             emit(size, false);
 
         for (uint32_t p = 1; p <= packets && !stop_; ++p) {
             size = buildPayload(blockId, p, 0);
-            if (faults.dropPackets.count({blockId, p}) != 0 || happens(faults.lose)) {
+            if (dropped(p) || happens(faults.lose)) {
                 std::lock_guard lock(mutex_);
                 ++stats_.packetsLost;
                 continue;
@@ -259,10 +326,14 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
             trailer.hasSizeY = true;
             trailer.sizeY = image ? sentLines : f.dataBytes;
         }
-        trailer.hasChunk = f.payloadType == gvsp::kPayloadImageWithChunks;
+        if (chunks) {
+            trailer.hasChunk = true;
+            trailer.chunkLength = kChunkBytes;
+            trailer.chunkLayoutId = kChunkLayoutId;
+        }
         size = gvsp::writeTrailer(buffer, {0, ext, gvsp::kFormatTrailer, blockId, packets + 1},
                                   trailer);
-        if (!happens(faults.loseTrailer))
+        if (!happens(faults.loseTrailer) && !dropped(packets + 1))
             emit(size, false);
         serveResends();
         {

@@ -4,6 +4,7 @@
 // (frameByte), so resent packets are rebuilt rather than stored and tests can check every byte.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -30,15 +31,21 @@ struct StreamFormat {
     uint32_t offsetY = 0;
     uint16_t paddingX = 0;       // bytes after each line
     uint32_t trailerHeight = 0;  // lines reported (and sent) by the trailer; 0 = the height
-    uint32_t dataBytes = 0;      // raw and chunk payloads: bytes of a block
+    uint32_t dataBytes = 0;      // raw, chunk and multi-part payloads: bytes of a block
+    // Image with chunks (0x4001): the values of the chunk after the image.
+    uint32_t chunkExposureUs = 0;
+    int32_t chunkTemperatureRaw = 0;  // 1/16 degree C
+    // Multi-part (0x000A): the block's bytes go out as this many parts of equal size, in
+    // payload packets of format 7 that each start with an 8-byte part header.
+    uint32_t parts = 0;
     bool extendedIds = false;
     uint64_t firstBlockId = 1;
     double frameRate = 0.0;   // frames per second; 0 = back to back
     uint32_t frameCount = 0;  // frames to send; 0 = until stopped
 };
 
-// Bytes the camera announces for a block of this format (padding included). A line holds
-// width × the pixel format's bits per pixel, rounded up to whole bytes (packed formats).
+// Bytes the camera announces for a block of this format (padding and chunks included). A line
+// holds width × the pixel format's bits per pixel, rounded up to whole bytes (packed formats).
 uint32_t blockBytes(const StreamFormat& format);
 uint64_t lineBytes(const StreamFormat& format);
 // The byte at `offset` of block `blockId`'s data.
@@ -46,6 +53,21 @@ inline uint8_t frameByte(uint64_t blockId, uint64_t offset) {
     return static_cast<uint8_t>(blockId * 31 + offset * 7 + (offset >> 9));
 }
 inline constexpr uint8_t kPaddingByte = 0xEE;
+
+// Chunks of an image-with-chunks block, after the image bytes: the image's own tag (id 1,
+// length = the image bytes), then 16 bytes (u64 block id, u32 exposure time in µs, s32 sensor
+// temperature in 1/16 degree C) and their tag (id 0x4B430001, length 16). Tags and values are
+// big-endian.
+inline constexpr uint32_t kChunkBytes = 32;
+inline constexpr uint32_t kImageChunkId = 0x00000001;
+inline constexpr uint32_t kCameraChunkId = 0x4B430001;
+inline constexpr uint32_t kChunkLayoutId = 1;
+std::array<uint8_t, kChunkBytes> chunkBytes(const StreamFormat& format, uint64_t blockId,
+                                            uint32_t imageBytes);
+
+// Multi-part payload packets start with this header: u16 part index (0-based), u16 0, u32 the
+// offset of the packet's data within its part.
+inline constexpr uint32_t kPartHeaderSize = 8;
 
 struct StreamFaults {
     uint64_t seed = 1;
@@ -59,7 +81,9 @@ struct StreamFaults {
     double errorStatus = 0.0;  // status 0x8001
     double loseLeader = 0.0;
     double loseTrailer = 0.0;
-    // Exact faults: payload packets (block id, packet id) never sent in the first place.
+    // Exact faults: packets (block id, packet id) never sent in the first place; packet 0 is
+    // the leader, the packet after the last payload packet the trailer. A resend request still
+    // brings them (the leader as packet 0).
     std::set<std::pair<uint64_t, uint32_t>> dropPackets;
     // After block id A comes block id B.
     std::map<uint64_t, uint64_t> blockIdJumps;

@@ -27,6 +27,8 @@ class DescribedAcquisition : public DescribedCameraTest {
         GevImageHeader h{};
         ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
         EXPECT_EQ(h.blockId, blockId);
+        EXPECT_EQ(h.payloadType, 0x0001);
+        EXPECT_NE(h.timestamp, 0u);
         EXPECT_EQ(h.sizeX, width);
         EXPECT_EQ(h.sizeY, height);
         EXPECT_EQ(h.missingPackets, 0u);
@@ -73,6 +75,44 @@ TEST_F(DescribedAcquisition, MultiFrameStopsByItselfAfterItsFrameCount) {
     EXPECT_EQ(camera().model().readRegister(f::kAcquisitionStarts), 1u);
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_TRUE(logged("[INFO] - Frames: 5, Errors: 0 Lost: 0.00 %"));
+}
+
+TEST_F(DescribedAcquisition, CloseAfterTheFrameCountReleasesWhatTheAcquisitionHeld) {
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "SingleFrame"),
+              GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 1), GEV_STATUS_SUCCESS);
+    expectImage(1, kWidth, kHeight);
+    ASSERT_TRUE(eventually([&] { return receptionEnded(); }));
+    std::weak_ptr<gvsp::Acquisition> reception = currentReception();
+    ASSERT_FALSE(reception.expired());
+    EXPECT_EQ(cameraWord(f::kTlParamsLocked), 1u);
+    ASSERT_EQ(GEVClose(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(reception.expired()) << "ring and socket handles freed";
+    EXPECT_EQ(cameraWord(f::kTlParamsLocked), 0u);
+}
+
+TEST_F(DescribedAcquisition, ChunkModeGrowsThePayloadAndItsChunksReachTheChunkRecord) {
+    const uint32_t on = 1;
+    ASSERT_EQ(GEVWriteRegister(kDevice, f::kChunkModeActive, 1, &on), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("PayloadSize"), kWidth * kHeight + sim::kChunkBytes);
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "SingleFrame"),
+              GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 1), GEV_STATUS_SUCCESS);
+    const uint32_t off = 0;
+    EXPECT_EQ(GEVWriteRegister(kDevice, f::kChunkModeActive, 1, &off), GEV_STATUS_ACCESS_DENIED)
+        << "held by the transport-layer lock";
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.chunkLength, sim::kChunkBytes);
+    sim::StreamFormat sent;
+    sent.chunkExposureUs = cameraWord(f::kExposureTime);
+    sent.chunkTemperatureRaw = static_cast<int32_t>(cameraWord(f::kSensorTemperature));
+    const auto chunks = sim::chunkBytes(sent, 1, kWidth * kHeight);
+    EXPECT_EQ(record().lastChunkData.snapshot(),
+              std::vector<uint8_t>(chunks.begin(), chunks.end()));
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVWriteRegister(kDevice, f::kChunkModeActive, 1, &off), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("PayloadSize"), kWidth * kHeight);
 }
 
 TEST_F(DescribedAcquisition, ContinuousModeWarnsWhenTheCallerExpectsAFrameCount) {

@@ -53,6 +53,18 @@ TEST_F(GvcpTransport, StaleAcknowledgeIsDroppedAndTheRightOneAcceptedInTheSameTr
     EXPECT_EQ(values[0], 0x0000000Cu);
     EXPECT_EQ(values[1], 0x4B102030u);
     EXPECT_EQ(camera().receivedCommands().size(), 1u) << "the command must not be sent again";
+
+    // A memory read whose right acknowledge is lost after a stale one: the stale one is no
+    // answer, so the read is sent again (same id) and succeeds.
+    camera().clearReceivedCommands();
+    camera().faults().staleAckBeforeNext(1);
+    camera().faults().loseNextAnswers(1);
+    uint8_t name[5] = {};
+    ASSERT_EQ(GEVReadMemory(kDevice, reg::kManufacturerName, 5, name), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(name), 5), "Kavro");
+    const auto reads = commands(gvcp::kReadMemCmd);
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0].reqId, reads[1].reqId);
 }
 
 TEST_F(GvcpTransport, DeviceStatusIsPassedThroughWithItsErrorLine) {

@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -98,6 +99,91 @@ TEST_F(Streaming, RawDataIsCopiedByItsByteCount) {
     EXPECT_EQ(h.sizeY, 5000u);
     EXPECT_EQ(data[4999], sim::frameByte(1, 4999));
     EXPECT_EQ(data[5000], 0x55);
+}
+
+TEST_F(Streaming, ChunksAfterTheImageReachTheCallerAndTheChunkRecord) {
+    format.payloadType = 0x4001;
+    format.chunkExposureUs = 1234;
+    format.chunkTemperatureRaw = -40;
+    format.frameCount = 2;
+    const uint32_t imageBytes = format.width * format.height;
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    auto& dev = *frame::DeviceTable::instance().record(kDevice);
+    std::vector<uint8_t> block(sim::blockBytes(format));
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, block.data()), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.payloadType, 0x4001);
+    EXPECT_EQ(h.chunkLength, sim::kChunkBytes);
+    EXPECT_EQ(h.chunkLayoutId, sim::kChunkLayoutId);
+    const auto chunks = sim::chunkBytes(format, 1, imageBytes);
+    EXPECT_TRUE(std::equal(chunks.begin(), chunks.end(), block.begin() + imageBytes));
+    EXPECT_EQ(dev.lastChunkData.snapshot(), std::vector<uint8_t>(chunks.begin(), chunks.end()));
+    // The ring-buffer call keeps them too.
+    uint8_t index = 0;
+    ASSERT_EQ(GEVGetImageRingBuffer(kDevice, &h, &index), GEV_STATUS_SUCCESS);
+    const auto second = sim::chunkBytes(format, 2, imageBytes);
+    EXPECT_EQ(dev.lastChunkData.snapshot(), std::vector<uint8_t>(second.begin(), second.end()));
+    EXPECT_EQ(GEVQueueRingBuffer(kDevice, index), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+    // An image without chunks clears them.
+    source->stop();
+    format.payloadType = 0x0001;
+    format.frameCount = 1;
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    ASSERT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(dev.lastChunkData.snapshot().empty());
+}
+
+// Blocks that can't be delivered as sent say so in their status.
+TEST_F(Streaming, MultiPartBlocksAreRefusedAndOverlongPacketsFlagged) {
+    format.payloadType = 0x000A;
+    format.parts = 2;
+    format.dataBytes = 4000;
+    format.frameCount = 1;
+    ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x07), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, format.dataBytes), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_NOT_SUPPORTED);
+    EXPECT_TRUE(LogCapture::instance().contains(
+        "[ERROR] - [BlockID 1] Multi-part block (packet format 7) is not supported: handed over "
+        "without data, status 0xC020"));
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+    // Raw data longer than the payload size: its last packet does not fit.
+    source->stop();
+    format.payloadType = 0x0002;
+    format.parts = 0;
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, format.dataBytes - 10), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_IMAGE_INCOMPLETE);
+    EXPECT_TRUE(LogCapture::instance().contains(
+        "[ERROR] - [BlockID 1] Packet 3 carries 1096 bytes, its place 1086: block incomplete"));
+}
+
+TEST_F(Streaming, LostLeaderAndLostTailAreAskedForAgain) {
+    ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
+    format.width = 640;  // 22 packets of 1452 bytes; the trailer is packet 23
+    format.frameCount = 4;
+    format.frameRate = 50;
+    sim::StreamFaults faults;
+    faults.dropPackets = {{2, 0}, {3, 21}, {3, 22}, {3, 23}};
+    source->setFaults(faults);
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    std::vector<uint8_t> image(sim::blockBytes(format));
+    for (uint64_t id = 1; id <= 4; ++id) {
+        GevImageHeader h{};
+        ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS) << id;
+        EXPECT_EQ(h.blockId, id);
+        EXPECT_EQ(h.sizeX, format.width) << "the leader's fields";
+        for (size_t o = 0; o < image.size(); ++o)
+            ASSERT_EQ(image[o], sim::frameByte(id, o)) << id << ":" << o;
+    }
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 4, Errors: 0 Lost: 0.00 %"));
 }
 
 TEST_F(Streaming, NoImageWithinTheTimeOut) {
