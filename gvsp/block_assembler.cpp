@@ -683,20 +683,36 @@ void BlockAssembler::dropEarly() {
     ring_.discard(e);
 }
 
+void BlockAssembler::endBlock(RingEntry*& slot) {
+    if (slot == nullptr)
+        return;
+    // After a stop, a block of which no data came never started (a camera that aborted the
+    // frame it announced): not a frame, not a loss.
+    if (device_.acquisitionStopped.load() != 0) {
+        const bool started =
+            std::any_of(slot->packetMap.get() + 1, slot->packetMap.get() + slot->packetCount + 1,
+                        [](uint8_t mark) { return mark == kReceived; });
+        if (!started) {
+            if (&slot == &current_)
+                currentHeld_ = false;
+            ring_.discard(slot);
+            slot = nullptr;
+            return;
+        }
+    }
+    handOver(slot, 0);
+}
+
 void BlockAssembler::onTimeout() {
-    if (pending_ != nullptr)
-        handOver(pending_, 0);
-    if (current_ != nullptr)
-        handOver(current_, 0);
+    endBlock(pending_);
+    endBlock(current_);
     if (early_ != nullptr)
         dropEarly();
 }
 
 void BlockAssembler::finish() {
-    if (pending_ != nullptr)
-        handOver(pending_, 0);
-    if (current_ != nullptr)
-        handOver(current_, 0);
+    endBlock(pending_);
+    endBlock(current_);
     if (early_ != nullptr) {
         ring_.discard(early_);
         early_ = nullptr;

@@ -64,6 +64,8 @@ class BlockAssembler {
     void applyTrailer(RingEntry& e, const Trailer& t);
     void store(RingEntry& e, uint32_t p, std::span<const uint8_t> data, bool multiPart);
     void handOver(RingEntry*& slot, int summaryLine);
+    // Hands over a block in progress at a time-out or the receiver's end.
+    void endBlock(RingEntry*& slot);
     // Hands over the current block when it was complete and waited only for the pending one.
     void releaseHeldCurrent();
     void dropEarly();

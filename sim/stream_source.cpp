@@ -295,6 +295,10 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         }
+        // A stop while the next frame is due aborts that frame: its leader and trailer still
+        // go out, none of its data (a camera that announced the frame it was exposing). A
+        // frame whose data started is finished.
+        const bool aborted = stop_;
         recent.emplace_back(blockId, timestamp);
         if (recent.size() > 256)
             recent.pop_front();
@@ -307,7 +311,7 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         if (!happens(faults.loseLeader) && !dropped(0))
             emit(size, false);
 
-        for (uint32_t p = 1; p <= packets && !stop_; ++p) {
+        for (uint32_t p = 1; p <= packets && !aborted; ++p) {
             size = buildPayload(blockId, p, 0);
             if (dropped(p) || happens(faults.lose)) {
                 std::lock_guard lock(mutex_);
@@ -336,7 +340,7 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         if (!happens(faults.loseTrailer) && !dropped(packets + 1))
             emit(size, false);
         serveResends();
-        {
+        if (!aborted) {
             std::lock_guard lock(mutex_);
             ++stats_.framesSent;
         }

@@ -1,6 +1,8 @@
 // The simulated camera's stream channel: GVSP to the destination the host programmed in SCDA0
-// and SCP0 (unicast or multicast), standard or extended ids, image, raw and chunk payloads,
-// packet resend, and seeded stream faults. Frame data is a function of block id and offset
+// and SCP0 (unicast or multicast), standard or extended ids, image, image-with-chunks, raw,
+// chunk and multi-part payloads, packet resend (the leader as packet 0), and seeded stream
+// faults. A stop finishes the frame being sent; one that comes while a paced frame is due
+// aborts it (leader and trailer only). Frame data is a function of block id and offset
 // (frameByte), so resent packets are rebuilt rather than stored and tests can check every byte.
 #pragma once
 

@@ -186,6 +186,21 @@ TEST_F(Streaming, LostLeaderAndLostTailAreAskedForAgain) {
     EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 4, Errors: 0 Lost: 0.00 %"));
 }
 
+TEST_F(Streaming, StopCountsNoBlockThatNeverStarted) {
+    format.frameRate = 100;  // the camera's stop aborts the frame then due
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    for (int k = 0; k < 5; ++k)
+        ASSERT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
+    source->stop();
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    const uint64_t sent = source->stats().framesSent;
+    const std::string frames = "[INFO] - Frames: " + std::to_string(sent);
+    EXPECT_TRUE(LogCapture::instance().contains(frames + ", Errors: 0 Lost: 0.00 %")) << frames;
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Packets: " + std::to_string(3 * sent) +
+                                                ", Errors: 0 Lost: 0.00 %"));
+}
+
 TEST_F(Streaming, NoImageWithinTheTimeOut) {
     GevChannelParameter p{};
     ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
