@@ -17,6 +17,14 @@ constexpr uint8_t kLogInfo = GEV_LOG_PROTOCOL;
 constexpr uint8_t kLogWarning = GEV_LOG_STREAM_WARNINGS;
 constexpr uint8_t kLogError = GEV_LOG_STREAM_ERRORS;
 constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
+
+// A block is complete here when all its packets came; what it carries may still be refused
+// (multi-part) or cut (a packet longer than its place).
+uint16_t blockStatus(const RingEntry& e) {
+    if (e.multiPart)
+        return GEV_STATUS_NOT_SUPPORTED;
+    return e.overlong ? GEV_STATUS_IMAGE_INCOMPLETE : GEV_STATUS_SUCCESS;
+}
 }  // namespace
 
 SecureAssembler::SecureAssembler(frame::GevDevice& device, ImageRing& ring,
@@ -105,13 +113,16 @@ void SecureAssembler::onDatagram(std::span<const uint8_t> datagram) {
             onLeader(*header, body);
             break;
         case kFormatTrailer:
-            onTrailer(*header);
+            onTrailer(*header, body);
             break;
         case kFormatPayload:
-            onPayload(*header, body);
+            onPayload(*header, body, false);
+            break;
+        case kFormatPayloadMultiPart:
+            onPayload(*header, body, true);
             break;
         default:
-            break;  // all-in packets (format 7) included
+            break;
     }
 }
 
@@ -207,6 +218,8 @@ void SecureAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blo
     e.resendRequested = e.resendReceived = e.resendCount = 0;
     e.outOfOrder = false;
     e.leaderSeen = true;
+    e.chunkOffset = e.chunkBytes = 0;
+    e.multiPart = e.overlong = false;
     e.image = isImagePayload(l.payloadType);
     if (e.image) {
         e.pixelFormat = l.pixelFormat;
@@ -219,8 +232,14 @@ void SecureAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blo
         e.paddingY = l.paddingY;
         if (device_.geometry.fromDescription) {
             checkDescribedHeader(e, blockId);
-        } else {
+        } else if (l.payloadType != kPayloadImageWithChunks) {
             checkPayloadSize(e, blockId);
+        }
+        if (l.payloadType == kPayloadImageWithChunks) {
+            // The chunks follow the image, up to the block's end or the trailer's chunk length.
+            const uint64_t line = uint64_t{e.sizeX} * bytesPerPixel(e.pixelFormat);
+            e.chunkOffset = (line + e.paddingX) * e.sizeY;
+            e.chunkBytes = payloadSize > e.chunkOffset ? payloadSize - e.chunkOffset : 0;
         }
         return;
     }
@@ -291,9 +310,15 @@ void SecureAssembler::checkPayloadSize(RingEntry& e, uint64_t blockId) {
     e.paddingY = 0;
 }
 
-void SecureAssembler::onTrailer(const PacketHeader& h) {
+void SecureAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> body) {
     if (skipBlock_ || current_ == nullptr || (h.blockId & ids_.mask()) != current_->blockId)
         return;
+    const auto trailer = parseTrailer(body);
+    if (trailer && trailer->hasChunk && current_->chunkOffset != 0) {
+        current_->chunkLength = trailer->chunkLength;
+        current_->chunkLayoutId = trailer->chunkLayoutId;
+        current_->chunkBytes = std::min<uint64_t>(current_->chunkBytes, trailer->chunkLength);
+    }
     if (current_->missingPackets != 0) {
         resendMode_ = true;
         return;
@@ -301,7 +326,8 @@ void SecureAssembler::onTrailer(const PacketHeader& h) {
     complete(false);
 }
 
-void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data) {
+void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data,
+                                bool multiPart) {
     if (skipBlock_ || current_ == nullptr || (h.blockId & ids_.mask()) != current_->blockId)
         return;
     RingEntry& e = *current_;
@@ -326,6 +352,26 @@ void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> 
         return;  // already stored: a duplicate counts once
     // Only the bytes that arrived, at most the packet's slot; the rest of the slot is cleared.
     const uint32_t slot = index_.length(p);
+    if (multiPart) {
+        // Packets that start with a part header would shift the data: the block is refused
+        // as a whole, its packets only complete it.
+        if (!e.multiPart && logs(kLogError)) {
+            frame::gevLogf(device_,
+                           "[ERROR] - [BlockID %lld] Multi-part block (packet format 7) is not "
+                           "supported: handed over without data, status 0x%04X",
+                           static_cast<long long>(e.blockId), GEV_STATUS_NOT_SUPPORTED);
+        }
+        e.multiPart = true;
+        data = {};
+    } else if (data.size() > slot) {
+        if (!e.overlong && logs(kLogError)) {
+            frame::gevLogf(device_,
+                           "[ERROR] - [BlockID %lld] Packet %u carries %zu bytes, its place %u: "
+                           "block incomplete",
+                           static_cast<long long>(e.blockId), p, data.size(), slot);
+        }
+        e.overlong = true;
+    }
     const size_t copied = std::min<size_t>(data.size(), slot);
     uint8_t* dst = e.data + index_.offset(p);
     if (copied != 0)
@@ -346,7 +392,7 @@ void SecureAssembler::complete(bool summaryLine) {
     current_ = nullptr;
     if (e == nullptr)
         return;
-    e->status = GEV_STATUS_SUCCESS;
+    e->status = blockStatus(*e);
     auto& counters = device_.counters;
     counters.framesTotal += 1;
     if (summaryLine && logs(kLogInfo)) {
@@ -393,7 +439,7 @@ void SecureAssembler::finish() {
     if (current_ != nullptr && current_->missingPackets == 0) {
         RingEntry* e = current_;
         current_ = nullptr;
-        e->status = GEV_STATUS_SUCCESS;
+        e->status = blockStatus(*e);
         device_.counters.framesTotal += 1;
         ring_.handOver(e);
     }

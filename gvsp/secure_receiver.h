@@ -48,8 +48,9 @@ class SecureAssembler {
 
   private:
     void onLeader(const PacketHeader& h, std::span<const uint8_t> body);
-    void onPayload(const PacketHeader& h, std::span<const uint8_t> data);
-    void onTrailer(const PacketHeader& h);
+    // `multiPart`: a packet of format 7, which starts with a part header.
+    void onPayload(const PacketHeader& h, std::span<const uint8_t> data, bool multiPart);
+    void onTrailer(const PacketHeader& h, std::span<const uint8_t> body);
     void fillFromLeader(RingEntry& e, const Leader& leader, uint64_t blockId);
     void checkDescribedHeader(RingEntry& e, uint64_t blockId);
     void checkPayloadSize(RingEntry& e, uint64_t blockId);

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "frame/device_table.h"
 #include "gvcp/wire.h"
 #include "gvsp/resend_command.h"
 #include "gvsp/secure_receiver.h"
@@ -371,6 +372,30 @@ TEST_F(SecureStreaming, AVersionTwoCameraWithShortIdsAndFlaggedResendsCompletesI
             ASSERT_EQ(image[o], sim::frameByte(id, o)) << id << ":" << o;
     }
     EXPECT_GE(source->stats().packetsResent, 1u);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
+TEST_F(SecureStreaming, ChunksReachTheChunkRecordAndMultiPartBlocksAreRefused) {
+    format.payloadType = 0x4001;
+    format.chunkExposureUs = 777;
+    format.frameCount = 1;
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 1, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.chunkLength, sim::kChunkBytes);
+    const auto chunks = sim::chunkBytes(format, 1, format.width * format.height);
+    EXPECT_EQ(frame::DeviceTable::instance().record(kDevice)->lastChunkData.snapshot(),
+              std::vector<uint8_t>(chunks.begin(), chunks.end()));
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+    source->stop();
+    format.payloadType = 0x000A;
+    format.parts = 2;
+    format.dataBytes = 4000;
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 1, 4000), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_NOT_SUPPORTED);
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
 }
 
