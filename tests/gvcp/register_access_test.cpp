@@ -46,7 +46,7 @@ TEST_F(GvcpTransport, RequestIdsStartAtOneAndWrapPast65535ToOne) {
     EXPECT_EQ(reqIdOfCommand(2), 1);
 }
 
-TEST_F(GvcpTransport, StaleAcknowledgeIsDroppedAndTheRightOneAcceptedInTheSameTry) {
+TEST_F(GvcpTransport, StaleAcknowledgeIsDroppedAndNeverEndsTheTransaction) {
     camera().faults().staleAckBeforeNext(1);
     uint32_t values[2] = {};
     ASSERT_EQ(GEVReadRegister(kDevice, reg::kMacHigh, 2, values), GEV_STATUS_SUCCESS);
