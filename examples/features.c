@@ -1,0 +1,41 @@
+/* Reads and writes features by name: the image window, the pixel format, and the limits and
+ * unit of ExposureTime.
+ *   features ADDRESS */
+#include <stdio.h>
+
+#include "example_camera.h"
+
+int main(int argc, char** argv) {
+    GevConnectInfo info;
+    GevFeatureParameter exposure;
+    uint64_t width = 0;
+    uint64_t height = 0;
+    char format[64] = {0};
+    char unit[32] = {0};
+    int ok;
+    if (argc < 2 || example_connect_info(argv[1], &info) != 0) {
+        fprintf(stderr, "usage: features ADDRESS\n");
+        return 2;
+    }
+    if (example_check("open", GEVInit(1, &info, example_log, 0, 1)))
+        return 1;
+    ok = example_check("description", GEVInitXml(1)) == GEV_STATUS_SUCCESS &&
+         example_check("set Width", GEVSetFeatureInteger(1, "Width", 320)) == 0 &&
+         example_check("set Height", GEVSetFeatureInteger(1, "Height", 240)) == 0 &&
+         example_check("get Width", GEVGetFeatureInteger(1, "Width", &width)) == 0 &&
+         example_check("get Height", GEVGetFeatureInteger(1, "Height", &height)) == 0 &&
+         example_check("get PixelFormat", GEVGetFeatureEnumeration(1, "PixelFormat", format, 63)) ==
+             0 &&
+         example_check("ExposureTime", GEVGetFeatureParameter(1, "ExposureTime", &exposure)) == 0;
+    if (ok) {
+        if (GEVGetFeatureUnit(1, "ExposureTime", unit, 31) != GEV_STATUS_SUCCESS)
+            unit[0] = '\0';
+        unit[31] = '\0';
+        printf("image %llux%llu %s; ExposureTime %lld..%lld %s\n", (unsigned long long)width,
+               (unsigned long long)height, format, (long long)exposure.min, (long long)exposure.max,
+               unit);
+        ok = width == 320 && height == 240;
+    }
+    (void)GEVClose(1);
+    return ok ? 0 : 1;
+}
