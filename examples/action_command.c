@@ -1,6 +1,8 @@
 /* One action command to several cameras: each camera is given the same device key, group key
  * and group mask (the standard action registers), then the action is sent to each; every
- * camera whose keys match acknowledges it.
+ * camera whose keys match acknowledges it. The cameras are opened with control access (2), not
+ * exclusive access: the action leaves the host from a socket of its own, and a camera held
+ * exclusively refuses commands from any socket but its controller's.
  *   action_command ADDRESS... */
 #include <stdio.h>
 
@@ -17,6 +19,7 @@
 int main(int argc, char** argv) {
     const uint32_t deviceKey = DEVICE_KEY;
     const uint32_t group[2] = {GROUP_KEY, GROUP_MASK};
+    uint8_t devices[20] = {0};
     int cameras = argc - 1;
     int acknowledged = 0;
     int i;
@@ -26,26 +29,26 @@ int main(int argc, char** argv) {
     }
     for (i = 0; i < cameras; ++i) {
         GevConnectInfo info;
-        const uint8_t device = (uint8_t)(i + 1);
         if (example_connect_info(argv[i + 1], &info) != 0 ||
-            example_check("open", GEVInit(device, &info, example_log, 0, 1)) ||
+            example_check("open", example_open(&info, 2, &devices[i])) ||
             example_check("device key",
-                          GEVWriteRegister(device, ACTION_DEVICE_KEY, 1, &deviceKey)) ||
+                          GEVWriteRegister(devices[i], ACTION_DEVICE_KEY, 1, &deviceKey)) ||
             example_check("group key and mask",
-                          GEVWriteRegister(device, ACTION_GROUP_KEY_0, 2, group))) {
+                          GEVWriteRegister(devices[i], ACTION_GROUP_KEY_0, 2, group))) {
             cameras = i + 1;
             goto close;
         }
     }
     for (i = 0; i < cameras; ++i) {
-        const GevStatus s =
-            GEVSetActionCommand((uint8_t)(i + 1), DEVICE_KEY, GROUP_KEY, GROUP_MASK, 0);
+        const GevStatus s = GEVSetActionCommand(devices[i], DEVICE_KEY, GROUP_KEY, GROUP_MASK, 0);
         printf("camera %d (%s): %s\n", i + 1, argv[i + 1], GEVStatusText(s));
         acknowledged += s == GEV_STATUS_SUCCESS;
     }
 close:
-    for (i = 0; i < cameras; ++i)
-        (void)GEVClose((uint8_t)(i + 1));
+    for (i = 0; i < cameras; ++i) {
+        if (devices[i] != 0)
+            (void)GEVClose(devices[i]);
+    }
     printf("%d of %d cameras acknowledged the action\n", acknowledged, argc - 1);
     return acknowledged == argc - 1 ? 0 : 1;
 }

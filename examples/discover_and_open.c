@@ -7,6 +7,7 @@
 #include "example_camera.h"
 
 int main(int argc, char** argv) {
+    uint8_t device = 0;
     GevConnectInfo info;
     char model[64] = {0};
     char serial[64] = {0};
@@ -35,13 +36,13 @@ int main(int argc, char** argv) {
         info.subnetMask = list.devices[0].adapterMask;
         memcpy(info.adapterName, list.devices[0].adapterName, sizeof info.adapterName);
     }
-    if (example_check("open", GEVInit(1, &info, example_log, 0, 1)))
+    if (example_check("open", example_open(&info, 1, &device)))
         return 1;
-    if (example_check("description", GEVInitXml(1)) == GEV_STATUS_SUCCESS &&
-        example_check("DeviceModelName", GEVGetFeatureString(1, "DeviceModelName", model)) ==
+    if (example_check("description", GEVInitXml(device)) == GEV_STATUS_SUCCESS &&
+        example_check("DeviceModelName", GEVGetFeatureString(device, "DeviceModelName", model)) ==
             GEV_STATUS_SUCCESS) {
-        (void)GEVGetFeatureString(1, "DeviceSerialNumber", serial);
+        (void)GEVGetFeatureString(device, "DeviceSerialNumber", serial);
         printf("opened %.32s, serial %.16s\n", model, serial);
     }
-    return example_check("close", GEVClose(1)) == GEV_STATUS_SUCCESS ? 0 : 1;
+    return example_check("close", GEVClose(device)) == GEV_STATUS_SUCCESS ? 0 : 1;
 }

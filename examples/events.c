@@ -18,6 +18,7 @@ static void on_event(uint8_t device, const GevEventInfo* event) {
 }
 
 int main(int argc, char** argv) {
+    uint8_t device = 0;
     GevConnectInfo info;
     const int wanted = argc > 2 ? atoi(argv[2]) : 3;
     const struct timespec tenth = {0, 100000000};
@@ -26,16 +27,16 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: events ADDRESS [COUNT]\n");
         return 2;
     }
-    if (example_check("open", GEVInit(1, &info, example_log, 0, 1)))
+    if (example_check("open", example_open(&info, 1, &device)))
         return 1;
-    if (example_check("message channel", GEVSetMessageChannelCallback(1, on_event))) {
-        (void)GEVClose(1);
+    if (example_check("message channel", GEVSetMessageChannelCallback(device, on_event))) {
+        (void)GEVClose(device);
         return 1;
     }
     for (waited = 0; waited < 100 && atomic_load(&events_seen) < wanted; ++waited)
         nanosleep(&tenth, NULL);
-    (void)GEVSetMessageChannelCallback(1, NULL);
-    (void)GEVClose(1);
+    (void)GEVSetMessageChannelCallback(device, NULL);
+    (void)GEVClose(device);
     printf("%d event(s)\n", atomic_load(&events_seen));
     return atomic_load(&events_seen) >= wanted ? 0 : 1;
 }

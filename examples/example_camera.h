@@ -55,9 +55,22 @@ static int example_connect_info(const char* text, GevConnectInfo* info) {
     return found ? 0 : -1;
 }
 
-/* Prints the device's log lines on stderr. */
+/* Prints the device's warnings and errors on stderr (the other log lines are progress). */
 static void example_log(uint8_t device, const char* line) {
-    fprintf(stderr, "  [camera %u] %s\n", device, line);
+    if (strncmp(line, "[INFO]", 6) != 0)
+        fprintf(stderr, "  [camera %u] %s\n", device, line);
+}
+
+/* Opens the camera on the first device index that no process of this machine holds (indexes
+ * are shared machine-wide); the index used is stored in *device. Returns the open's status. */
+static GevStatus example_open(const GevConnectInfo* info, uint8_t controlMode, uint8_t* device) {
+    GevStatus status = GEV_STATUS_DEVICE_ALREADY_OPEN;
+    uint8_t index;
+    for (index = 1; index <= 20 && status == GEV_STATUS_DEVICE_ALREADY_OPEN; ++index) {
+        *device = index;
+        status = GEVInit(index, info, example_log, 0, controlMode);
+    }
+    return status;
 }
 
 #endif

@@ -6,6 +6,7 @@
 #include "example_camera.h"
 
 int main(int argc, char** argv) {
+    uint8_t device = 0;
     GevConnectInfo info;
     GevFeatureParameter exposure;
     uint64_t width = 0;
@@ -17,18 +18,19 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: features ADDRESS\n");
         return 2;
     }
-    if (example_check("open", GEVInit(1, &info, example_log, 0, 1)))
+    if (example_check("open", example_open(&info, 1, &device)))
         return 1;
-    ok = example_check("description", GEVInitXml(1)) == GEV_STATUS_SUCCESS &&
-         example_check("set Width", GEVSetFeatureInteger(1, "Width", 320)) == 0 &&
-         example_check("set Height", GEVSetFeatureInteger(1, "Height", 240)) == 0 &&
-         example_check("get Width", GEVGetFeatureInteger(1, "Width", &width)) == 0 &&
-         example_check("get Height", GEVGetFeatureInteger(1, "Height", &height)) == 0 &&
-         example_check("get PixelFormat", GEVGetFeatureEnumeration(1, "PixelFormat", format, 63)) ==
-             0 &&
-         example_check("ExposureTime", GEVGetFeatureParameter(1, "ExposureTime", &exposure)) == 0;
+    ok = example_check("description", GEVInitXml(device)) == GEV_STATUS_SUCCESS &&
+         example_check("set Width", GEVSetFeatureInteger(device, "Width", 320)) == 0 &&
+         example_check("set Height", GEVSetFeatureInteger(device, "Height", 240)) == 0 &&
+         example_check("get Width", GEVGetFeatureInteger(device, "Width", &width)) == 0 &&
+         example_check("get Height", GEVGetFeatureInteger(device, "Height", &height)) == 0 &&
+         example_check("get PixelFormat",
+                       GEVGetFeatureEnumeration(device, "PixelFormat", format, 63)) == 0 &&
+         example_check("ExposureTime", GEVGetFeatureParameter(device, "ExposureTime", &exposure)) ==
+             0;
     if (ok) {
-        if (GEVGetFeatureUnit(1, "ExposureTime", unit, 31) != GEV_STATUS_SUCCESS)
+        if (GEVGetFeatureUnit(device, "ExposureTime", unit, 31) != GEV_STATUS_SUCCESS)
             unit[0] = '\0';
         unit[31] = '\0';
         printf("image %llux%llu %s; ExposureTime %lld..%lld %s\n", (unsigned long long)width,
@@ -36,6 +38,6 @@ int main(int argc, char** argv) {
                unit);
         ok = width == 320 && height == 240;
     }
-    (void)GEVClose(1);
+    (void)GEVClose(device);
     return ok ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #define FRAMES 5
 
 int main(int argc, char** argv) {
+    uint8_t device = 0;
     GevConnectInfo info;
     GevImageHeader header;
     uint64_t payload = 0;
@@ -20,26 +21,26 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: grab_to_file ADDRESS [FILE]\n");
         return 2;
     }
-    if (example_check("open", GEVInit(1, &info, example_log, 0, 1)))
+    if (example_check("open", example_open(&info, 1, &device)))
         return 1;
-    if (example_check("description", GEVInitXml(1)) ||
-        example_check("PayloadSize", GEVGetFeatureInteger(1, "PayloadSize", &payload)) ||
+    if (example_check("description", GEVInitXml(device)) ||
+        example_check("PayloadSize", GEVGetFeatureInteger(device, "PayloadSize", &payload)) ||
         (image = malloc(payload)) == NULL ||
-        example_check("stream channel", GEVOpenStreamChannel(1, 0, 0, 0))) {
+        example_check("stream channel", GEVOpenStreamChannel(device, 0, 0, 0))) {
         free(image);
-        (void)GEVClose(1);
+        (void)GEVClose(device);
         return 1;
     }
-    if (example_check("start", GEVAcquisitionStart(1, FRAMES)) == GEV_STATUS_SUCCESS) {
+    if (example_check("start", GEVAcquisitionStart(device, FRAMES)) == GEV_STATUS_SUCCESS) {
         for (k = 0; k < FRAMES; ++k) {
-            const GevStatus s = GEVGetImageBuffer(1, &header, image);
+            const GevStatus s = GEVGetImageBuffer(device, &header, image);
             if (example_check("image", s) != GEV_STATUS_SUCCESS)
                 break;
             ++received;
         }
     }
-    (void)GEVAcquisitionStop(1);
-    (void)GEVCloseStreamChannel(1);
+    (void)GEVAcquisitionStop(device);
+    (void)GEVCloseStreamChannel(device);
     if (received > 0 && header.pixelFormat == 0x01080001u /* Mono8 */) {
         FILE* file = fopen(path, "wb");
         if (file != NULL) {
@@ -51,6 +52,6 @@ int main(int argc, char** argv) {
         }
     }
     free(image);
-    (void)GEVClose(1);
+    (void)GEVClose(device);
     return received == FRAMES ? 0 : 1;
 }

@@ -39,7 +39,7 @@ static void* grab(void* argument) {
 }
 
 int main(int argc, char** argv) {
-    struct Camera cameras[2] = {{1, 0}, {2, 0}};
+    struct Camera cameras[2] = {{0, 0}, {0, 0}};
     pthread_t threads[2];
     int i;
     int ok = 1;
@@ -50,10 +50,12 @@ int main(int argc, char** argv) {
     for (i = 0; i < 2; ++i) {
         GevConnectInfo info;
         if (example_connect_info(argv[i + 1], &info) != 0 ||
-            example_check("open", GEVInit(cameras[i].device, &info, example_log, 0, 1)) ||
+            example_check("open", example_open(&info, 1, &cameras[i].device)) ||
             example_check("description", GEVInitXml(cameras[i].device))) {
-            (void)GEVClose(1);
-            (void)GEVClose(2);
+            if (cameras[0].device != 0)
+                (void)GEVClose(cameras[0].device);
+            if (cameras[1].device != 0)
+                (void)GEVClose(cameras[1].device);
             return 1;
         }
     }
