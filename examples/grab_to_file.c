@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
         (void)GEVClose(device);
         return 1;
     }
+    /* The camera stops by itself after the frames (cameras without these features stream on
+     * until the stop). */
+    (void)GEVSetFeatureEnumeration(device, "AcquisitionMode", "MultiFrame");
+    (void)GEVSetFeatureInteger(device, "AcquisitionFrameCount", FRAMES);
     if (example_check("start", GEVAcquisitionStart(device, FRAMES)) == GEV_STATUS_SUCCESS) {
         for (k = 0; k < FRAMES; ++k) {
             const GevStatus s = GEVGetImageBuffer(device, &header, image);

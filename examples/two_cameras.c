@@ -24,6 +24,8 @@ static void* grab(void* argument) {
                       GEVGetFeatureInteger(camera->device, "PayloadSize", &payload)) ||
         (image = malloc(payload)) == NULL)
         return NULL;
+    (void)GEVSetFeatureEnumeration(camera->device, "AcquisitionMode", "MultiFrame");
+    (void)GEVSetFeatureInteger(camera->device, "AcquisitionFrameCount", FRAMES);
     if (example_check("stream channel", GEVOpenStreamChannel(camera->device, 0, 0, 0)) == 0 &&
         example_check("start", GEVAcquisitionStart(camera->device, FRAMES)) == 0) {
         for (k = 0; k < FRAMES; ++k) {

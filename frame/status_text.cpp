@@ -86,7 +86,8 @@ constexpr std::array kTexts{
                "refused a parameter"},
     StatusText{0xC028,
                "GEV_STATUS_SCHEMA_ERROR (0xC028): the description does not follow its "
-               "schema"},
+               "schema, or the schema file was not found (the device log says where it "
+               "was looked for)"},
     StatusText{0xC029,
                "GEV_STATUS_STYLESHEET_ERROR (0xC029): a pre-processing stylesheet "
                "failed"},

@@ -8,11 +8,11 @@ from kavro import camera as camera_module
 
 
 def test_failure_raises_with_status_text():
-    # Nothing answers on this address: the open times out.
+    # Nothing answers on this address: the open gives up.
     with pytest.raises(kavro.KavroError) as raised:
         kavro.Camera("127.255.255.254")
-    assert raised.value.status == 0xC008
-    assert "GEV_STATUS_TIMEOUT (0xC008)" in str(raised.value)
+    assert raised.value.status == 0xC02B
+    assert "GEV_STATUS_DEVICE_IN_USE (0xC02B): the camera did not answer" in str(raised.value)
 
 
 def test_features_by_name(cameras):

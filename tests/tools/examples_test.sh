@@ -11,11 +11,11 @@ trap 'stop_simulator; rm -rf "$work"' EXIT
 start_simulator "$2" 2 --event-interval 100
 a=${SIM_ADDRESSES[0]}
 b=${SIM_ADDRESSES[1]}
-"$examples/discover_and_open" "$a" | grep -q "opened KSC-1000, serial SIM00001"
-"$examples/features" "$a" | grep -q "image 320x240 Mono8"
-"$examples/grab_to_file" "$a" "$work/image.pgm" | grep -q "5 images"
+"$examples/discover_and_open" "$a" | grep "opened KSC-1000, serial SIM00001" >/dev/null
+"$examples/features" "$a" | grep "image 320x240 Mono8" >/dev/null
+"$examples/grab_to_file" "$a" "$work/image.pgm" | grep "5 images" >/dev/null
 [ "$(head -c 2 "$work/image.pgm")" = "P5" ]
-"$examples/events" "$a" 2 | grep -q "2 event(s)"
-"$examples/two_cameras" "$a" "$b" | grep -c "10 of 10 images" | grep -q 2
-"$examples/action_command" "$a" "$b" | grep -q "2 of 2 cameras acknowledged"
+"$examples/events" "$a" 2 | grep "2 event(s)" >/dev/null
+"$examples/two_cameras" "$a" "$b" | grep -c "10 of 10 images" | grep 2 >/dev/null
+"$examples/action_command" "$a" "$b" | grep "2 of 2 cameras acknowledged" >/dev/null
 echo "all examples ran"
