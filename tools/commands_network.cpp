@@ -80,8 +80,11 @@ int runForceIp(const CommandLine& line) {
         return usageError(forceIpCommand(), "addresses must be dotted IPv4 addresses");
     if (!check("force IP", GEVForceIp(*address, *mask, *gateway, mac)))
         return kExitFailure;
-    std::printf("%s now has %s/%s\n", ops[0].c_str(), ops[1].c_str(),
-                formatIpv4Host(*mask).c_str());
+    if (*address == 0)
+        std::printf("asked %s to restart its IP configuration\n", ops[0].c_str());
+    else
+        std::printf("%s now has %s/%s\n", ops[0].c_str(), ops[1].c_str(),
+                    formatIpv4Host(*mask).c_str());
     return kExitOk;
 }
 
