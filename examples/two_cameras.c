@@ -29,7 +29,8 @@ static void* grab(void* argument) {
     if (example_check("stream channel", GEVOpenStreamChannel(camera->device, 0, 0, 0)) == 0 &&
         example_check("start", GEVAcquisitionStart(camera->device, FRAMES)) == 0) {
         for (k = 0; k < FRAMES; ++k) {
-            if (example_check("image", GEVGetImageBuffer(camera->device, &header, image)))
+            const GevStatus s = GEVGetImageBuffer(camera->device, &header, image);
+            if (s != GEV_STATUS_IMAGE_INCOMPLETE && example_check("image", s) != GEV_STATUS_SUCCESS)
                 break;
             ++camera->received;
         }
