@@ -46,14 +46,21 @@ Layout layoutOf(uint32_t pixelFormat) {
 }
 
 // Colour of each pixel from its 2x2 Bayer cell: red and blue of the cell, green the mean of its
-// two greens. `redColumn`/`redRow` place the red sample within the cell.
+// two greens. `redColumn`/`redRow` place the red sample within the cell. A last column or row
+// that is only half a cell (odd width or height) takes the colour of the cell before it, so
+// that no sample of another colour is mixed in.
 std::vector<uint8_t> demosaic(std::span<const uint8_t> raw, uint32_t width, uint32_t height,
                               uint32_t redColumn, uint32_t redRow) {
+    const auto cellStart = [](uint32_t position, uint32_t size) {
+        const uint32_t start = position & ~1u;
+        return start + 1 >= size && start >= 2 ? start - 2 : start;
+    };
     std::vector<uint8_t> rgb(size_t{width} * height * 3);
     for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t cy = y & ~1u;
+        const uint32_t cy = cellStart(y, height);
         for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t cx = x & ~1u;
+            const uint32_t cx = cellStart(x, width);
+            // Clamped only for images one pixel wide or high, which have no whole cell.
             const auto at = [&](uint32_t dx, uint32_t dy) -> uint32_t {
                 const uint32_t sx = std::min(cx + dx, width - 1);
                 const uint32_t sy = std::min(cy + dy, height - 1);
