@@ -1,6 +1,10 @@
 // GEVStatusText: the name and meaning of every status the library returns or passes through.
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "KavroGigEVisionLib.h"
 
@@ -20,7 +24,7 @@ constexpr std::array kTexts{
     StatusText{0xC001, "GEV_STATUS_DEVICE_NOT_OPEN (0xC001): the device index is not open"},
     StatusText{0xC002,
                "GEV_STATUS_DEVICE_ALREADY_OPEN (0xC002): the device index is already "
-               "open"},
+               "open (in this or another process)"},
     StatusText{0xC003,
                "GEV_STATUS_SOCKET_ERROR (0xC003): a socket could not be created, bound "
                "or configured"},
@@ -86,7 +90,8 @@ constexpr std::array kTexts{
                "refused a parameter"},
     StatusText{0xC028,
                "GEV_STATUS_SCHEMA_ERROR (0xC028): the description does not follow its "
-               "schema"},
+               "schema, or the schema file was not found (the device log says where it "
+               "was looked for)"},
     StatusText{0xC029,
                "GEV_STATUS_STYLESHEET_ERROR (0xC029): a pre-processing stylesheet "
                "failed"},
@@ -112,9 +117,11 @@ constexpr std::array kTexts{
                "GEV_STATUS_REFERENCE_CYCLE (0xC034): the device description's node "
                "references form a cycle"},
     StatusText{0x8001,
-               "GEV_STATUS_NOT_IMPLEMENTED command (0x8001): the camera does not "
-               "implement the command"},
-    StatusText{0x8002, "GEV_STATUS_NOT_IMPLEMENTED (0x8002): not implemented"},
+               "device status NOT_IMPLEMENTED (0x8001): the camera does not implement "
+               "the command"},
+    StatusText{0x8002,
+               "GEV_STATUS_NOT_IMPLEMENTED (0x8002): not implemented, or a value the "
+               "camera refused (device status INVALID_PARAMETER)"},
     StatusText{0x8003, "GEV_STATUS_INVALID_ADDRESS (0x8003): the address does not exist"},
     StatusText{0x8004, "device status WRITE_PROTECT (0x8004): the address is write-protected"},
     StatusText{0x8005,
@@ -147,6 +154,22 @@ constexpr std::array kTexts{
     StatusText{0x8FFF, "device status ERROR (0x8FFF): the camera reported an unspecified error"},
 };
 
+// Texts of unknown codes, made on first use and kept for the life of the process, so that every
+// returned text stays valid (at most one per code).
+const char* unknownText(GevStatus status) {
+    static std::mutex mutex;
+    static std::map<GevStatus, std::string> texts;
+    std::lock_guard lock(mutex);
+    auto [it, added] = texts.try_emplace(status);
+    if (added) {
+        char text[64];
+        std::snprintf(text, sizeof text, "unknown %sstatus (0x%04X)",
+                      (status & 0x8000) != 0 ? "device " : "", status);
+        it->second = text;
+    }
+    return it->second.c_str();
+}
+
 }  // namespace
 
 extern "C" KAVRO_API const char* GEVStatusText(GevStatus status) {
@@ -154,6 +177,9 @@ extern "C" KAVRO_API const char* GEVStatusText(GevStatus status) {
         if (entry.code == status)
             return entry.text;
     }
-    return (status & 0x8000) != 0 ? "unknown device status (see the code)"
-                                  : "unknown status (see the code)";
+    try {
+        return unknownText(status);
+    } catch (...) {  // no memory for the text: still a text, without the code
+        return "unknown status";
+    }
 }

@@ -12,6 +12,7 @@
 #include "frame/api_guard.h"
 #include "frame/device_table.h"
 #include "frame/log.h"
+#include "genicam/data_folder.h"
 #include "genicam/description_fetch.h"
 #include "genicam/description_loader.h"
 #include "genicam/feature_model.h"
@@ -52,7 +53,7 @@ class HeldDescriptions final {
 struct Folders {
     std::mutex mutex;
     std::string libraryOverride;
-    std::string data = KAVRO_DATA_DIR;
+    std::string data = defaultDataFolder();
 };
 
 Folders& folders() {
@@ -259,7 +260,8 @@ KAVRO_API GevStatus GEVSetDescriptionDataFolder(const char* folder) {
     return guarded([&]() -> GevStatus {
         auto& f = genicam::folders();
         std::lock_guard lock(f.mutex);
-        f.data = folder != nullptr && folder[0] != '\0' ? std::string(folder) : KAVRO_DATA_DIR;
+        f.data = folder != nullptr && folder[0] != '\0' ? std::string(folder)
+                                                        : genicam::defaultDataFolder();
         return GEV_STATUS_SUCCESS;
     });
 }

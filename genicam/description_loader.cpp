@@ -99,9 +99,14 @@ GevStatus loadDescription(std::string_view text, const LoadOptions& options,
         return GEV_STATUS_XML_NOT_WELL_FORMED;
     }
 
+    const SchemaVersion version = schemaVersionOf(*document);
     const std::optional<SchemaLocation> schema =
-        findSchema(options.libraryFolder, options.fallbackFolder, schemaVersionOf(*document));
+        findSchema(options.libraryFolder, options.fallbackFolder, version);
     if (!schema) {
+        // Say where the files were looked for: a missing data folder is an install fault.
+        log(("[ERROR] - Can't find " + schemaFileName(version) + " in \"" + options.libraryFolder +
+             "\" nor in the data folder \"" + options.fallbackFolder + "\".")
+                .c_str());
         return GEV_STATUS_SCHEMA_ERROR;
     }
     log(("[INFO] - Use " + schema->path + " schema file.").c_str());

@@ -4,9 +4,20 @@
  * pointer arguments. Device indexes run from 1 to 20. IPv4 addresses are passed in network byte
  * order, ports in host byte order, time-outs in milliseconds.
  *
+ * Statuses every call taking a device index may return, besides those its comment names:
+ * 0xC001 (GEV_STATUS_DEVICE_NOT_OPEN) for an index that is not open in this process, 0xC032
+ * (GEV_STATUS_INVALID_ARGUMENT) for a null pointer where a result goes, 0xC033
+ * (GEV_STATUS_INTERNAL_ERROR) for an unexpected failure inside the library. Calls that talk to
+ * the camera may also return 0xC008 (no answer after the retries), 0xC004/0xC005 (socket send
+ * or receive failed), 0x8006 (access denied, also while the control link is failed) and any
+ * GigE Vision device status the camera answers with (0x8001 and up). GEVStatusText turns any
+ * status into its name and meaning.
+ *
  * Threads: calls for different devices may run in parallel. Calls for one device may also run in
  * parallel, except GEVInit and GEVClose, which must not overlap any other call for that index.
- * Callbacks run on the library thread that produced the event and must return quickly. */
+ * Callbacks run on the library thread that produced the event and must return quickly; they must
+ * not call GEVClose for their own device. Device indexes are shared by every process of the
+ * machine: an index another running process holds gives 0xC002 at GEVInit. */
 #ifndef KAVRO_GIGE_VISION_LIB_H
 #define KAVRO_GIGE_VISION_LIB_H
 
@@ -181,11 +192,15 @@ typedef void (*GevDiscoveryCallback)(int32_t percent);
  * camera's CCP register and kept there by a heartbeat thread (1 = exclusive access, 2 = control
  * access); 0 opens without control: nothing is written and no thread is started. `log` receives
  * the device's log lines (may be null). `saveDescription` keeps a copy of a description read
- * from the camera. */
+ * from the camera. Statuses: 0xC002 the index is open (here or in another process), 0xC031 the
+ * camera is not on the subnet of `info`'s host address and mask, 0xC02B the camera did not
+ * answer or refused control, 0xC003 a socket could not be set up, 0xC00B a thread could not be
+ * started. Must not overlap any other call for the same index. */
 KAVRO_API GevStatus GEVInit(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
                             uint8_t saveDescription, uint8_t controlMode);
-/* Releases the camera and everything the open set up. Always closes the index; the status tells
- * of a failed release. */
+/* Releases the camera and everything the open set up (control, threads, stream, description).
+ * Always closes the index; the status tells of a failed release. Must not overlap any other
+ * call for the same index, and must not be called from that device's callbacks. */
 KAVRO_API GevStatus GEVClose(uint8_t device);
 /* GEV_CONNECTION_OK, _LOST or _FAILED; `reserved` receives 0. */
 KAVRO_API GevStatus GEVGetConnectionStatus(uint8_t device, uint8_t* status, uint8_t* reserved);
@@ -207,15 +222,20 @@ KAVRO_API GevStatus GEVSetMessageChannelCallback(uint8_t device, GevMessageCallb
  * that many seconds ahead. */
 KAVRO_API GevStatus GEVSetActionCommand(uint8_t device, uint32_t deviceKey, uint32_t groupKey,
                                         uint32_t groupMask, uint32_t delaySeconds);
+/* The device's heartbeat period, transaction time-out and retries, stream time-out, resend
+ * limit and image time-out, as one record; no camera traffic. */
 KAVRO_API GevStatus GEVGetChannelParameter(uint8_t device, GevChannelParameter* parameters);
-/* A heartbeat period longer than the camera's time-out becomes the time-out minus 200 ms. */
+/* Sets all of them at once. A heartbeat period longer than the camera's time-out becomes the
+ * time-out minus 200 ms. */
 KAVRO_API GevStatus GEVSetChannelParameter(uint8_t device, const GevChannelParameter* parameters);
 
 /* ---- Discovery and network configuration --------------------------------------------- */
 
 /* Broadcasts DISCOVERY from every IPv4 adapter, listening `timeoutMs` (0 = 2000) on each, and
  * fills `list` with up to 20 cameras sorted by address. `allSubnets` also keeps cameras that are
- * not on the adapter's subnet (status 2). Any number of adapters is handled. */
+ * not on the adapter's subnet (status 2). Any number of adapters is handled. `progress` (may be
+ * null) is called on the calling thread. 0xC018 when the adapters can't be listed. Needs no
+ * open device; any thread. */
 KAVRO_API GevStatus GEVDiscovery(GevDeviceList* list, GevDiscoveryCallback progress,
                                  uint32_t timeoutMs, uint32_t allSubnets);
 /* Gives the camera with `macAddress` (6 bytes) a temporary address; numbers in host byte order.
@@ -244,6 +264,8 @@ KAVRO_API GevStatus GEVGetPixelPtr(uint8_t device, uint32_t offset, uint8_t** ad
 
 /* ---- Logging ---------------------------------------------------------------------------- */
 
+/* The device's detailed-log flags (GEV_LOG_*): which extra lines the log callback gets. No camera
+ * traffic; any thread. */
 KAVRO_API GevStatus GEVSetDetailedLog(uint8_t device, uint8_t flags);
 KAVRO_API GevStatus GEVGetDetailedLog(uint8_t device, uint8_t* flags);
 /* Routes the library's debug trace lines to `callback`; null restores the default (syslog at
@@ -252,7 +274,8 @@ KAVRO_API GevStatus GEVSetDebugTraceCallback(GevTraceCallback callback);
 
 /* ---- Control channel: registers and memory --------------------------------------------- */
 
-/* Reads `count` (1..135) consecutive 32-bit registers from `address` into `values`. */
+/* Reads `count` (1..135) consecutive 32-bit registers from `address` into `values`. 0xC032 for
+ * a count outside 1..135; a register the camera lacks gives its status (0x8003). */
 KAVRO_API GevStatus GEVReadRegister(uint8_t device, uint32_t address, uint8_t count,
                                     uint32_t* values);
 /* Writes `count` (1..67) consecutive registers. Returns 0 and sends nothing when the device was
@@ -264,6 +287,8 @@ KAVRO_API GevStatus GEVReadMemory(uint8_t device, uint32_t address, uint32_t len
 /* Writes `length` bytes of device memory; 0xC020 when the device cannot write memory. */
 KAVRO_API GevStatus GEVWriteMemory(uint8_t device, uint32_t address, uint32_t length,
                                    const uint8_t* data);
+/* Progress of GEVReadMemory and GEVWriteMemory of this device (null switches it off); called on
+ * the thread running the transfer, after each chunk. */
 KAVRO_API GevStatus GEVSetReadWriteMemoryCallback(uint8_t device, GevProgressCallback callback);
 /* Time-out of one transaction try and the number of tries. */
 KAVRO_API GevStatus GEVSetReadWriteParameter(uint8_t device, uint32_t timeoutMs, uint8_t retries);

@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libxml2-dev libxslt1-dev libzip-dev libpng-dev
     iproute2
+    python3 python3-pip python3-setuptools python3-wheel python3-pytest python3-numpy
 )
 packages+=("$@")
 

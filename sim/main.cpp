@@ -1,17 +1,22 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
-//             [--stream-faults SPEC] [--multi-part N]
+//             [--stream-faults SPEC] [--multi-part N] [--event-interval MS]
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "gvcp/wire_events.h"
 #include "platform/socket.h"
 #include "sim/camera_server.h"
 
@@ -23,6 +28,7 @@ struct Options {
     std::string serialPrefix = "SIM";
     std::string interface;
     kavro::sim::CameraConfig stream;  // only the stream pattern fields are used
+    unsigned eventIntervalMs = 0;  // 0: no periodic events
 };
 
 // A probability in [0, 1].
@@ -70,11 +76,12 @@ bool parseStreamFaults(const std::string& spec, kavro::sim::CameraConfig& config
 
 constexpr unsigned kMaxCameras = 250;
 
-int usage(const char* program) {
+int usage(const char* program, FILE* out = stderr) {
     std::fprintf(
-        stderr,
+        out,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
         "          [--interface NAME] [--stream-faults SPEC] [--multi-part N (1..16)]\n"
+        "          [--event-interval MS]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
@@ -85,9 +92,12 @@ int usage(const char* program) {
         "--stream-faults makes the cameras' streams lossy, SPEC being a comma list of\n"
         "lose=P (payload packets), lose-leader=P, lose-trailer=P (probabilities 0..1),\n"
         "seed=N and plain-resends (resent packets carry status 0 instead of 0x0100).\n"
-        "--multi-part N sends every block as a multi-part block of N parts.\n",
+        "--multi-part N sends every block as a multi-part block of N parts.\n"
+        "--event-interval makes every camera send an event (id 0x9000, 4 data bytes\n"
+        "counting up) every MS milliseconds once an application set up its message\n"
+        "channel.\n",
         program, kMaxCameras, program);
-    return 2;
+    return out == stderr ? 2 : 0;
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -120,6 +130,12 @@ bool parse(int argc, char** argv, Options& options) {
             if (*end != '\0' || n == 0 || n > 16)
                 return false;
             options.stream.streamParts = static_cast<uint32_t>(n);
+        } else if (std::strcmp(arg, "--event-interval") == 0) {
+            char* end = nullptr;
+            const unsigned long ms = std::strtoul(value, &end, 10);
+            if (*end != '\0' || ms == 0 || ms > 3600000)
+                return false;
+            options.eventIntervalMs = static_cast<unsigned>(ms);
         } else {
             return false;
         }
@@ -128,9 +144,63 @@ bool parse(int argc, char** argv, Options& options) {
     return true;
 }
 
+// Sends an EVENTDATA from every camera each interval until stopped; a camera whose message
+// channel nobody set up sends nothing.
+class EventTicker {
+  public:
+    EventTicker(const std::vector<std::unique_ptr<kavro::sim::CameraServer>>& cameras,
+                unsigned intervalMs)
+        : thread_([this, &cameras, intervalMs] { run(cameras, intervalMs); }) {}
+    EventTicker(const EventTicker&) = delete;
+    EventTicker& operator=(const EventTicker&) = delete;
+    ~EventTicker() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+  private:
+    void run(const std::vector<std::unique_ptr<kavro::sim::CameraServer>>& cameras,
+             unsigned intervalMs) {
+        uint32_t sequence = 0;
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(intervalMs),
+                               [this] { return stop_; })) {
+            lock.unlock();
+            ++sequence;
+            const uint8_t data[4] = {
+                static_cast<uint8_t>(sequence >> 24), static_cast<uint8_t>(sequence >> 16),
+                static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence)};
+            for (const auto& camera : cameras) {
+                kavro::gvcp::EventToSend event;
+                event.eventData = true;
+                event.eventId = 0x9000;
+                event.blockId = sequence;
+                event.timestamp = static_cast<uint64_t>(
+                    std::chrono::steady_clock::now().time_since_epoch().count());
+                event.data = data;
+                (void)camera->sendEvent(event);
+            }
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return usage(argv[0], stdout);
+    }
     Options options;
     if (!parse(argc, argv, options))
         return usage(argv[0]);
@@ -171,6 +241,10 @@ int main(int argc, char** argv) {
         cameras.push_back(std::move(camera));
     }
     std::fflush(stdout);
+
+    std::unique_ptr<EventTicker> ticker;
+    if (options.eventIntervalMs != 0)
+        ticker = std::make_unique<EventTicker>(cameras, options.eventIntervalMs);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

@@ -1,4 +1,5 @@
-// gevtool: command-line access to GigE Vision cameras through the library.
+// gevtool demo (the rest of the tool is in main.cpp and commands_*.cpp): the library shown
+// against a simulated camera started inside the tool.
 //   gevtool demo    opens a simulated camera embedded in the tool, keeps control with the
 //                   heartbeat, receives an event, grabs a stream of images (with packet resend
 //                   making up for injected loss), prints the stream statistics, then loads the
@@ -7,7 +8,8 @@
 //                   grabs frames with the camera started by the library,
 //                   fires a test packet and searches the largest packet size the simulated
 //                   network path passes, and closes
-//   gevtool discover lists the cameras that answer a broadcast on any adapter
+// It reaches into the simulator (to start the camera inside the tool, inject loss and send an
+// event); every other subcommand uses only the public header.
 #include <arpa/inet.h>
 
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "KavroGigEVisionLib.h"
+#include "commands.h"
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire_events.h"
 #include "platform/socket.h"
@@ -50,7 +53,7 @@ void printRegister(const char* name, uint32_t address) {
     if (status == GEV_STATUS_SUCCESS) {
         std::printf("  %-28s 0x%04X = 0x%08X\n", name, address, value);
     } else {
-        std::printf("  %-28s 0x%04X : status 0x%04X\n", name, address, status);
+        std::printf("  %-28s 0x%04X : %s\n", name, address, GEVStatusText(status));
     }
 }
 
@@ -103,14 +106,14 @@ bool runStreamDemo(kavro::sim::CameraServer& camera) {
         "packets:\n",
         kFrames, format.width, format.height, format.frameRate);
     if (const GevStatus s = GEVOpenStreamChannel(kDevice, 0, 0, 0)) {
-        std::printf("  open stream channel: status 0x%04X\n", s);
+        std::printf("  open stream channel: %s\n", GEVStatusText(s));
         return false;
     }
     (void)GEVSetBufferCount(kDevice, 8);
     if (GEVSetPacketResend(kDevice, 1) != GEV_STATUS_SUCCESS)
         std::printf("  the camera can't resend packets\n");
     if (const GevStatus s = GEVAcquisitionStartEx(kDevice, 0, payloadSize)) {
-        std::printf("  acquisition start: status 0x%04X\n", s);
+        std::printf("  acquisition start: %s\n", GEVStatusText(s));
         (void)GEVCloseStreamChannel(kDevice);
         return false;
     }
@@ -162,7 +165,7 @@ bool runStreamDemo(kavro::sim::CameraServer& camera) {
 
 bool showStatus(const char* what, GevStatus status) {
     if (status != GEV_STATUS_SUCCESS)
-        std::printf("  %s: status 0x%04X\n", what, status);
+        std::printf("  %s: %s\n", what, GEVStatusText(status));
     return status == GEV_STATUS_SUCCESS;
 }
 
@@ -172,7 +175,7 @@ void printIntegerFeature(const char* name) {
     if (s == GEV_STATUS_SUCCESS) {
         std::printf("  %-22s %llu\n", name, static_cast<unsigned long long>(value));
     } else {
-        std::printf("  %-22s status 0x%04X\n", name, s);
+        std::printf("  %-22s %s\n", name, GEVStatusText(s));
     }
 }
 
@@ -182,7 +185,7 @@ void printFloatFeature(const char* name, const char* unit) {
     if (s == GEV_STATUS_SUCCESS) {
         std::printf("  %-22s %.1f %s\n", name, value, unit);
     } else {
-        std::printf("  %-22s status 0x%04X\n", name, s);
+        std::printf("  %-22s %s\n", name, GEVStatusText(s));
     }
 }
 
@@ -373,7 +376,7 @@ int runDemo() {
     std::strcpy(info.adapterName, "lo");
     std::printf("Opening with exclusive control:\n");
     if (const GevStatus s = GEVInit(kDevice, &info, &printLogLine, 0, 1)) {
-        std::fprintf(stderr, "gevtool: open failed with status 0x%04X\n", s);
+        std::fprintf(stderr, "gevtool: open failed: %s\n", GEVStatusText(s));
         return 1;
     }
     printDeviceStrings();
@@ -419,58 +422,22 @@ int runDemo() {
     return closed == GEV_STATUS_SUCCESS && streamed && described && measured ? 0 : 1;
 }
 
-const char* statusText(uint8_t status) {
-    switch (status) {
-        case GEV_DISCOVERY_AVAILABLE:
-            return "available";
-        case GEV_DISCOVERY_UNREACHABLE:
-            return "unreachable or held exclusively";
-        case GEV_DISCOVERY_OTHER_SUBNET:
-            return "other subnet (needs Force IP)";
-        case GEV_DISCOVERY_CONTROLLED:
-            return "controlled by another application";
-        default:
-            return "?";
-    }
-}
-
-int runDiscover() {
-    GevDeviceList list{};
-    const GevStatus status = GEVDiscovery(&list, nullptr, 1000, 1);
-    if (status != GEV_STATUS_SUCCESS) {
-        std::fprintf(stderr, "gevtool: discovery failed with status 0x%04X\n", status);
-        return 1;
-    }
-    std::printf("%u camera(s)\n", list.count);
-    for (uint8_t i = 0; i < list.count; ++i) {
-        const GevDeviceInfo& d = list.devices[i];
-        char camera[16];
-        char adapter[16];
-        kavro::platform::formatIpv4(d.deviceAddress, camera);
-        kavro::platform::formatIpv4(d.adapterAddress, adapter);
-        std::printf(
-            "  %-15s %.32s %.32s serial %.16s, MAC %02X:%02X:%02X:%02X:%02X:%02X, via %s "
-            "(%s): %s\n",
-            camera, d.manufacturerName, d.modelName, d.serialNumber, d.macAddress[0],
-            d.macAddress[1], d.macAddress[2], d.macAddress[3], d.macAddress[4], d.macAddress[5],
-            d.adapterName, adapter, statusText(d.status));
-    }
-    return 0;
-}
-
-int usage() {
-    std::fprintf(stderr, "usage: gevtool demo | discover\n");
-    return 2;
-}
-
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2)
-        return usage();
-    if (std::strcmp(argv[1], "demo") == 0)
-        return runDemo();
-    if (std::strcmp(argv[1], "discover") == 0)
-        return runDiscover();
-    return usage();
+namespace gevtool {
+
+Command demoCommand() {
+    return {"demo",
+            "run the demonstration against a simulated camera inside the tool",
+            "usage: gevtool demo\n"
+            "Starts a simulated camera inside the tool on loopback and walks through the\n"
+            "library: open with exclusive control kept by the heartbeat, an event, a\n"
+            "stream with injected packet loss made whole by packet resend, the device\n"
+            "description and its features, an acquisition the library starts, a test\n"
+            "packet and the packet size search. Exits non-zero when a step fails.\n"
+            "  -h, --help     this text\n",
+            {},
+            [](const CommandLine&) { return runDemo(); }};
 }
+
+}  // namespace gevtool

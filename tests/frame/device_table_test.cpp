@@ -128,5 +128,25 @@ TEST(DeviceLog, LongLinesAreCutAtTheBuffer) {
     EXPECT_EQ(seen.rfind("[INFO] - yyy", 0), 0u);
 }
 
+TEST(StatusText, NamesEachStatusAndGivesUnknownCodesWithTheCode) {
+    // A code whose text names another status would send a reader the wrong way.
+    const struct {
+        GevStatus code;
+        const char* prefix;
+    } cases[] = {
+        {GEV_STATUS_SUCCESS, "GEV_STATUS_SUCCESS (0x0000): "},
+        {GEV_STATUS_TIMEOUT, "GEV_STATUS_TIMEOUT (0xC008): "},
+        {GEV_STATUS_SCHEMA_ERROR, "GEV_STATUS_SCHEMA_ERROR (0xC028): "},
+        {GEV_STATUS_NOT_IMPLEMENTED, "GEV_STATUS_NOT_IMPLEMENTED (0x8002): "},
+        {0x8001, "device status NOT_IMPLEMENTED (0x8001): "},
+        {0x1234, "unknown status (0x1234)"},
+        {0x8FFE, "unknown device status (0x8FFE)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::string(GEVStatusText(c.code)).rfind(c.prefix, 0), 0u) << c.prefix;
+    // The text of an unknown code stays where it is: callers may keep the pointer.
+    EXPECT_EQ(GEVStatusText(0x1234), GEVStatusText(0x1234));
+}
+
 }  // namespace
 }  // namespace kavro::test

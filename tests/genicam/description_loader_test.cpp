@@ -135,11 +135,17 @@ TEST_F(DescriptionLoader, SchemaFoundInFallbackFolderTakesItsStylesheetsFromTher
 
 TEST_F(DescriptionLoader, NoSchemaInLibraryFolderAndNoFallbackFails) {
     library_.copyDataFiles(kStylesheetFiles);
+    // The line names both folders looked in: a missing data folder is found from the log.
+    const auto missingLine = [this](const std::string& fallback) {
+        return "[ERROR] - Can't find GenApiSchema_Version_1_0.xsd in \"" + library_.str() +
+               "\" nor in the data folder \"" + fallback + "\".";
+    };
     EXPECT_EQ(load(kPlainDescription, library_.str(), ""), GEV_STATUS_SCHEMA_ERROR);
-    EXPECT_TRUE(log_.lines.empty()) << log_.all();
+    EXPECT_THAT(log_.lines, ::testing::ElementsAre(missingLine("")));
 
+    log_.lines.clear();
     EXPECT_EQ(load(kPlainDescription, library_.str(), fallback_.str()), GEV_STATUS_SCHEMA_ERROR);
-    EXPECT_TRUE(log_.lines.empty()) << log_.all();
+    EXPECT_THAT(log_.lines, ::testing::ElementsAre(missingLine(fallback_.str())));
 
     // An unknown library folder is skipped, not taken as the file system root.
     fallback_.copyDataFiles(kSchemaFiles);
