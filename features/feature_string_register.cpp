@@ -7,6 +7,7 @@
 
 #include "KavroGigEVisionLib.h"
 #include "features/feature_calls.h"
+#include "features/node_registers.h"
 #include "features/node_rules.h"
 #include "frame/log.h"
 #include "gvcp/register_access.h"
@@ -68,7 +69,7 @@ KAVRO_API GevStatus GEVGetFeatureString(uint8_t device, const char* name, char* 
             return GEV_STATUS_FEATURE_NOT_FOUND;
         }
         const FeatureNode& holder = valueHolder(model, *named);
-        if (holder.portIsDevice != 0) {
+        if (kavro::features::detail::isPortNode(holder)) {
             uint32_t address = 0;
             uint32_t length = 0;
             if (const GevStatus s = deviceString(dev, model, holder, address, length)) {
@@ -78,7 +79,8 @@ KAVRO_API GevStatus GEVGetFeatureString(uint8_t device, const char* name, char* 
                 return GEV_STATUS_SUCCESS;
             }
             std::vector<uint8_t> bytes(length);
-            if (const GevStatus s = kavro::gvcp::readMemory(dev, address, length, bytes.data())) {
+            if (const GevStatus s =
+                    kavro::features::detail::fetchPortBytes(dev, model, holder, address, bytes)) {
                 return s;
             }
             std::memcpy(buffer, bytes.data(), length);  // exactly the register, no terminator
@@ -103,6 +105,10 @@ KAVRO_API GevStatus GEVSetFeatureString(uint8_t device, const char* name, const 
         }
         FeatureNode& holder = valueHolder(model, *named);
         const std::string_view value(text);
+        if (kavro::features::detail::isPortNode(holder) && holder.portIsDevice == 0) {
+            // Chunk data is read-only; other ports are not reachable.
+            return kavro::features::detail::storePortValue(dev, model, holder, 0, 1, 0);
+        }
         if (holder.portIsDevice != 0) {
             uint32_t address = 0;
             uint32_t length = 0;

@@ -12,6 +12,7 @@
 #include "frame/api_guard.h"
 #include "frame/device_table.h"
 #include "frame/log.h"
+#include "genicam/description_cache.h"
 #include "genicam/description_fetch.h"
 #include "genicam/description_loader.h"
 #include "genicam/feature_model.h"
@@ -99,6 +100,7 @@ GevStatus buildModel(const DescriptionText& text, const LogSink& log, FeatureMod
     options.libraryFolder = descriptionLibraryFolder();
     options.fallbackFolder = descriptionDataFolder();
     options.log = log;
+    options.cacheFolder = userDescriptionCacheFolder();
     LoadedDescription loaded;
     const std::string_view bytes(reinterpret_cast<const char*>(text.bytes.data()),
                                  text.bytes.size());

@@ -16,7 +16,7 @@ using ::testing::Pair;
 class FlattenedDescription : public ::testing::Test {
   protected:
     void load(std::string_view sampleFile) {
-        LoadOptions options{kSchemaDir.string(), "", log_.sink()};
+        LoadOptions options{kSchemaDir.string(), "", log_.sink(), ""};
         const GevStatus status = loadDescription(sample(sampleFile), options, loaded_);
         ASSERT_EQ(status, GEV_STATUS_SUCCESS) << log_.all();
         ASSERT_NE(loaded_.root, nullptr);
