@@ -26,12 +26,21 @@
   <xsl:template match="/RegisterDescription">
     <xsl:copy>
       <xsl:copy-of select="@*"/>
+      <!-- Most nodes have nothing inline: they are copied whole, which is much faster. -->
       <xsl:for-each select="*">
-        <xsl:call-template name="rewrite">
-          <xsl:with-param name="owner" select="@Name"/>
-        </xsl:call-template>
+        <xsl:choose>
+          <xsl:when test="@Name and not(text() or pIndex/@Offset or IntSwissKnife or Constant
+                          or Expression)">
+            <xsl:copy-of select="."/>
+          </xsl:when>
+          <xsl:otherwise>
+            <xsl:call-template name="rewrite">
+              <xsl:with-param name="owner" select="@Name"/>
+            </xsl:call-template>
+          </xsl:otherwise>
+        </xsl:choose>
       </xsl:for-each>
-      <xsl:for-each select="*">
+      <xsl:for-each select="*[pIndex/@Offset or IntSwissKnife or Constant or Expression]">
         <xsl:call-template name="helpers">
           <xsl:with-param name="owner" select="@Name"/>
         </xsl:call-template>

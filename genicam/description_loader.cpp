@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "genicam/description_cache.h"
+#include "genicam/native_steps.h"
 #include "genicam/schema_location.h"
 
 namespace kavro::genicam {
@@ -117,12 +118,32 @@ bool validates(xmlDoc& document, const std::string& schemaPath, const LogSink& l
     return validator && xmlSchemaValidateDoc(validator.get(), &document) == 0;
 }
 
+// Step `n` done natively; false when the stylesheet has to run after all.
+bool nativeStep(int n, xmlDoc& document) {
+    switch (n) {
+        case 1:
+            normaliseInPlace(document);
+            return true;
+        case 2:
+            return flattenInPlace(document);
+        case 3:
+            return inlinePartsInPlace(document);
+        case 4:
+            return placeBitsAndBooleansInPlace(document);
+        default:
+            return false;
+    }
+}
+
 using XsltContext = std::unique_ptr<xsltTransformContext, XmlRelease<xsltFreeTransformContext>>;
 
 // Applies PreProcess_1.xsl .. PreProcess_4.xsl of `folder` in order, replacing `document`.
 GevStatus preprocess(XmlDocument& document, const std::string& folder, const LogSink& log) {
     for (int n = 1; n <= kStylesheetCount; ++n) {
         const std::string path = stylesheetPath(folder, n);
+        if (isShippedStylesheet(path, n) && nativeStep(n, *document)) {
+            continue;
+        }
         xsltStylesheet* stylesheet = stylesheets().get(path, [&path] {
             return XsltStylesheet(
                 xsltParseStylesheetFile(reinterpret_cast<const xmlChar*>(path.c_str())));
