@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,26 +110,22 @@ std::string entryPath(const std::string& cacheFolder, std::string_view text,
     return joinPath(cacheFolder, std::string(name) + std::string(kSuffix));
 }
 
-bool readWhole(const std::string& path, std::string& out) {
+// The whole file mapped read-only: an entry is read once, as the parser and checksum walk it.
+std::shared_ptr<const void> mapWhole(const std::string& path, std::string_view& bytes) {
     const Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat info {};
-    if (in.fd < 0 || ::fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (in.fd < 0 || ::fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
         static_cast<uint64_t>(info.st_size) > kMaxCacheBytes) {
-        return false;
+        return nullptr;
     }
-    out.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(in.fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    const auto size = static_cast<size_t>(info.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, in.fd, 0);
+    if (mapped == MAP_FAILED) {
+        return nullptr;
     }
-    return true;
+    bytes = std::string_view(static_cast<const char*>(mapped), size);
+    return std::shared_ptr<const void>(
+        mapped, [size](const void* p) { ::munmap(const_cast<void*>(p), size); });
 }
 
 bool writeWhole(int fd, std::string_view bytes) {
@@ -259,12 +256,13 @@ std::optional<CachedDescription> readCachedDescription(const std::string& cacheF
     if (cacheFolder.empty()) {
         return std::nullopt;
     }
-    std::string bytes;
-    if (!readWhole(entryPath(cacheFolder, text, libraryFolder, fallbackFolder), bytes) ||
-        bytes.size() < kMagic.size() + 8 || std::string_view(bytes).substr(0, 8) != kMagic) {
+    std::string_view bytes;
+    std::shared_ptr<const void> storage =
+        mapWhole(entryPath(cacheFolder, text, libraryFolder, fallbackFolder), bytes);
+    if (!storage || bytes.size() < kMagic.size() + 8 || bytes.substr(0, 8) != kMagic) {
         return std::nullopt;
     }
-    const std::string_view body = std::string_view(bytes).substr(0, bytes.size() - 8);
+    const std::string_view body = bytes.substr(0, bytes.size() - 8);
     Hash64 checksum;
     checksum.add(body);
     if (platform::loadBe64(reinterpret_cast<const uint8_t*>(bytes.data() + body.size())) !=
@@ -291,7 +289,8 @@ std::optional<CachedDescription> readCachedDescription(const std::string& cacheF
     entry.version = SchemaVersion{static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
     entry.tools.assign(tools);
     entry.schemaPath.assign(schemaPath);
-    entry.document.assign(document);
+    entry.document = document;
+    entry.storage = std::move(storage);
     return entry;
 }
 

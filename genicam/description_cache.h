@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,9 +45,11 @@ struct FileStamp {
 
 struct CachedDescription {
     SchemaVersion version;
-    std::string tools;       // toolIdentity() when the entry was made
-    std::string schemaPath;  // the schema the text was checked against
-    std::string document;    // the pre-processed document, serialised
+    std::string tools;          // toolIdentity() when the entry was made
+    std::string schemaPath;     // the schema the text was checked against
+    std::string_view document;  // the pre-processed document, serialised
+    // Keeps `document` readable: the mapped entry file of an entry that was read.
+    std::shared_ptr<const void> storage;
 };
 
 // The entry for `text` loaded with these folders; nothing when there is none or it is corrupt,

@@ -188,12 +188,15 @@ void remember(std::string_view text, const LoadOptions& options, CachedDescripti
     xmlChar* dumped = nullptr;
     int size = 0;
     xmlDocDumpMemory(&document, &dumped, &size);
+    struct FreeBytes {
+        void operator()(xmlChar* bytes) const noexcept { xmlFree(bytes); }
+    };
+    const std::unique_ptr<xmlChar, FreeBytes> held(dumped);
     if (dumped == nullptr || size <= 0) {
-        xmlFree(dumped);
         return;
     }
-    entry.document.assign(reinterpret_cast<const char*>(dumped), static_cast<size_t>(size));
-    xmlFree(dumped);
+    entry.document =
+        std::string_view(reinterpret_cast<const char*>(dumped), static_cast<size_t>(size));
     writeCachedDescription(options.cacheFolder, text, options.libraryFolder, options.fallbackFolder,
                            entry);
 }
@@ -256,7 +259,8 @@ GevStatus loadDescription(std::string_view text, const LoadOptions& options,
         return status;
     }
     if (!options.cacheFolder.empty()) {
-        remember(text, options, CachedDescription{version, tools, schema->path, {}}, *document);
+        remember(text, options, CachedDescription{version, tools, schema->path, {}, nullptr},
+                 *document);
     }
 
     xmlNode* root = xmlDocGetRootElement(document.get());

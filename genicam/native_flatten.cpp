@@ -154,17 +154,21 @@ void collectEnumerations(xmlNode* node, std::vector<xmlNode*>& out) {
     }
 }
 
-xmlNode* flattenedEnumeration(const xmlNode* enumeration, xmlDoc* doc) {
+// The enumeration in place: its entries become references to the lifted entries.
+void flattenEnumeration(xmlNode* enumeration, xmlDoc* doc) {
     const std::string name = attributeOr(enumeration, "Name");
-    xmlNode* copy = shellOf(enumeration, doc);
-    for (const xmlNode* child : elementChildren(enumeration)) {
-        if (nameOf(child) == "EnumEntry") {
-            xmlAddChild(copy, newElement(doc, "pEnumEntry", entryNodeName(name, child)));
-        } else {
-            xmlAddChild(copy, copyOf(child, doc));
+    for (xmlNode* child = enumeration->children; child != nullptr;) {
+        xmlNode* next = child->next;
+        if (!isElement(child)) {
+            xmlUnlinkNode(child);
+            xmlFreeNode(child);
+        } else if (nameOf(child) == "EnumEntry") {
+            xmlNode* reference = newElement(doc, "pEnumEntry", entryNodeName(name, child));
+            xmlReplaceNode(child, reference);
+            xmlFreeNode(child);
         }
+        child = next;
     }
-    return copy;
 }
 
 void expandStructReg(const xmlNode* reg, xmlDoc* doc, std::vector<xmlNode*>& out) {
@@ -197,18 +201,26 @@ void expandStructReg(const xmlNode* reg, xmlDoc* doc, std::vector<xmlNode*>& out
     }
 }
 
-void flattenInto(const xmlNode* parent, xmlDoc* doc, std::vector<xmlNode*>& out) {
-    for (const xmlNode* child : elementChildren(parent)) {
-        const std::string_view name = nameOf(child);
-        if (name == "Group") {
-            flattenInto(child, doc, out);
-        } else if (name == "Enumeration") {
-            out.push_back(flattenedEnumeration(child, doc));
-        } else if (name == "StructReg") {
-            expandStructReg(child, doc, out);
-        } else {
-            out.push_back(copyOf(child, doc));
+// Moves the nodes of `parent` (groups dissolved) to `out`; StructRegs give new registers and
+// stay behind, as do the emptied groups.
+void flattenInto(xmlNode* parent, xmlDoc* doc, std::vector<xmlNode*>& out) {
+    for (xmlNode* child = parent->children; child != nullptr;) {
+        xmlNode* next = child->next;
+        if (isElement(child)) {
+            const std::string_view name = nameOf(child);
+            if (name == "Group") {
+                flattenInto(child, doc, out);
+            } else if (name == "StructReg") {
+                expandStructReg(child, doc, out);
+            } else {
+                if (name == "Enumeration") {
+                    flattenEnumeration(child, doc);
+                }
+                xmlUnlinkNode(child);
+                out.push_back(child);
+            }
         }
+        child = next;
     }
 }
 
@@ -389,22 +401,27 @@ bool flattenInPlace(xmlDoc& document) {
     if (root == nullptr || root->ns != nullptr || nameOf(root) != "RegisterDescription") {
         return false;
     }
+    // The lifted entries are copies made before any enumeration changes.
     std::vector<xmlNode*> enumerations;
     collectEnumerations(root, enumerations);
-    std::vector<xmlNode*> out;
-    flattenInto(root, &document, out);
+    std::vector<xmlNode*> lifted;
     for (const xmlNode* enumeration : enumerations) {
         const std::string name = attributeOr(enumeration, "Name");
         for (const xmlNode* entry : childrenNamed(enumeration, "EnumEntry")) {
-            out.push_back(liftedEntry(name, entry, &document));
+            lifted.push_back(liftedEntry(name, entry, &document));
         }
     }
+    std::vector<xmlNode*> out;
+    flattenInto(root, &document, out);
     while (root->children != nullptr) {
         xmlNode* child = root->children;
         xmlUnlinkNode(child);
         xmlFreeNode(child);
     }
     for (xmlNode* node : out) {
+        xmlAddChild(root, node);
+    }
+    for (xmlNode* node : lifted) {
         xmlAddChild(root, node);
     }
     return true;
