@@ -86,11 +86,15 @@ GevFeatureEntry* FeatureList::find(std::string_view name) const {
 void FeatureList::placeSelected(
     const std::function<const std::vector<std::string>*(const std::string&)>& selectedOf) {
     using Position = std::list<Slot>::iterator;
-    // Slot names never move in memory, so views of them key the map.
-    std::unordered_map<std::string_view, std::vector<Position>> byName;
+    // Slot names never move in memory, so views of them key the maps. A name listed more than
+    // once (categories may share members) is looked up by walking the list.
+    std::unordered_map<std::string_view, Position> byName;
+    std::unordered_set<std::string_view> listedTwice;
     byName.reserve(slots_.size());
     for (auto it = slots_.begin(); it != slots_.end(); ++it) {
-        byName[it->name].push_back(it);
+        if (!byName.try_emplace(it->name, it).second) {
+            listedTwice.insert(it->name);
+        }
     }
     // The entry of that name nearest the head, as the list stands now.
     const auto firstOf = [&](const std::string& name) -> Position {
@@ -98,8 +102,8 @@ void FeatureList::placeSelected(
         if (found == byName.end()) {
             return slots_.end();
         }
-        if (found->second.size() == 1) {
-            return found->second.front();
+        if (listedTwice.count(name) == 0) {
+            return found->second;
         }
         for (auto it = slots_.begin(); it != slots_.end(); ++it) {
             if (it->name == name) {
@@ -108,10 +112,11 @@ void FeatureList::placeSelected(
         }
         return slots_.end();
     };
-    std::unordered_set<std::string> handled;
+    std::unordered_set<std::string_view> handled;
     for (auto current = slots_.begin(); current != slots_.end(); ++current) {
         const std::vector<std::string>* selected = selectedOf(current->name);
-        if (selected == nullptr || selected->empty() || !handled.insert(current->name).second) {
+        if (selected == nullptr || selected->empty() ||
+            !handled.insert(std::string_view(current->name)).second) {
             continue;
         }
         const uint8_t level = current->entry.level == UINT8_MAX

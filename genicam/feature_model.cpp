@@ -35,7 +35,7 @@ void FeatureModel::indexNodes() {
 
 FeatureNode* FeatureModel::findNode(std::string_view name) const {
     if (indexed_) {
-        const auto found = byName_.find(std::string(name));
+        const auto found = byName_.find(name);
         return found == byName_.end() ? nullptr : found->second;
     }
     for (const auto& node : nodes_) {

@@ -79,8 +79,15 @@ class FeatureModel final {
     [[nodiscard]] uint64_t writes() const { return writes_; }
 
   private:
+    // Looked up by any string view without building a string.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const noexcept {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
     std::vector<std::unique_ptr<FeatureNode>> nodes_;
-    std::unordered_map<std::string, FeatureNode*> byName_;
+    std::unordered_map<std::string, FeatureNode*, NameHash, std::equal_to<>> byName_;
     bool indexed_ = false;  // byName_ covers every node; otherwise lookups scan
     FeatureList features_;
     std::recursive_mutex evaluationLock_;
