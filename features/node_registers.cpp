@@ -54,6 +54,19 @@ GevStatus chunkBytes(frame::GevDevice& device, const genicam::FeatureNode& node,
     return GEV_STATUS_SUCCESS;
 }
 
+// A write through a port that is not the device's: chunk data is read-only, other ports are not
+// reachable.
+GevStatus refuseWrite(frame::GevDevice& device, const genicam::FeatureModel& model,
+                      const genicam::FeatureNode& node) {
+    uint64_t chunkId = 0;
+    if (portOf(model, node, chunkId) == PortKind::Unknown) {
+        return unknownPort(device, node);
+    }
+    frame::gevLogf(device, "[ERROR] - Node %s is chunk data and cannot be written.",
+                   node.Name.c_str());
+    return GEV_STATUS_ACCESS_DENIED;
+}
+
 }  // namespace
 
 GevStatus fetchPortValue(frame::GevDevice& device, const genicam::FeatureModel& model,
@@ -89,18 +102,10 @@ GevStatus fetchPortValue(frame::GevDevice& device, const genicam::FeatureModel& 
 GevStatus storePortValue(frame::GevDevice& device, const genicam::FeatureModel& model,
                          const genicam::FeatureNode& node, uint32_t address, uint32_t length,
                          uint64_t value) {
-    uint64_t chunkId = 0;
-    switch (portOf(model, node, chunkId)) {
-        case PortKind::Device:
-            return storeRegisterValue(device, address, length, value);
-        case PortKind::Unknown:
-            return unknownPort(device, node);
-        case PortKind::Chunk:
-            break;
+    if (node.portIsDevice != 0) {
+        return storeRegisterValue(device, address, length, value);
     }
-    frame::gevLogf(device, "[ERROR] - Node %s is chunk data and cannot be written.",
-                   node.Name.c_str());
-    return GEV_STATUS_ACCESS_DENIED;
+    return refuseWrite(device, model, node);
 }
 
 GevStatus fetchPortBytes(frame::GevDevice& device, const genicam::FeatureModel& model,
@@ -175,6 +180,16 @@ GevStatus storeRegisterValue(frame::GevDevice& device, uint32_t address, uint32_
         bytes[length - 1 - i] = static_cast<uint8_t>(value >> (8 * i));
     }
     return gvcp::writeMemory(device, address, length, bytes.data());
+}
+
+GevStatus storePortBytes(frame::GevDevice& device, const genicam::FeatureModel& model,
+                         const genicam::FeatureNode& node, uint32_t address,
+                         std::span<const uint8_t> bytes) {
+    if (node.portIsDevice != 0) {
+        return gvcp::writeMemory(device, address, static_cast<uint32_t>(bytes.size()),
+                                 bytes.data());
+    }
+    return refuseWrite(device, model, node);
 }
 
 }  // namespace kavro::features::detail

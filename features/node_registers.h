@@ -39,6 +39,9 @@ namespace kavro::features::detail {
 [[nodiscard]] GevStatus fetchPortBytes(frame::GevDevice& device, const genicam::FeatureModel& model,
                                        const genicam::FeatureNode& node, uint32_t address,
                                        std::span<uint8_t> out);
+[[nodiscard]] GevStatus storePortBytes(frame::GevDevice& device, const genicam::FeatureModel& model,
+                                       const genicam::FeatureNode& node, uint32_t address,
+                                       std::span<const uint8_t> bytes);
 // Whether the node's value lives behind a port (pPort given) rather than in the node.
 [[nodiscard]] inline bool isPortNode(const genicam::FeatureNode& node) {
     return node.portIsDevice != 0 || !node.pPort.empty();

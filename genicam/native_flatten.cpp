@@ -7,100 +7,19 @@
 #include <vector>
 
 #include "genicam/native_steps.h"
+#include "genicam/xml_tree.h"
 
 namespace kavro::genicam {
 
 namespace {
 
+using namespace xml;
+
 // Bound on the copies one StructReg or one node's expressions may make (as in the stylesheets).
 constexpr size_t kMaxCopies = 4096;
 
-std::string_view nameOf(const xmlNode* node) {
-    return node->name != nullptr ? reinterpret_cast<const char*>(node->name) : std::string_view();
-}
-
-bool isElement(const xmlNode* node) {
-    return node->type == XML_ELEMENT_NODE;
-}
-
-bool isElement(const xmlNode* node, std::string_view name) {
-    return isElement(node) && nameOf(node) == name;
-}
-
-std::vector<xmlNode*> elementChildren(const xmlNode* node) {
-    std::vector<xmlNode*> out;
-    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (isElement(child)) {
-            out.push_back(child);
-        }
-    }
-    return out;
-}
-
-std::vector<xmlNode*> childrenNamed(const xmlNode* node, std::string_view name) {
-    std::vector<xmlNode*> out;
-    for (xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (isElement(child, name)) {
-            out.push_back(child);
-        }
-    }
-    return out;
-}
-
-bool hasChild(const xmlNode* node, std::string_view name) {
-    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (isElement(child, name)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The attribute's value; nothing when the element has no such attribute (without namespace).
-bool attribute(const xmlNode* node, const char* name, std::string& value) {
-    xmlChar* text = xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
-    if (text == nullptr) {
-        return false;
-    }
-    value = reinterpret_cast<const char*>(text);
-    xmlFree(text);
-    return true;
-}
-
-std::string attributeOr(const xmlNode* node, const char* name) {
-    std::string value;
-    (void)attribute(node, name, value);
-    return value;
-}
-
-bool hasAttribute(const xmlNode* node, const char* name) {
-    return xmlHasNsProp(node, reinterpret_cast<const xmlChar*>(name), nullptr) != nullptr;
-}
-
-std::string stringValue(const xmlNode* node) {
-    xmlChar* content = xmlNodeGetContent(node);
-    std::string text = content != nullptr ? reinterpret_cast<const char*>(content) : "";
-    xmlFree(content);
-    return text;
-}
-
 xmlNode* copyOf(const xmlNode* node, xmlDoc* doc) {
     return xmlDocCopyNode(const_cast<xmlNode*>(node), doc, 1);
-}
-
-xmlNode* newElement(xmlDoc* doc, const char* name, const std::string& text = {}) {
-    xmlNode* element = xmlNewDocNode(doc, nullptr, reinterpret_cast<const xmlChar*>(name), nullptr);
-    if (!text.empty()) {
-        xmlAddChild(element, xmlNewDocTextLen(doc, reinterpret_cast<const xmlChar*>(text.data()),
-                                              static_cast<int>(text.size())));
-    }
-    return element;
-}
-
-// Sets (in place when present, else appended) an attribute without namespace.
-void setAttribute(xmlNode* node, const char* name, const std::string& value) {
-    xmlSetNsProp(node, nullptr, reinterpret_cast<const xmlChar*>(name),
-                 reinterpret_cast<const xmlChar*>(value.c_str()));
 }
 
 // A shallow copy: the element with its attributes, no children.
@@ -304,27 +223,6 @@ std::string translated(const std::string& text, std::string_view from, std::stri
         } else if (at < to.size()) {
             out.push_back(to[at]);
         }
-    }
-    return out;
-}
-
-bool isXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string normalized(std::string_view text) {
-    std::string out;
-    bool pendingSpace = false;
-    for (const char c : text) {
-        if (isXmlSpace(c)) {
-            pendingSpace = !out.empty();
-            continue;
-        }
-        if (pendingSpace) {
-            out.push_back(' ');
-            pendingSpace = false;
-        }
-        out.push_back(c);
     }
     return out;
 }

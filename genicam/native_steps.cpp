@@ -1,5 +1,7 @@
 #include "genicam/native_steps.h"
 
+#include "genicam/xml_tree.h"
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -19,77 +21,15 @@ extern const size_t kShippedPreProcess4Size;
 
 namespace {
 
-std::string_view nameOf(const xmlNode* node) {
-    return node->name != nullptr ? reinterpret_cast<const char*>(node->name) : std::string_view();
-}
-
-bool isElement(const xmlNode* node, std::string_view name) {
-    return node->type == XML_ELEMENT_NODE && nameOf(node) == name;
-}
+using namespace xml;
 
 bool hasElementChild(const xmlNode* node) {
     for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE) {
+        if (isElement(child)) {
             return true;
         }
     }
     return false;
-}
-
-const xmlNode* firstChild(const xmlNode* node, std::string_view name) {
-    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (isElement(child, name)) {
-            return child;
-        }
-    }
-    return nullptr;
-}
-
-void drop(xmlNode* node) {
-    xmlUnlinkNode(node);
-    xmlFreeNode(node);
-}
-
-bool isXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// XPath normalize-space: trimmed, inner runs of white space made one blank.
-std::string normalized(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    bool pendingSpace = false;
-    for (const char c : text) {
-        if (isXmlSpace(c)) {
-            pendingSpace = !out.empty();
-            continue;
-        }
-        if (pendingSpace) {
-            out.push_back(' ');
-            pendingSpace = false;
-        }
-        out.push_back(c);
-    }
-    return out;
-}
-
-// The XPath string value: every descendant text, in document order.
-std::string stringValue(const xmlNode* node) {
-    xmlChar* content = xmlNodeGetContent(node);
-    std::string text = content != nullptr ? reinterpret_cast<const char*>(content) : "";
-    xmlFree(content);
-    return text;
-}
-
-// Replaces the children of `node` by one text node (none for an empty text), taken as it is.
-void setText(xmlNode* node, const std::string& text) {
-    while (node->children != nullptr) {
-        drop(node->children);
-    }
-    if (!text.empty()) {
-        xmlAddChild(node, xmlNewDocTextLen(node->doc, reinterpret_cast<const xmlChar*>(text.data()),
-                                           static_cast<int>(text.size())));
-    }
 }
 
 void normaliseElement(xmlNode* element) {
@@ -135,10 +75,7 @@ void dropNamespaceDeclarations(xmlNode* element) {
 }
 
 void appendElement(xmlNode* parent, const char* name, const std::string& text) {
-    xmlNode* element =
-        xmlNewDocNode(parent->doc, nullptr, reinterpret_cast<const xmlChar*>(name), nullptr);
-    xmlAddChild(parent, element);
-    setText(element, text);
+    xmlAddChild(parent, newElement(parent->doc, name, text));
 }
 
 void booleanValues(xmlNode* node) {
