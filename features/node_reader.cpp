@@ -13,8 +13,8 @@ namespace {
 using genicam::kAccessWO;
 
 // The integer read and the raw read share every step; the raw read skips the implemented test,
-// keeps an indexed selection in Value and goes on, trusts its cache without looking at the
-// invalidators, has no invalid-address test and does not convert through FormulaFrom.
+// keeps an indexed selection in Value and goes on, has no invalid-address test and does not
+// convert through FormulaFrom.
 enum class IntegerMode : uint8_t { Read, Raw };
 
 // The bit field of a register value of `length` bytes, shifted down; sign-extended from its

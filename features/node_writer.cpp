@@ -189,17 +189,26 @@ GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value, bool 
 
 namespace {
 
-// Writes `value` where the float read with the same index looks.
-void writeIndexedFloat(FeatureNode& node, uint32_t index, double value) {
+// Writes `value` where the float read with the same index looks: the last entry with that
+// Index, else the default; a referenced node as the read takes it, as an integer.
+GevStatus writeIndexedFloat(Chain& chain, FeatureNode& node, uint32_t index, double value) {
     for (auto it = node.ValueIndexed.rbegin(); it != node.ValueIndexed.rend(); ++it) {
-        if (it->index == index && it->pValueIndexed.empty()) {
-            it->floatValue = value;
-            it->value = truncateToInt64(value);
-            return;
+        if (it->index != index) {
+            continue;
         }
+        if (!it->pValueIndexed.empty()) {
+            return integerWrite(chain, it->pValueIndexed, truncateToInt64(value));
+        }
+        it->floatValue = value;
+        it->value = truncateToInt64(value);
+        return GEV_STATUS_SUCCESS;
+    }
+    if (!node.pValueDefault.empty()) {
+        return integerWrite(chain, node.pValueDefault, truncateToInt64(value));
     }
     node.FloatValueDefault = value;
     node.ValueDefault = truncateToInt64(value);
+    return GEV_STATUS_SUCCESS;
 }
 
 GevStatus writeFloatNode(Chain& chain, FeatureNode& node, uint16_t access, double value) {
@@ -214,13 +223,7 @@ GevStatus writeFloatNode(Chain& chain, FeatureNode& node, uint16_t access, doubl
             return s;
         }
         if (!node.ValueIndexed.empty()) {
-            for (const genicam::IndexedValue& entry : node.ValueIndexed) {
-                if (entry.index == index && !entry.pValueIndexed.empty()) {
-                    return floatWrite(chain, entry.pValueIndexed, value);
-                }
-            }
-            writeIndexedFloat(node, index, value);
-            return GEV_STATUS_SUCCESS;
+            return writeIndexedFloat(chain, node, index, value);
         }
         offset += index;
     }
