@@ -142,6 +142,8 @@ TEST_F(NodeRead, EveryIndexCountsAndAFloatRegisterIsWrittenWhereItIsRead) {
     ASSERT_EQ(writeDouble("IndexedFloat", 1.5), GEV_STATUS_SUCCESS);
     EXPECT_EQ(registerWrites(), (Writes{{0x10C28, std::bit_cast<uint32_t>(1.5f)}}));
     EXPECT_EQ(floatOf("IndexedFloat"), 1.5);
+    ASSERT_EQ(writeDouble("IndexedScale", 7.25), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(floatOf("IndexedScale"), 7.25) << "an indexed value, written where it is read";
 }
 
 TEST_F(NodeRead, ChunkPortsReadTheLastImagesChunkAndOtherPortsFail) {
