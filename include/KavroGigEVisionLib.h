@@ -181,7 +181,7 @@ typedef void (*GevDiscoveryCallback)(int32_t percent);
  * camera's CCP register and kept there by a heartbeat thread (1 = exclusive access, 2 = control
  * access); 0 opens without control: nothing is written and no thread is started. `log` receives
  * the device's log lines (may be null). `saveDescription` keeps a copy of a description read
- * from the camera. */
+ * from the camera, in the folder SavedDescriptions beside the library. */
 KAVRO_API GevStatus GEVInit(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
                             uint8_t saveDescription, uint8_t controlMode);
 /* Releases the camera and everything the open set up. Always closes the index; the status tells
@@ -380,7 +380,8 @@ typedef struct GevFeatureEntry {
 KAVRO_API GevStatus GEVInitXml(uint8_t device);
 /* Builds the feature model from the camera's description (`fileName` null) or from a host file
  * (a zip archive when the name contains ".zip"), then sizes the image memory block from the
- * feature PayloadSize. */
+ * feature PayloadSize. A camera whose URL is a web address (http:, https:) gives 0xC020 with a
+ * log line. A text built before is taken from the user's cache of built descriptions. */
 KAVRO_API GevStatus GEVSetXmlFile(uint8_t device, const char* fileName);
 /* Fetches the camera's description (unzipped) and gives its size; the text is held for
  * GEVGetXmlFile, which copies it to *buffer (caller's memory of at least that size) and lets it
