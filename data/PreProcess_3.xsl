@@ -5,7 +5,9 @@
   The node model follows references by node name only, so every value a description writes
   inline is turned into a small node of its own and referenced by name:
   - pIndex Offset="n" (a literal multiplier) becomes pIndex pOffset="<node>__IndexOffset" with
-    an Integer of that name holding n. An explicit pOffset wins over Offset.
+    an Integer of that name holding n; the k-th such pIndex of a node (k > 1) uses
+    "<node>__IndexOffset<k>", so every pIndex keeps its own multiplier. An explicit pOffset wins
+    over Offset.
   - An unnamed IntSwissKnife inside a register (a computed part of its address) becomes the
     top-level IntSwissKnife "<node>__Address<k>" (k counts them from 1) and a pAddress naming it
     (after the node's other properties: address parts are added, so their order is free).
@@ -24,12 +26,21 @@
   <xsl:template match="/RegisterDescription">
     <xsl:copy>
       <xsl:copy-of select="@*"/>
+      <!-- Most nodes have nothing inline: they are copied whole, which is much faster. -->
       <xsl:for-each select="*">
-        <xsl:call-template name="rewrite">
-          <xsl:with-param name="owner" select="@Name"/>
-        </xsl:call-template>
+        <xsl:choose>
+          <xsl:when test="@Name and not(text() or pIndex/@Offset or IntSwissKnife or Constant
+                          or Expression)">
+            <xsl:copy-of select="."/>
+          </xsl:when>
+          <xsl:otherwise>
+            <xsl:call-template name="rewrite">
+              <xsl:with-param name="owner" select="@Name"/>
+            </xsl:call-template>
+          </xsl:otherwise>
+        </xsl:choose>
       </xsl:for-each>
-      <xsl:for-each select="*">
+      <xsl:for-each select="*[pIndex/@Offset or IntSwissKnife or Constant or Expression]">
         <xsl:call-template name="helpers">
           <xsl:with-param name="owner" select="@Name"/>
         </xsl:call-template>
@@ -50,7 +61,9 @@
       <xsl:for-each select="*[not(self::IntSwissKnife)]">
         <xsl:choose>
           <xsl:when test="self::pIndex and @Offset and not(@pOffset)">
-            <pIndex pOffset="{concat($owner, '__IndexOffset')}">
+            <xsl:variable name="k"
+                          select="count(preceding-sibling::pIndex[@Offset and not(@pOffset)]) + 1"/>
+            <pIndex pOffset="{concat($owner, '__IndexOffset', substring($k, 1, ($k &gt; 1) * 20))}">
               <xsl:value-of select="."/>
             </pIndex>
           </xsl:when>
@@ -80,14 +93,14 @@
   <!-- The nodes generated for the context element's inline parts. -->
   <xsl:template name="helpers">
     <xsl:param name="owner"/>
-    <xsl:variable name="offset" select="pIndex[@Offset and not(@pOffset)][1]"/>
-    <xsl:if test="$offset">
-      <Integer Name="{concat($owner, '__IndexOffset')}">
+    <xsl:for-each select="pIndex[@Offset and not(@pOffset)]">
+      <xsl:variable name="k" select="position()"/>
+      <Integer Name="{concat($owner, '__IndexOffset', substring($k, 1, ($k &gt; 1) * 20))}">
         <Value>
-          <xsl:value-of select="$offset/@Offset"/>
+          <xsl:value-of select="@Offset"/>
         </Value>
       </Integer>
-    </xsl:if>
+    </xsl:for-each>
     <xsl:for-each select="IntSwissKnife">
       <xsl:variable name="formula" select="concat($owner, '__Address', position())"/>
       <xsl:call-template name="rewrite">

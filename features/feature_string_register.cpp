@@ -2,14 +2,15 @@
 // register bytes by the caller's length.
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "KavroGigEVisionLib.h"
 #include "features/feature_calls.h"
+#include "features/node_registers.h"
 #include "features/node_rules.h"
 #include "frame/log.h"
-#include "gvcp/register_access.h"
 
 using kavro::features::calls::addressOf;
 using kavro::features::calls::FeatureModel;
@@ -41,7 +42,7 @@ GevStatus deviceString(GevDevice& dev, FeatureModel& model, const FeatureNode& h
 
 // The node a register call transfers, its address, and whether the transfer is allowed.
 GevStatus registerTarget(GevDevice& dev, FeatureModel& model, const char* name, bool writing,
-                         uint32_t& address, bool& transfer) {
+                         uint32_t& address, bool& transfer, const FeatureNode*& target) {
     FeatureNode* named = model.findNode(name);
     if (named == nullptr) {
         return GEV_STATUS_FEATURE_NOT_FOUND;
@@ -52,7 +53,8 @@ GevStatus registerTarget(GevDevice& dev, FeatureModel& model, const char* name, 
         return s;
     }
     const uint16_t refused = writing ? genicam::kAccessRO : genicam::kAccessWO;
-    transfer = holder.portIsDevice != 0 && access != refused;
+    transfer = kavro::features::detail::isPortNode(holder) && access != refused;
+    target = &holder;
     return GEV_STATUS_SUCCESS;
 }
 
@@ -68,7 +70,7 @@ KAVRO_API GevStatus GEVGetFeatureString(uint8_t device, const char* name, char* 
             return GEV_STATUS_FEATURE_NOT_FOUND;
         }
         const FeatureNode& holder = valueHolder(model, *named);
-        if (holder.portIsDevice != 0) {
+        if (kavro::features::detail::isPortNode(holder)) {
             uint32_t address = 0;
             uint32_t length = 0;
             if (const GevStatus s = deviceString(dev, model, holder, address, length)) {
@@ -78,7 +80,8 @@ KAVRO_API GevStatus GEVGetFeatureString(uint8_t device, const char* name, char* 
                 return GEV_STATUS_SUCCESS;
             }
             std::vector<uint8_t> bytes(length);
-            if (const GevStatus s = kavro::gvcp::readMemory(dev, address, length, bytes.data())) {
+            if (const GevStatus s =
+                    kavro::features::detail::fetchPortBytes(dev, model, holder, address, bytes)) {
                 return s;
             }
             std::memcpy(buffer, bytes.data(), length);  // exactly the register, no terminator
@@ -103,7 +106,7 @@ KAVRO_API GevStatus GEVSetFeatureString(uint8_t device, const char* name, const 
         }
         FeatureNode& holder = valueHolder(model, *named);
         const std::string_view value(text);
-        if (holder.portIsDevice != 0) {
+        if (kavro::features::detail::isPortNode(holder)) {
             uint32_t address = 0;
             uint32_t length = 0;
             if (const GevStatus s = deviceString(dev, model, holder, address, length)) {
@@ -114,7 +117,7 @@ KAVRO_API GevStatus GEVSetFeatureString(uint8_t device, const char* name, const 
             }
             std::vector<uint8_t> bytes(length, 0);
             std::memcpy(bytes.data(), value.data(), std::min<size_t>(value.size(), length));
-            return kavro::gvcp::writeMemory(dev, address, length, bytes.data());
+            return kavro::features::detail::storePortBytes(dev, model, holder, address, bytes);
         }
         holder.StringValue.assign(value.begin(), value.end());
         holder.StringValue.push_back('\0');
@@ -130,13 +133,16 @@ KAVRO_API GevStatus GEVGetFeatureRegister(uint8_t device, const char* name, uint
     return withFeatureModel(device, valid, [&](GevDevice& dev, FeatureModel& model) -> GevStatus {
         uint32_t address = 0;
         bool transfer = false;
-        if (const GevStatus s = registerTarget(dev, model, name, false, address, transfer)) {
+        const FeatureNode* holder = nullptr;
+        if (const GevStatus s =
+                registerTarget(dev, model, name, false, address, transfer, holder)) {
             return s;
         }
         if (!transfer) {
             return GEV_STATUS_SUCCESS;
         }
-        return kavro::gvcp::readMemory(dev, address, length, static_cast<uint8_t*>(data));
+        return kavro::features::detail::fetchPortBytes(
+            dev, model, *holder, address, std::span(static_cast<uint8_t*>(data), length));
     });
 }
 
@@ -147,13 +153,15 @@ KAVRO_API GevStatus GEVSetFeatureRegister(uint8_t device, const char* name, uint
     return withFeatureModel(device, valid, [&](GevDevice& dev, FeatureModel& model) -> GevStatus {
         uint32_t address = 0;
         bool transfer = false;
-        if (const GevStatus s = registerTarget(dev, model, name, true, address, transfer)) {
+        const FeatureNode* holder = nullptr;
+        if (const GevStatus s = registerTarget(dev, model, name, true, address, transfer, holder)) {
             return s;
         }
         if (!transfer) {
             return GEV_STATUS_SUCCESS;
         }
-        return kavro::gvcp::writeMemory(dev, address, length, static_cast<const uint8_t*>(data));
+        return kavro::features::detail::storePortBytes(
+            dev, model, *holder, address, std::span(static_cast<const uint8_t*>(data), length));
     });
 }
 

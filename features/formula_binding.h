@@ -1,8 +1,7 @@
-// Binding formula variables to the evaluator's process-wide variable tables and evaluating a
-// formula, as one step: the variables' values are gathered first (node reads, register traffic),
-// then bound and the formula evaluated under one process-wide formula lock, so evaluations on
-// other threads or devices cannot change a bound value before it is used. No register traffic
-// happens under that lock.
+// The variables of one formula and its evaluation: the values are gathered first (node reads,
+// register traffic), then the formula is evaluated with exactly those variables. Nothing is kept
+// between evaluations, so a variable that could not be read is unknown to the formula (which then
+// fails) instead of carrying a value from another formula, device or call.
 #pragma once
 
 #include <array>
@@ -11,13 +10,13 @@
 #include <span>
 #include <vector>
 
+#include "mathparser/mathparser.h"
+
 namespace kavro::features::detail {
 
+// `name` stays valid until the evaluation (node strings, literals).
 template <typename T>
-struct Binding {
-    const char* name = nullptr;  // stays valid until the evaluation (node strings, literals)
-    T value{};
-};
+using Binding = mathparser::NamedValue<T>;
 
 // The variables of one formula in binding order; the usual handful is kept in place.
 template <typename T>
@@ -48,9 +47,8 @@ class Bindings final {
     size_t count_ = 0;
 };
 
-// Binds each variable in order (find it; define it when undefined, else set it) and evaluates
-// `formula`. Null on success with the result stored, else the evaluator's error text (lives for
-// the process).
+// Evaluates `formula` with `variables` (a later one of the same name wins). Null on success with
+// the result stored, else the evaluator's error text (lives for the process).
 [[nodiscard]] const char* evaluateIntegerFormula(const Bindings<int64_t>& variables,
                                                  const char* formula, int64_t& result);
 [[nodiscard]] const char* evaluateDoubleFormula(const Bindings<double>& variables,

@@ -1,12 +1,14 @@
 // Exported look-up table calls. The table's 8-bit values are packed into entry words: LUTIndex
 // selects a word, LUTEntry holds it, and LUTIndex's increment says how many values one word
 // carries. Table position i lives in the word at index (i / inc) * inc, in byte i mod inc
-// counted from the least significant byte of the entry's value.
+// counted from the least significant byte of the entry's value. A camera without LUTEntry is
+// reached through the standard LUTValue: one table value at LUTIndex.
 #include <cstdint>
 
 #include "KavroGigEVisionLib.h"
 #include "features/convenience_steps.h"
 #include "frame/log.h"
+#include "genicam/feature_model.h"
 
 using kavro::features::convenience::run;
 using kavro::frame::GevDevice;
@@ -44,12 +46,25 @@ GevStatus readEntry(const GevDevice& dev, uint8_t device, uint16_t position, Ent
     return GEVGetFeatureInteger(device, "LUTEntry", &entry.value);
 }
 
+// Whether the camera's table is reached through LUTValue: it has that feature and no LUTEntry.
+bool usesLutValue(uint8_t device) {
+    const auto model = kavro::genicam::FeatureModels::instance().get(device);
+    return model != nullptr && model->findNode("LUTEntry") == nullptr &&
+           model->findNode("LUTValue") != nullptr;
+}
+
 }  // namespace
 
 extern "C" {
 
 KAVRO_API GevStatus LumexGetLut(uint8_t device, uint16_t position, uint8_t* value) {
     return run(device, value != nullptr, [&](GevDevice& dev) -> GevStatus {
+        if (usesLutValue(device)) {
+            if (const GevStatus s = GEVSetFeatureInteger(device, "LUTIndex", position)) {
+                return s;
+            }
+            return kavro::features::convenience::readLowBits(device, "LUTValue", *value);
+        }
         EntryWord entry;
         if (const GevStatus s = readEntry(dev, device, position, entry)) {
             return s;
@@ -63,6 +78,12 @@ KAVRO_API GevStatus LumexGetLut(uint8_t device, uint16_t position, uint8_t* valu
 // whole: cutting them to 32 bits would lose the value being set and clear its neighbours.
 KAVRO_API GevStatus LumexSetLut(uint8_t device, uint16_t position, uint8_t value) {
     return run(device, true, [&](GevDevice& dev) -> GevStatus {
+        if (usesLutValue(device)) {
+            if (const GevStatus s = GEVSetFeatureInteger(device, "LUTIndex", position)) {
+                return s;
+            }
+            return GEVSetFeatureInteger(device, "LUTValue", value);
+        }
         EntryWord entry;
         if (const GevStatus s = readEntry(dev, device, position, entry)) {
             return s;

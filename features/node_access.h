@@ -42,12 +42,14 @@ namespace kavro::features {
 [[nodiscard]] GevStatus writeFloat(uint8_t device, genicam::FeatureModel& model,
                                    std::string_view name, double value);
 
-// Mask and right shift of the bit field lo..hi of a 32-bit register word; with big-endian
-// numbering bit 0 is the most significant bit.
+// Mask and right shift of the bit field lo..hi of a register value of `registerBits` bits (the
+// register's length times 8); with big-endian numbering bit 0 is the register's most significant
+// bit. Bit numbers beyond the register wrap around its width.
 struct FieldMask {
-    uint32_t mask = 0;
+    uint64_t mask = 0;
     uint32_t shift = 0;
 };
-[[nodiscard]] FieldMask fieldMask(uint8_t lo, uint8_t hi, bool bigEndian);
+[[nodiscard]] FieldMask fieldMask(uint8_t lo, uint8_t hi, bool bigEndian,
+                                  uint32_t registerBits = 32);
 
 }  // namespace kavro::features

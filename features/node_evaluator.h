@@ -30,7 +30,8 @@ namespace kavro::features::detail {
 
 // Sum of the low 32 bits of every pAddress value, wrapping.
 [[nodiscard]] GevStatus addressOffset(Chain& chain, const FeatureNode& node, uint32_t& offset);
-// Low 32 bits of pIndex, times the low 32 bits of pOffset when given (32-bit product).
+// Low 32 bits of each pIndex, times the low 32 bits of its pOffset when given, summed
+// (32-bit arithmetic).
 [[nodiscard]] GevStatus selectorIndex(Chain& chain, const FeatureNode& node, uint32_t& index);
 // Low 8 bits of pLength when given, else Length; an unusable length is logged and refused.
 [[nodiscard]] GevStatus registerLength(Chain& chain, const FeatureNode& node, uint32_t& length);
@@ -44,7 +45,7 @@ enum class DoubleRule : uint8_t {
 };
 
 // Reads the pVariable values of `node`. A variable whose node is missing or whose read fails is
-// left unbound (it keeps its last value); only a reference cycle ends the gathering.
+// left out, so a formula using it fails; only a reference cycle ends the gathering.
 [[nodiscard]] GevStatus gatherIntegerVariables(Chain& chain, const FeatureNode& node,
                                                Bindings<int64_t>& out);
 [[nodiscard]] GevStatus gatherDoubleVariables(Chain& chain, const FeatureNode& node,

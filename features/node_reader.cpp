@@ -1,5 +1,6 @@
 // Reading node values: the integer read, the raw read converters use, and the float read.
 #include <algorithm>
+#include <bit>
 
 #include "features/node_access.h"
 #include "features/node_evaluator.h"
@@ -12,20 +13,22 @@ namespace {
 using genicam::kAccessWO;
 
 // The integer read and the raw read share every step; the raw read skips the implemented test,
-// keeps an indexed selection in Value and goes on, trusts its cache without looking at the
-// invalidators, has no invalid-address test and does not convert through FormulaFrom.
+// keeps an indexed selection in Value and goes on, has no invalid-address test and does not
+// convert through FormulaFrom.
 enum class IntegerMode : uint8_t { Read, Raw };
 
-// The bit field of a register value, cut from the low word; the high word of an eight-byte
-// register stays.
-uint64_t cutBitField(const FeatureNode& node, uint64_t fetched) {
-    if (!hasBitField(node)) {
-        return fetched;
+// The bit field of a register value of `length` bytes, shifted down; sign-extended from its
+// width (the field's, else the register's) when the node is signed.
+uint64_t registerField(const FeatureNode& node, uint64_t fetched, uint32_t length) {
+    uint64_t value = fetched;
+    uint32_t width = 8 * length;
+    if (hasBitField(node)) {
+        const FieldMask field = fieldMask(std::min(node.LSB, node.MSB),
+                                          std::max(node.LSB, node.MSB), node.Endianess != 0, width);
+        value = (fetched & field.mask) >> field.shift;
+        width = static_cast<uint32_t>(std::popcount(field.mask));
     }
-    const FieldMask field =
-        fieldMask(std::min(node.LSB, node.MSB), std::max(node.LSB, node.MSB), node.Endianess != 0);
-    const uint32_t low = (static_cast<uint32_t>(fetched) & field.mask) >> field.shift;
-    return (fetched & 0xFFFFFFFF00000000ull) | low;
+    return node.Sign != 0 ? signExtend(value, width) : value;
 }
 
 // Indexed selection: the last entry whose Index equals `index`, else the default. False when
@@ -65,7 +68,7 @@ GevStatus indexedValue(Chain& chain, const FeatureNode& node, uint32_t index, in
 
 // Stores a formula result: into the address offset of a device node, else into its value slot.
 void storeResult(FeatureNode& node, int64_t result, uint32_t& offset) {
-    if (node.portIsDevice != 0) {
+    if (isPortNode(node)) {
         offset += static_cast<uint32_t>(result);
     } else {
         node.Value = result;
@@ -73,26 +76,48 @@ void storeResult(FeatureNode& node, int64_t result, uint32_t& offset) {
 }
 
 void storeResult(FeatureNode& node, double result, uint32_t& offset) {
-    if (node.portIsDevice != 0) {
+    if (isPortNode(node)) {
         offset += static_cast<uint32_t>(truncateToInt64(result));
     } else {
         node.FloatValue = result;
     }
 }
 
+// The value a float converter's FormulaFrom sees as TO: its data holder's raw value (a float
+// register's bit pattern as its number), or the float value of a holder that keeps its value in
+// the node (a literal Float, a swiss knife).
+GevStatus converterInput(Chain& chain, const FeatureNode& node, double& to) {
+    uint64_t raw = 0;
+    const FeatureNode* holder = nullptr;
+    if (const GevStatus s = rawRead(chain, node.Name, raw, &holder)) {
+        return s;
+    }
+    if (holder != nullptr && holder != &node && isFloatKind(*holder) && !isPortNode(*holder)) {
+        return floatRead(chain, holder->Name, to);
+    }
+    if (convertsFloatPattern(chain.model(), node)) {
+        const bool eightBytes = holder != nullptr && isPortNode(*holder) && isFloatKind(*holder) &&
+                                holdsDouble(*holder);
+        to = doubleFromPattern(raw, eightBytes);
+    } else {
+        to = static_cast<double>(static_cast<int64_t>(raw));
+    }
+    return GEV_STATUS_SUCCESS;
+}
+
 // The converter's device value through its FormulaFrom, as an integer.
 GevStatus convertFrom(Chain& chain, FeatureNode& node, int64_t& result) {
-    uint64_t raw = 0;
     if (isFloatKind(node)) {
         Bindings<double> variables;
         if (const GevStatus s =
                 gatherDoubleVariables(chain, node, DoubleRule::IntegerValue, variables)) {
             return s;
         }
-        if (const GevStatus s = rawRead(chain, node.Name, raw)) {
+        double to = 0.0;
+        if (const GevStatus s = converterInput(chain, node, to)) {
             return s;
         }
-        variables.add("TO", static_cast<double>(static_cast<int64_t>(raw)));
+        variables.add("TO", to);
         double converted = 0.0;
         if (const GevStatus s = runDoubleFormula(chain, variables, node.FormulaFrom, converted)) {
             return s;
@@ -104,6 +129,7 @@ GevStatus convertFrom(Chain& chain, FeatureNode& node, int64_t& result) {
     if (const GevStatus s = gatherIntegerVariables(chain, node, variables)) {
         return s;
     }
+    uint64_t raw = 0;
     if (const GevStatus s = rawRead(chain, node.Name, raw)) {
         return s;
     }
@@ -182,37 +208,33 @@ GevStatus readIntegerNode(Chain& chain, std::string_view name, IntegerMode mode,
         storeResult(node, result, offset);
     }
 
-    if (node.portIsDevice == 0) {
+    if (!isPortNode(node)) {
         value = static_cast<uint64_t>(node.Value);
         return GEV_STATUS_SUCCESS;
     }
 
     const uint32_t address = offset + node.Address;
-    if (mode == IntegerMode::Read) {
-        if (address == 0xFFFFFFFFu) {
-            return GEV_STATUS_INVALID_ADDRESS;
-        }
-        if (cacheIsValid(model, node)) {
-            value = static_cast<uint64_t>(node.Value);
-            return GEV_STATUS_SUCCESS;
-        }
-    } else if (holdsCachedValue(node)) {
+    if (mode == IntegerMode::Read && address == 0xFFFFFFFFu) {
+        return GEV_STATUS_INVALID_ADDRESS;
+    }
+    if (cacheIsValid(model, node, address)) {
         value = static_cast<uint64_t>(node.Value);
         return GEV_STATUS_SUCCESS;
     }
 
     uint64_t fetched = 0;
+    uint32_t length = 4;
     if (access != kAccessWO) {
-        uint32_t length = 0;
         if (const GevStatus s = registerLength(chain, node, length)) {
             return s;
         }
-        if (const GevStatus s = fetchRegisterValue(chain.device(), address, length, fetched)) {
+        if (const GevStatus s =
+                fetchPortValue(chain.device(), model, node, address, length, fetched)) {
             return s;
         }
     }
-    const uint64_t result = cutBitField(node, fetched);
-    if (fillsCache(node, access)) {
+    const uint64_t result = registerField(node, fetched, length);
+    if (fillsCache(model, node, access, address)) {
         // One cache serves both reads: keep the float view of the same register contents.
         node.Value = static_cast<int64_t>(result);
         node.FloatValue = doubleFromPattern(fetched, holdsDouble(node));
@@ -228,18 +250,9 @@ GevStatus convertFromAsFloat(Chain& chain, FeatureNode& node, double& result) {
             gatherDoubleVariables(chain, node, DoubleRule::ConverterRead, variables)) {
         return s;
     }
-    uint64_t raw = 0;
-    const FeatureNode* holder = nullptr;
-    if (const GevStatus s = rawRead(chain, node.Name, raw, &holder)) {
-        return s;
-    }
     double to = 0.0;
-    if (convertsFloatPattern(chain.model(), node)) {
-        const bool eightBytes = holder != nullptr && holder->portIsDevice != 0 &&
-                                isFloatKind(*holder) && holdsDouble(*holder);
-        to = doubleFromPattern(raw, eightBytes);
-    } else {
-        to = static_cast<double>(static_cast<int64_t>(raw));
+    if (const GevStatus s = converterInput(chain, node, to)) {
+        return s;
     }
     variables.add("TO", to);
     return runDoubleFormula(chain, variables, node.FormulaFrom, result);
@@ -338,12 +351,12 @@ GevStatus floatRead(Chain& chain, std::string_view name, double& value) {
         storeResult(node, result, offset);
     }
 
-    if (node.portIsDevice == 0) {
+    if (!isPortNode(node)) {
         value = node.FloatValue;
         return GEV_STATUS_SUCCESS;
     }
     const uint32_t address = offset + node.Address;
-    if (cacheIsValid(model, node)) {
+    if (cacheIsValid(model, node, address)) {
         value = node.FloatValue;
         return GEV_STATUS_SUCCESS;
     }
@@ -353,16 +366,16 @@ GevStatus floatRead(Chain& chain, std::string_view name, double& value) {
     }
     // Float registers are singles, or doubles when eight bytes long.
     const bool eightBytes = holdsDouble(node);
+    const uint32_t length = eightBytes ? 8u : 4u;
     uint64_t bits = 0;
-    if (const GevStatus s =
-            fetchRegisterValue(chain.device(), address, eightBytes ? 8u : 4u, bits)) {
+    if (const GevStatus s = fetchPortValue(chain.device(), model, node, address, length, bits)) {
         return s;
     }
     const double result = doubleFromPattern(bits, eightBytes);
-    if (fillsCache(node, access)) {
+    if (fillsCache(model, node, access, address)) {
         // One cache serves both reads: keep the integer view of the same register contents.
         node.FloatValue = result;
-        node.Value = static_cast<int64_t>(cutBitField(node, bits));
+        node.Value = static_cast<int64_t>(registerField(node, bits, length));
     }
     value = result;
     return GEV_STATUS_SUCCESS;

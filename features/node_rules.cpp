@@ -9,29 +9,30 @@
 
 namespace kavro::features {
 
-FieldMask fieldMask(uint8_t lo, uint8_t hi, bool bigEndian) {
-    uint32_t low = lo % 32u;
-    uint32_t high = hi % 32u;
+FieldMask fieldMask(uint8_t lo, uint8_t hi, bool bigEndian, uint32_t registerBits) {
+    const uint32_t bits = registerBits == 0 || registerBits > 64 ? 64 : registerBits;
+    uint32_t low = lo % bits;
+    uint32_t high = hi % bits;
     if (low > high) {
         std::swap(low, high);
     }
-    const uint32_t upTo = high == 31 ? 0xFFFFFFFFu : (1u << (high + 1)) - 1u;
-    uint32_t mask = upTo & ~((1u << low) - 1u);
-    if (!bigEndian) {
-        return FieldMask{mask, low};
+    if (bigEndian) {
+        const uint32_t top = bits - 1;
+        const uint32_t reversedLow = top - high;
+        high = top - low;
+        low = reversedLow;
     }
-    uint32_t reversed = 0;
-    for (int bit = 0; bit < 32; ++bit) {
-        reversed = (reversed << 1) | (mask & 1u);
-        mask >>= 1;
-    }
-    return FieldMask{reversed, 31u - high};
+    const uint64_t upTo = high == 63 ? ~uint64_t{0} : (uint64_t{1} << (high + 1)) - 1u;
+    return FieldMask{upTo & ~((uint64_t{1} << low) - 1u), low};
 }
 
 }  // namespace kavro::features
 
 namespace kavro::features::detail {
 namespace {
+
+// pValue steps followed when looking for written nodes; chains in descriptions are short.
+constexpr int kMaxPValueSteps = 8;
 
 FeatureNode* follow(const FeatureModel& model, const FeatureNode& node) {
     return node.pValue.empty() ? nullptr : model.findNode(node.pValue);
@@ -108,26 +109,70 @@ bool holdsCachedValue(const FeatureNode& node) {
            node.Cachable == (genicam::kCacheWriteAround & ~genicam::kCacheEmptyBit);
 }
 
-bool cacheIsValid(const FeatureModel& model, const FeatureNode& node) {
-    if (!holdsCachedValue(node)) {
+namespace {
+
+// Written after the cached value was read: the node or, for a feature named as invalidator, a
+// node on its pValue chain (real descriptions name the selector feature, whose register takes
+// the write).
+bool writtenSince(const FeatureModel& model, const FeatureNode& invalidator, uint64_t cachedAt) {
+    const FeatureNode* node = &invalidator;
+    for (int step = 0; node != nullptr && step < kMaxPValueSteps; ++step) {
+        if (node->writtenAt > cachedAt) {
+            return true;
+        }
+        node = follow(model, *node);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool cacheIsValid(const FeatureModel& model, const FeatureNode& node, uint32_t address) {
+    if (!holdsCachedValue(node) || node.cachedAddress != address) {
         return false;
     }
     for (const std::string& name : node.pInvalidator) {
         const FeatureNode* invalidator = model.findNode(name);
-        if (invalidator != nullptr && invalidator->changed != 0) {
+        if (invalidator != nullptr && writtenSince(model, *invalidator, node.cachedAt)) {
             return false;
         }
     }
     return true;
 }
 
-bool fillsCache(FeatureNode& node, uint16_t access) {
-    if (node.Cachable == genicam::kCacheWriteThrough ||
-        (node.Cachable == genicam::kCacheWriteAround && access == genicam::kAccessRO)) {
+bool fillsCache(const FeatureModel& model, FeatureNode& node, uint16_t access, uint32_t address) {
+    // Empty, or holding a value that went stale.
+    const uint8_t mode = node.Cachable | genicam::kCacheEmptyBit;
+    if (mode == genicam::kCacheWriteThrough ||
+        (mode == genicam::kCacheWriteAround && access == genicam::kAccessRO)) {
         node.Cachable = static_cast<uint8_t>(node.Cachable & ~genicam::kCacheEmptyBit);
+        node.cachedAt = model.writes();
+        node.cachedAddress = address;
         return true;
     }
     return false;
+}
+
+void markWritten(FeatureModel& model, FeatureNode& named, FeatureNode& holder) {
+    const uint64_t now = model.nextWrite();
+    FeatureNode* node = &named;
+    for (int step = 0; node != nullptr && step < kMaxPValueSteps; ++step) {
+        node->changed = 1;
+        node->writtenAt = now;
+        if (node == &holder) {
+            break;
+        }
+        node = follow(model, *node);
+    }
+    holder.changed = 1;
+    holder.writtenAt = now;
+}
+
+uint64_t signExtend(uint64_t value, uint32_t bits) {
+    if (bits == 0 || bits >= 64 || (value & (uint64_t{1} << (bits - 1))) == 0) {
+        return value;
+    }
+    return value | ~((uint64_t{1} << bits) - 1u);
 }
 
 bool convertsFloatPattern(const FeatureModel& model, const FeatureNode& node) {

@@ -37,11 +37,19 @@ using genicam::FeatureNode;
 
 // Cachable is 1 or 2 (holding a value).
 [[nodiscard]] bool holdsCachedValue(const FeatureNode& node);
-// Holds a cached value and no node named in pInvalidator has been written.
-[[nodiscard]] bool cacheIsValid(const FeatureModel& model, const FeatureNode& node);
-// After a successful register read: write-through starts holding; write-around only when the
-// effective access is read-only.
-[[nodiscard]] bool fillsCache(FeatureNode& node, uint16_t access);
+// Holds a value cached from `address` and none of its invalidators was written since.
+[[nodiscard]] bool cacheIsValid(const FeatureModel& model, const FeatureNode& node,
+                                uint32_t address);
+// After a successful register read at `address`: write-through starts holding; write-around
+// only when the effective access is read-only.
+[[nodiscard]] bool fillsCache(const FeatureModel& model, FeatureNode& node, uint16_t access,
+                              uint32_t address);
+// After a write: `named`, the nodes on its pValue chain up to `holder`, and `holder` count as
+// written now, so caches naming any of them as invalidator are stale.
+void markWritten(FeatureModel& model, FeatureNode& named, FeatureNode& holder);
+
+// `value` as a signed number of `bits` bits, extended to 64.
+[[nodiscard]] uint64_t signExtend(uint64_t value, uint32_t bits);
 
 // Whether converter values of `node` are float bit patterns: the node named by pValue is of the
 // float kind, or, with no such node, `node` itself is.

@@ -1,5 +1,6 @@
 // Steps shared by the reads and writes of node values.
 #include "features/node_evaluator.h"
+#include "features/node_registers.h"
 #include "frame/log.h"
 
 namespace kavro::features::detail {
@@ -24,7 +25,7 @@ GevStatus floatPatternValue(Chain& chain, const genicam::VariableRef& ref, Featu
         return s;
     }
     const FeatureNode& holder = resolveForIntegerRead(chain.model(), node);
-    value = doubleFromPattern(bits, holder.portIsDevice != 0 && holdsDouble(holder));
+    value = doubleFromPattern(bits, isPortNode(holder) && holdsDouble(holder));
     return GEV_STATUS_SUCCESS;
 }
 
@@ -42,7 +43,7 @@ GevStatus doubleVariable(Chain& chain, const genicam::VariableRef& ref, FeatureN
     if (rule == DoubleRule::IntegerValue) {
         return integerValue(chain, ref, value);
     }
-    if (isFloatKind(node) && node.portIsDevice == 0) {
+    if (isFloatKind(node) && !isPortNode(node)) {
         switch (rule) {
             case DoubleRule::SwissKnife:
                 if (!node.Formula.empty()) {
@@ -88,17 +89,33 @@ GevStatus addressOffset(Chain& chain, const FeatureNode& node, uint32_t& offset)
 }
 
 GevStatus selectorIndex(Chain& chain, const FeatureNode& node, uint32_t& index) {
-    uint64_t selected = 0;
-    if (const GevStatus s = integerRead(chain, node.pIndex, selected)) {
-        return s;
-    }
-    uint32_t result = static_cast<uint32_t>(selected);
-    if (!node.pOffset.empty()) {
-        uint64_t factor = 0;
-        if (const GevStatus s = integerRead(chain, node.pOffset, factor)) {
+    // Each pIndex times its own pOffset, summed (32-bit, wrapping).
+    const auto term = [&chain](const std::string& name, const std::string& offset,
+                               uint32_t& out) -> GevStatus {
+        uint64_t selected = 0;
+        if (const GevStatus s = integerRead(chain, name, selected)) {
             return s;
         }
-        result *= static_cast<uint32_t>(factor);
+        out = static_cast<uint32_t>(selected);
+        if (!offset.empty()) {
+            uint64_t factor = 0;
+            if (const GevStatus s = integerRead(chain, offset, factor)) {
+                return s;
+            }
+            out *= static_cast<uint32_t>(factor);
+        }
+        return GEV_STATUS_SUCCESS;
+    };
+    uint32_t result = 0;
+    if (const GevStatus s = term(node.pIndex, node.pOffset, result)) {
+        return s;
+    }
+    for (const genicam::IndexRef& more : node.morePIndex) {
+        uint32_t part = 0;
+        if (const GevStatus s = term(more.node, more.pOffset, part)) {
+            return s;
+        }
+        result += part;
     }
     index = result;
     return GEV_STATUS_SUCCESS;

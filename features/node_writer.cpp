@@ -76,28 +76,28 @@ GevStatus writeRegisterNode(Chain& chain, FeatureNode& node, uint16_t access, ui
     const uint32_t address = offset + node.Address;
     uint64_t out = static_cast<uint64_t>(value);
     if (hasBitField(node)) {
-        // The field is merged into the low word; the rest of the register keeps its bits.
+        // The field is merged into the register; the rest of it keeps its bits.
         uint64_t old = 0;
         if (access != kAccessWO) {
-            if (const GevStatus s = fetchRegisterValue(chain.device(), address, length, old)) {
+            if (const GevStatus s =
+                    fetchPortValue(chain.device(), chain.model(), node, address, length, old)) {
                 return s;
             }
         }
-        const FieldMask field = fieldMask(std::min(node.LSB, node.MSB),
-                                          std::max(node.LSB, node.MSB), node.Endianess != 0);
-        const uint32_t low = (static_cast<uint32_t>(old) & ~field.mask) |
-                             ((static_cast<uint32_t>(out) << field.shift) & field.mask);
-        out = (out & 0xFFFFFFFF00000000ull) | low;
+        const FieldMask field =
+            fieldMask(std::min(node.LSB, node.MSB), std::max(node.LSB, node.MSB),
+                      node.Endianess != 0, 8 * length);
+        out = (old & ~field.mask) | ((out << field.shift) & field.mask);
     }
     if (access != kAccessRO) {
-        if (const GevStatus s = storeRegisterValue(chain.device(), address, length, out)) {
+        if (const GevStatus s =
+                storePortValue(chain.device(), chain.model(), node, address, length, out)) {
             return s;
         }
         if (node.Cachable == (genicam::kCacheWriteThrough & ~genicam::kCacheEmptyBit)) {
             node.Cachable = genicam::kCacheWriteThrough;
         }
     }
-    node.changed = 1;
     return GEV_STATUS_SUCCESS;
 }
 
@@ -109,29 +109,13 @@ uint64_t rawFromConverted(Chain& chain, const FeatureNode& node, double converte
     bool eightBytes = false;
     if (FeatureNode* named = chain.model().findNode(node.Name)) {
         const FeatureNode& holder = resolveForIntegerWrite(chain.model(), *named);
-        eightBytes = holder.portIsDevice != 0 && isFloatKind(holder) && holdsDouble(holder);
+        eightBytes = isPortNode(holder) && isFloatKind(holder) && holdsDouble(holder);
     }
     return patternFromDouble(converted, eightBytes);
 }
 
-}  // namespace
-
-GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value, bool byCaller) {
-    FeatureModel& model = chain.model();
-    FeatureNode* named = model.findNode(name);
-    if (named == nullptr) {
-        return GEV_STATUS_FEATURE_NOT_FOUND;
-    }
-    // A read of a converter converts; so does a write the application makes by its name.
-    FeatureNode& node = byCaller && hasConverter(*named) && !named->FormulaTo.empty()
-                            ? *named
-                            : resolveForIntegerWrite(model, *named);
-    const uint16_t access = effectiveAccess(*named, node);
-    const ChainStep step(chain, node, Step::IntegerWrite);
-    if (step.status() != GEV_STATUS_SUCCESS) {
-        return step.status();
-    }
-
+// The integer write of `node`, the node the caller's name resolves to; copies are the caller's.
+GevStatus writeIntegerNode(Chain& chain, FeatureNode& node, uint16_t access, int64_t value) {
     uint32_t offset = 0;
     if (const GevStatus s = addressOffset(chain, node, offset)) {
         return s;
@@ -151,7 +135,7 @@ GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value, bool 
         if (const GevStatus s = integerSwissKnife(chain, node, result)) {
             return s;
         }
-        if (node.portIsDevice != 0) {
+        if (isPortNode(node)) {
             offset += static_cast<uint32_t>(result);
         } else {
             node.Value = result;
@@ -162,13 +146,38 @@ GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value, bool 
             return s;
         }
     }
-    if (node.portIsDevice != 0) {
-        if (const GevStatus s = writeRegisterNode(chain, node, access, offset, value)) {
-            return s;
-        }
-    } else if (node.FormulaTo.empty()) {
+    if (isPortNode(node)) {
+        return writeRegisterNode(chain, node, access, offset, value);
+    }
+    if (node.FormulaTo.empty()) {
         node.Value = value;
     }
+    return GEV_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value, bool byCaller) {
+    FeatureModel& model = chain.model();
+    FeatureNode* named = model.findNode(name);
+    if (named == nullptr) {
+        return GEV_STATUS_FEATURE_NOT_FOUND;
+    }
+    // A read of a converter converts; so does a write the application makes by its name.
+    FeatureNode& node = byCaller && hasConverter(*named) && !named->FormulaTo.empty()
+                            ? *named
+                            : resolveForIntegerWrite(model, *named);
+    const uint16_t access = effectiveAccess(*named, node);
+    {
+        const ChainStep step(chain, node, Step::IntegerWrite);
+        if (step.status() != GEV_STATUS_SUCCESS) {
+            return step.status();
+        }
+        if (const GevStatus s = writeIntegerNode(chain, node, access, value)) {
+            return s;
+        }
+    }
+    markWritten(model, *named, node);
     // Copies follow the node the caller named, with the value as given.
     for (const std::string& copy : named->pValueCopy) {
         if (const GevStatus s = integerWrite(chain, copy, value)) {
@@ -178,22 +187,45 @@ GevStatus integerWrite(Chain& chain, std::string_view name, int64_t value, bool 
     return GEV_STATUS_SUCCESS;
 }
 
-GevStatus floatWrite(Chain& chain, std::string_view name, double value) {
-    FeatureModel& model = chain.model();
-    FeatureNode* named = model.findNode(name);
-    if (named == nullptr) {
-        return GEV_STATUS_FEATURE_NOT_FOUND;
-    }
-    FeatureNode& node = resolveForFloat(model, *named);
-    const uint16_t access = effectiveAccess(*named, node);
-    const ChainStep step(chain, node, Step::FloatWrite);
-    if (step.status() != GEV_STATUS_SUCCESS) {
-        return step.status();
-    }
+namespace {
 
+// Writes `value` where the float read with the same index looks: the last entry with that
+// Index, else the default; a referenced node as the read takes it, as an integer.
+GevStatus writeIndexedFloat(Chain& chain, FeatureNode& node, uint32_t index, double value) {
+    for (auto it = node.ValueIndexed.rbegin(); it != node.ValueIndexed.rend(); ++it) {
+        if (it->index != index) {
+            continue;
+        }
+        if (!it->pValueIndexed.empty()) {
+            return integerWrite(chain, it->pValueIndexed, truncateToInt64(value));
+        }
+        it->floatValue = value;
+        it->value = truncateToInt64(value);
+        return GEV_STATUS_SUCCESS;
+    }
+    if (!node.pValueDefault.empty()) {
+        return integerWrite(chain, node.pValueDefault, truncateToInt64(value));
+    }
+    node.FloatValueDefault = value;
+    node.ValueDefault = truncateToInt64(value);
+    return GEV_STATUS_SUCCESS;
+}
+
+GevStatus writeFloatNode(Chain& chain, FeatureNode& node, uint16_t access, double value) {
     uint32_t offset = 0;
     if (const GevStatus s = addressOffset(chain, node, offset)) {
         return s;
+    }
+    // The index moves the register as it does for the read.
+    if (!node.pIndex.empty()) {
+        uint32_t index = 0;
+        if (const GevStatus s = selectorIndex(chain, node, index)) {
+            return s;
+        }
+        if (!node.ValueIndexed.empty()) {
+            return writeIndexedFloat(chain, node, index, value);
+        }
+        offset += index;
     }
     if (!node.Formula.empty()) {
         Bindings<double> variables;
@@ -205,7 +237,7 @@ GevStatus floatWrite(Chain& chain, std::string_view name, double value) {
         if (const GevStatus s = runDoubleFormula(chain, variables, node.Formula, result)) {
             return s;
         }
-        if (node.portIsDevice != 0) {
+        if (isPortNode(node)) {
             offset += static_cast<uint32_t>(truncateToInt64(result));
         } else {
             node.FloatValue = result;
@@ -227,7 +259,7 @@ GevStatus floatWrite(Chain& chain, std::string_view name, double value) {
             return s;
         }
     }
-    if (node.portIsDevice == 0) {
+    if (!isPortNode(node)) {
         node.FloatValue = value;
         return GEV_STATUS_SUCCESS;
     }
@@ -237,14 +269,37 @@ GevStatus floatWrite(Chain& chain, std::string_view name, double value) {
     // Float registers are singles, or doubles when eight bytes long.
     const bool eightBytes = holdsDouble(node);
     const uint32_t address = offset + node.Address;
-    if (const GevStatus s = storeRegisterValue(chain.device(), address, eightBytes ? 8u : 4u,
-                                               patternFromDouble(value, eightBytes))) {
+    if (const GevStatus s =
+            storePortValue(chain.device(), chain.model(), node, address, eightBytes ? 8u : 4u,
+                           patternFromDouble(value, eightBytes))) {
         return s;
     }
     if (node.Cachable == (genicam::kCacheWriteThrough & ~genicam::kCacheEmptyBit)) {
         node.Cachable = genicam::kCacheWriteThrough;
     }
-    node.changed = 1;
+    return GEV_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+GevStatus floatWrite(Chain& chain, std::string_view name, double value) {
+    FeatureModel& model = chain.model();
+    FeatureNode* named = model.findNode(name);
+    if (named == nullptr) {
+        return GEV_STATUS_FEATURE_NOT_FOUND;
+    }
+    FeatureNode& node = resolveForFloat(model, *named);
+    const uint16_t access = effectiveAccess(*named, node);
+    {
+        const ChainStep step(chain, node, Step::FloatWrite);
+        if (step.status() != GEV_STATUS_SUCCESS) {
+            return step.status();
+        }
+        if (const GevStatus s = writeFloatNode(chain, node, access, value)) {
+            return s;
+        }
+    }
+    markWritten(model, *named, node);
     return GEV_STATUS_SUCCESS;
 }
 

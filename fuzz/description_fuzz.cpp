@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<char> text(data, data + size);
     const LogSink log = [](const char*) {};
     LoadedDescription loaded;
-    const LoadOptions options{KAVRO_FUZZ_DATA_DIR, "", log};
+    const LoadOptions options{KAVRO_FUZZ_DATA_DIR, "", log, ""};
     if (loadDescription(std::string_view(text.data(), text.size()), options, loaded) !=
         GEV_STATUS_SUCCESS) {
         return 0;

@@ -13,6 +13,7 @@
 #include "frame/device_table.h"
 #include "frame/log.h"
 #include "genicam/data_folder.h"
+#include "genicam/description_cache.h"
 #include "genicam/description_fetch.h"
 #include "genicam/description_loader.h"
 #include "genicam/feature_model.h"
@@ -100,6 +101,7 @@ GevStatus buildModel(const DescriptionText& text, const LogSink& log, FeatureMod
     options.libraryFolder = descriptionLibraryFolder();
     options.fallbackFolder = descriptionDataFolder();
     options.log = log;
+    options.cacheFolder = userDescriptionCacheFolder();
     LoadedDescription loaded;
     const std::string_view bytes(reinterpret_cast<const char*>(text.bytes.data()),
                                  text.bytes.size());

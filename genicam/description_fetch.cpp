@@ -1,6 +1,11 @@
 #include "genicam/description_fetch.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -55,7 +60,7 @@ bool isZipName(std::string_view name) {
 }
 
 // The file name a saved copy gets: the last path component of the description name, so that a
-// name a camera sends can never place the copy outside the library folder.
+// name a camera sends can never place the copy outside the folder of saved copies.
 std::string_view savedFileName(std::string_view name) {
     if (const size_t slash = name.rfind('/'); slash != std::string_view::npos) {
         name.remove_prefix(slash + 1);
@@ -65,20 +70,51 @@ std::string_view savedFileName(std::string_view name) {
     return name;
 }
 
+struct FdClose {
+    int fd = -1;
+    ~FdClose() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 void saveCopy(const FetchEnvironment& environment, const std::string& name,
               const std::vector<uint8_t>& bytes) {
     const std::string_view file = savedFileName(name);
-    const std::string path = environment.libraryFolder.empty() || file.empty()
-                                 ? std::string()
-                                 : joinPath(environment.libraryFolder, file);
     say(environment.log, "[INFO] - Save xml file.");
-    const File out(path.empty() ? nullptr : std::fopen(path.c_str(), "wb"));
-    if (!out) {
+    if (environment.libraryFolder.empty() || file.empty()) {
         say(environment.log, "[ERROR] - Can't create xml file.");
         return;
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() ||
-        std::fflush(out.get()) != 0) {
+    const std::string folder = joinPath(environment.libraryFolder, kSavedFolder);
+    // The folder may exist already; a link in place of it or of the file is not followed.
+    (void)::mkdir(folder.c_str(), 0755);
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        say(environment.log, "[ERROR] - Can't create xml file.");
+        return;
+    }
+    const std::string path = joinPath(folder, file);
+    const FdClose out{
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644)};
+    if (out.fd < 0) {
+        say(environment.log, "[ERROR] - Can't create xml file.");
+        return;
+    }
+    if (!writeAll(out.fd, bytes)) {
         say(environment.log, "[ERROR] - Can't write xml file.");
     }
 }
@@ -137,6 +173,11 @@ GevStatus followCameraUrl(const FetchEnvironment& environment, DescriptionText& 
             name = url.path;
             zipped = url.zipped;
             return readFromCamera(environment, url, out);
+        case DescriptionUrl::Form::Web:
+            sayf(environment.log,
+                 "[ERROR] - Description URL %s is a web address; downloads are not supported.",
+                 url.path.c_str());
+            return GEV_STATUS_NOT_SUPPORTED;
         case DescriptionUrl::Form::LocalNoLength:
             return GEV_STATUS_SUCCESS;  // no text: reported as an empty description
         case DescriptionUrl::Form::NameTooLong:

@@ -25,12 +25,17 @@ struct DescriptionText {
     }
 };
 
+// The folder of saved copies, inside the library folder.
+inline constexpr const char* kSavedFolder = "SavedDescriptions";
+
 struct FetchEnvironment {
     // Reads `length` bytes of camera memory from `address`; a device status on failure.
     std::function<GevStatus(uint32_t address, uint32_t length, uint8_t* out)> readMemory;
     // The device log; may be empty.
     LogSink log;
-    // Save a description read from the camera as "<libraryFolder>/<description name>".
+    // Save a description read from the camera as "<libraryFolder>/<kSavedFolder>/<base name of
+    // the description name>": a folder of its own, so that no name a camera sends can replace a
+    // file shipped beside the library (stylesheets, schemas, the library itself).
     bool saveCopy = false;
     std::string libraryFolder;
 };
@@ -38,7 +43,8 @@ struct FetchEnvironment {
 // Fetches a description afresh into `out` (whatever `out` held before is dropped first).
 // `fileName` null: from the camera; otherwise from that host file (a zip archive when the
 // name contains ".zip"), which is never saved. Returns 0 with the (unpacked) text held, or:
-//   0x8006 the camera refused a URL read; 0xC021 no URL could be read, the URL has neither form,
+//   0x8006 the camera refused a URL read; 0xC020 the URL is a web address (not downloaded);
+//   0xC021 no URL could be read, the URL has neither form,
 //   names a description name of 255 characters or more, or a file URL gave nothing usable;
 //   0xC022 the description could not be read from the camera (or its length is beyond
 //   kMaxDescriptionSize); 0xC023 the fetch gave no text; 0xC012/0xC013 the host file is

@@ -21,6 +21,8 @@ struct LoadOptions {
     std::string fallbackFolder;
     // The device log: one line per call, no line end. May be empty (lines are dropped).
     LogSink log;
+    // Folder of the cache of loaded descriptions (see description_cache.h); empty: no cache.
+    std::string cacheFolder;
 };
 
 struct LoadedDescription {
@@ -29,9 +31,11 @@ struct LoadedDescription {
 };
 
 // Loads `text` (not NUL-terminated, any size). On success `out` holds the pre-processed document
-// and its root element; on failure `out` is empty. Returns GEV_STATUS_XML_NOT_WELL_FORMED,
-// GEV_STATUS_SCHEMA_ERROR (no schema for the version, unusable schema, or the description does
-// not validate), GEV_STATUS_STYLESHEET_ERROR or GEV_STATUS_XML_NO_ROOT.
+// and its root element; on failure `out` is empty. A text found in the cache is taken from there
+// (the same log lines, no schema check or stylesheets); a text loaded afresh is stored in it.
+// Returns GEV_STATUS_XML_NOT_WELL_FORMED, GEV_STATUS_SCHEMA_ERROR (no schema for the version,
+// unusable schema, or the description does not validate), GEV_STATUS_STYLESHEET_ERROR or
+// GEV_STATUS_XML_NO_ROOT.
 //
 // Thread-safe: loads are serialized process-wide, because the libxml2/libxslt diagnostics of a
 // load are routed to its log through process-wide handlers.

@@ -1,6 +1,7 @@
 #include "genicam/description_url.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 namespace kavro::genicam {
@@ -48,6 +49,40 @@ std::string_view slice(std::string_view text, size_t from, size_t count) {
     return text.substr(from, count);
 }
 
+// The host path of the text behind "file:".
+std::string filePath(std::string_view rest) {
+    if (rest.substr(0, 2) == "//") {
+        // An authority: only this host (empty or "localhost") names a local file.
+        const std::string_view authority = rest.substr(2, rest.find('/', 2) - 2);
+        if (authority.empty() || authority == "localhost") {
+            rest.remove_prefix(2 + authority.size());
+        }
+    }
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    std::string path;
+    path.reserve(rest.size());
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '%' && i + 2 < rest.size()) {
+            const int high = hexDigit(rest[i + 1]);
+            const int low = hexDigit(rest[i + 2]);
+            if (high >= 0 && low >= 0 && (high | low) != 0) {
+                path.push_back(static_cast<char>(high * 16 + low));
+                i += 2;
+                continue;
+            }
+        }
+        path.push_back(rest[i]);
+    }
+    return path;
+}
+
+bool isWebAddress(std::string_view text) {
+    std::string lower(text.substr(0, 6));
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return lower.starts_with("http:") || lower.starts_with("https:");
+}
+
 DescriptionUrl parseLocal(std::string_view text) {
     DescriptionUrl url;
     const size_t p = text.find(';');
@@ -87,13 +122,19 @@ DescriptionUrl parseDescriptionUrl(std::span<const uint8_t> bytes) {
         if (const size_t at = text.find(scheme); at != std::string_view::npos) {
             DescriptionUrl url;
             url.form = DescriptionUrl::Form::File;
-            url.path.assign(text.substr(at + scheme.size()));
+            url.path = filePath(text.substr(at + scheme.size()));
             return url;
         }
     }
     if (text.find(kLocalSchemeLower) != std::string_view::npos ||
         text.find(kLocalSchemeUpper) != std::string_view::npos) {
         return parseLocal(text);
+    }
+    if (isWebAddress(text)) {
+        DescriptionUrl url;
+        url.form = DescriptionUrl::Form::Web;
+        url.path.assign(text);
+        return url;
     }
     return {};
 }

@@ -16,8 +16,9 @@ inline constexpr size_t kMaxDescriptionNameLength = 254;
 
 struct DescriptionUrl {
     enum class Form : uint8_t {
-        Unknown,        // neither "file:"/"File:" nor "local:"/"Local:"
+        Unknown,        // neither "file:"/"File:" nor "local:"/"Local:" nor a web address
         File,           // `path` is a host path
+        Web,            // "http:" or "https:" (any case): a download, which is not supported
         Local,          // `path` is the description name; `address` and `length` are set
         LocalNoLength,  // "local:" without any ";": nothing to read
         NameTooLong,    // "local:" with a name of kMaxDescriptionNameLength + 1 or more
@@ -34,7 +35,11 @@ struct DescriptionUrl {
 // `text`, whichever comes first (at most kUrlRegisterSize bytes are looked at); nothing past
 // that end is read.
 //
-// "file:" (looked for first) or "File:" anywhere: the host path follows those five characters.
+// "file:" (looked for first) or "File:" anywhere: the host path follows those five characters,
+// as file URLs write it: "//" and an empty or "localhost" authority before an absolute path are
+// dropped ("file:///a/b.xml" is "/a/b.xml"), a query ("?SchemaVersion=1.1.0") or fragment ends
+// it, and %-escapes are decoded (an escape that decodes to a zero byte, or a malformed one,
+// stays as written).
 // "local:" or "Local:" anywhere: the text is read as "local:<name>;<address>;<length>", counted
 // from the text's start wherever the scheme was found. The name runs from the seventh character
 // to the first ";"; the address is at most the first 8 characters of the field behind it, the

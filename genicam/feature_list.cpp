@@ -1,5 +1,8 @@
 // The feature list: entries in the application layout, numbered 1..count in list order.
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "genicam/feature_model.h"
 
@@ -78,6 +81,63 @@ GevFeatureEntry* FeatureList::find(std::string_view name) const {
         }
     }
     return nullptr;
+}
+
+void FeatureList::placeSelected(
+    const std::function<const std::vector<std::string>*(const std::string&)>& selectedOf) {
+    using Position = std::list<Slot>::iterator;
+    // Slot names never move in memory, so views of them key the maps. A name listed more than
+    // once (categories may share members) is looked up by walking the list.
+    std::unordered_map<std::string_view, Position> byName;
+    std::unordered_set<std::string_view> listedTwice;
+    byName.reserve(slots_.size());
+    for (auto it = slots_.begin(); it != slots_.end(); ++it) {
+        if (!byName.try_emplace(it->name, it).second) {
+            listedTwice.insert(it->name);
+        }
+    }
+    // The entry of that name nearest the head, as the list stands now.
+    const auto firstOf = [&](const std::string& name) -> Position {
+        const auto found = byName.find(name);
+        if (found == byName.end()) {
+            return slots_.end();
+        }
+        if (listedTwice.count(name) == 0) {
+            return found->second;
+        }
+        for (auto it = slots_.begin(); it != slots_.end(); ++it) {
+            if (it->name == name) {
+                return it;
+            }
+        }
+        return slots_.end();
+    };
+    std::unordered_set<std::string_view> handled;
+    for (auto current = slots_.begin(); current != slots_.end(); ++current) {
+        const std::vector<std::string>* selected = selectedOf(current->name);
+        if (selected == nullptr || selected->empty() ||
+            !handled.insert(std::string_view(current->name)).second) {
+            continue;
+        }
+        const uint8_t level = current->entry.level == UINT8_MAX
+                                  ? current->entry.level
+                                  : static_cast<uint8_t>(current->entry.level + 1);
+        auto behind = std::next(current);  // where the next selected feature goes
+        for (const std::string& name : *selected) {
+            const Position moving = firstOf(name);
+            // A selector that lists itself stays where it is.
+            if (moving == slots_.end() || moving == current) {
+                continue;
+            }
+            if (moving != behind) {
+                slots_.splice(behind, slots_, moving);
+            }
+            moving->entry.level = level;
+            behind = std::next(moving);
+            raiseMaxDepth(level);
+        }
+    }
+    relinkFrom(slots_.begin(), 1);
 }
 
 }  // namespace kavro::genicam

@@ -2,7 +2,6 @@
 #include "genicam/feature_model.h"
 
 #include <algorithm>
-#include <unordered_set>
 #include <utility>
 
 namespace kavro::genicam {
@@ -36,7 +35,7 @@ void FeatureModel::indexNodes() {
 
 FeatureNode* FeatureModel::findNode(std::string_view name) const {
     if (indexed_) {
-        const auto found = byName_.find(std::string(name));
+        const auto found = byName_.find(name);
         return found == byName_.end() ? nullptr : found->second;
     }
     for (const auto& node : nodes_) {
@@ -80,37 +79,10 @@ void checkInvalidators(const FeatureModel& model, const LogSink& log) {
 // moving one another behind themselves for ever (a second pass over the same name would only
 // put the same entries in the same places again).
 void placeSelectors(FeatureModel& model) {
-    FeatureList& list = model.features();
-    std::unordered_set<std::string> handled;
-    for (GevFeatureEntry* current = list.head(); current != nullptr; current = current->next) {
-        const FeatureNode* selector = model.findNode(current->name);
-        if (selector == nullptr || selector->pSelected.empty()) {
-            continue;
-        }
-        const std::string selectorName = current->name;
-        if (!handled.insert(selectorName).second) {
-            continue;
-        }
-        const uint8_t level =
-            current->level == UINT8_MAX ? current->level : static_cast<uint8_t>(current->level + 1);
-        uint32_t placed = 0;
-        for (const std::string& selected : selector->pSelected) {
-            const GevFeatureEntry* moving = list.find(selected);
-            // A selector that lists itself stays where it is.
-            if (moving == nullptr || moving == current) {
-                continue;
-            }
-            const bool isLeaf = moving->isLeaf != 0;
-            list.remove(moving->index);
-            const GevFeatureEntry* anchor = list.find(selectorName);
-            if (anchor == nullptr) {
-                break;
-            }
-            list.insert(anchor->index + placed, selected, isLeaf, level);
-            ++placed;
-            list.raiseMaxDepth(level);
-        }
-    }
+    model.features().placeSelected([&model](const std::string& name) {
+        const FeatureNode* selector = model.findNode(name);
+        return selector != nullptr ? &selector->pSelected : nullptr;
+    });
 }
 
 FeatureModels& FeatureModels::instance() {

@@ -6,6 +6,7 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,11 @@ class FeatureList final {
     // Removes the entry with index k; nothing when there is none.
     void remove(uint32_t k);
     [[nodiscard]] GevFeatureEntry* find(std::string_view name) const;
+    // Moves every feature a selector lists behind it, one level deeper (see placeSelectors);
+    // `selectedOf(name)` gives the pSelected list of the node of that name, or null. Linear in
+    // the list size, apart from names listed more than once.
+    void placeSelected(
+        const std::function<const std::vector<std::string>*(const std::string&)>& selectedOf);
 
   private:
     struct Slot {
@@ -68,13 +74,24 @@ class FeatureModel final {
 
     // Serialises value evaluation and writing on this model (nodes cache values and flags).
     std::recursive_mutex& evaluationLock() { return evaluationLock_; }
+    // Counts value writes (under the evaluation lock); orders writes against cached reads.
+    uint64_t nextWrite() { return ++writes_; }
+    [[nodiscard]] uint64_t writes() const { return writes_; }
 
   private:
+    // Looked up by any string view without building a string.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const noexcept {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
     std::vector<std::unique_ptr<FeatureNode>> nodes_;
-    std::unordered_map<std::string, FeatureNode*> byName_;
+    std::unordered_map<std::string, FeatureNode*, NameHash, std::equal_to<>> byName_;
     bool indexed_ = false;  // byName_ covers every node; otherwise lookups scan
     FeatureList features_;
     std::recursive_mutex evaluationLock_;
+    uint64_t writes_ = 0;
 };
 
 // Builds the model from the root element of a flattened description into `out`, which must be

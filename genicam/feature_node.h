@@ -44,6 +44,12 @@ struct VariableRef {
     std::string variable;  // the variable name used in formulas
 };
 
+// A further pIndex element: its node and the node its index is multiplied by (empty: 1).
+struct IndexRef {
+    std::string node;
+    std::string pOffset;
+};
+
 struct IndexedValue {
     uint8_t index = 0;
     int64_t value = 0;          // ValueIndexed
@@ -85,7 +91,8 @@ struct FeatureNode {
     std::vector<std::string> pEnumEntry;
     std::string Symbolic;
     std::vector<VariableRef> pVariable;
-    uint8_t portIsDevice = 0;
+    uint8_t portIsDevice = 0;  // pPort names "Device"
+    std::string pPort;         // the port the register is on, when given
     uint8_t Visibility = 1;
     double FloatValue = 0.0;
     double FloatMin = -1.0;
@@ -99,7 +106,8 @@ struct FeatureNode {
     std::string pIsLocked;
     uint8_t Sign = 0;  // 0 unsigned, 1 signed
     std::vector<IndexedValue> ValueIndexed;
-    std::string pIndex;
+    std::string pIndex;  // the first pIndex (its pOffset below); further ones in morePIndex
+    std::vector<IndexRef> morePIndex;
     std::string pValueDefault;
     int64_t ValueDefault = 0;
     double FloatValueDefault = 0.0;
@@ -116,6 +124,14 @@ struct FeatureNode {
     std::vector<std::string> pInvalidator;
     std::vector<std::string> pSelected;
     uint8_t changed = 0;  // set when the node's value is written
+    // Model write count at the node's last write, and when its cached value was read (from
+    // cachedAddress): a cache is stale once one of its invalidators was written after it.
+    uint64_t writtenAt = 0;
+    uint64_t cachedAt = 0;
+    uint32_t cachedAddress = 0;
+    // Port nodes: the chunk the port reads (ChunkID, hexadecimal), when it is a chunk port.
+    bool hasChunkId = false;
+    uint64_t ChunkID = 0;
     int64_t PollingTime = 0;
 };
 

@@ -104,6 +104,7 @@ enum class Prop {
     pVariable,
     ValueIndexed,
     pValueIndexed,
+    ChunkID,
 };
 
 const std::unordered_map<std::string_view, Prop>& propertyTable() {
@@ -158,6 +159,7 @@ const std::unordered_map<std::string_view, Prop>& propertyTable() {
         {"pVariable", Prop::pVariable},
         {"ValueIndexed", Prop::ValueIndexed},
         {"pValueIndexed", Prop::pValueIndexed},
+        {"ChunkID", Prop::ChunkID},
     };
     return table;
 }
@@ -456,12 +458,25 @@ bool applyProperty(FeatureNode& node, const xmlNode* element, std::string_view p
         case Prop::pIsLocked:
             node.pIsLocked = text;
             break;
-        case Prop::pIndex:
-            node.pIndex = text;
-            if (auto offset = attributeOf(element, "pOffset")) {
-                node.pOffset = std::move(*offset);
+        case Prop::pIndex: {
+            // Every pIndex counts, each with its own multiplier.
+            std::string offset = attributeOf(element, "pOffset").value_or(std::string());
+            if (node.pIndex.empty()) {
+                node.pIndex = text;
+                node.pOffset = std::move(offset);
+                break;
+            }
+            return appendBounded(node.morePIndex, IndexRef{std::string(text), std::move(offset)});
+        }
+        case Prop::ChunkID: {
+            // Hexadecimal, with or without "0x".
+            const SignedText number = splitNumber(text);
+            if (const auto value = magnitude(number.digits, 16); value && !number.negative) {
+                node.ChunkID = *value;
+                node.hasChunkId = true;
             }
             break;
+        }
         case Prop::pValueDefault:
             node.pValueDefault = text;
             break;
@@ -499,6 +514,7 @@ bool applyProperty(FeatureNode& node, const xmlNode* element, std::string_view p
             break;
         case Prop::pPort:
             node.portIsDevice = text == "Device" ? 1 : 0;
+            node.pPort = text;
             break;
         case Prop::pAddress:
             return appendBounded(node.pAddress, std::string(text));

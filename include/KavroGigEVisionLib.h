@@ -192,10 +192,11 @@ typedef void (*GevDiscoveryCallback)(int32_t percent);
  * camera's CCP register and kept there by a heartbeat thread (1 = exclusive access, 2 = control
  * access); 0 opens without control: nothing is written and no thread is started. `log` receives
  * the device's log lines (may be null). `saveDescription` keeps a copy of a description read
- * from the camera. Statuses: 0xC002 the index is open (here or in another process), 0xC031 the
- * camera is not on the subnet of `info`'s host address and mask, 0xC02B the camera did not
- * answer or refused control, 0xC003 a socket could not be set up, 0xC00B a thread could not be
- * started. Must not overlap any other call for the same index. */
+ * from the camera, in the folder SavedDescriptions beside the library. Statuses: 0xC002 the index
+ * is open (here or in another process), 0xC031 the camera is not on the subnet of `info`'s host
+ * address and mask, 0xC02B the camera did not answer or refused control, 0xC003 a socket could
+ * not be set up, 0xC00B a thread could not be started. Must not overlap any other call for the
+ * same index. */
 KAVRO_API GevStatus GEVInit(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
                             uint8_t saveDescription, uint8_t controlMode);
 /* Releases the camera and everything the open set up (control, threads, stream, description).
@@ -405,7 +406,8 @@ typedef struct GevFeatureEntry {
 KAVRO_API GevStatus GEVInitXml(uint8_t device);
 /* Builds the feature model from the camera's description (`fileName` null) or from a host file
  * (a zip archive when the name contains ".zip"), then sizes the image memory block from the
- * feature PayloadSize. */
+ * feature PayloadSize. A camera whose URL is a web address (http:, https:) gives 0xC020 with a
+ * log line. A text built before is taken from the user's cache of built descriptions. */
 KAVRO_API GevStatus GEVSetXmlFile(uint8_t device, const char* fileName);
 /* Fetches the camera's description (unzipped) and gives its size; the text is held for
  * GEVGetXmlFile, which copies it to *buffer (caller's memory of at least that size) and lets it

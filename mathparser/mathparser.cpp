@@ -37,6 +37,29 @@ class TableSource final : public VariableSource {
     const typename VariableTable<T>::Reader& reader_;
 };
 
+// The variables of one evaluation, searched from the last.
+template <typename T>
+class ListSource final : public VariableSource {
+  public:
+    explicit ListSource(std::span<const NamedValue<T>> variables) : variables_(variables) {}
+    bool load(std::string_view name, Value& value) const override {
+        for (auto it = variables_.rbegin(); it != variables_.rend(); ++it) {
+            if (it->name != nullptr && name == it->name) {
+                if constexpr (std::is_same_v<T, double>) {
+                    value = doubleValue(it->value);
+                } else {
+                    value = integerValue(it->value);
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    std::span<const NamedValue<T>> variables_;
+};
+
 // Reads no further than `limit` + 1 characters, so a huge text is rejected without a full scan.
 bool boundedText(const char* text, size_t limit, std::string_view& out) {
     const size_t length = strnlen(text, limit + 1);
@@ -47,8 +70,10 @@ bool boundedText(const char* text, size_t limit, std::string_view& out) {
     return true;
 }
 
-template <typename T>
-const char* evaluate(const char* formula, T* result, VariableTable<T>& table, Mode mode) {
+// Compiles (once per text) and runs `formula`; `execute(program, value)` runs it with its
+// variables.
+template <typename T, typename Execute>
+const char* evaluate(const char* formula, T* result, Execute&& execute) {
     if (formula == nullptr) {
         return "no formula";
     }
@@ -65,10 +90,7 @@ const char* evaluate(const char* formula, T* result, VariableTable<T>& table, Mo
             return program->error;
         }
         Value value;
-        const char* error = table.read([&](const typename VariableTable<T>::Reader& reader) {
-            return run(*program, mode, TableSource<T>(reader), value);
-        });
-        if (error != nullptr) {
+        if (const char* error = execute(*program, value)) {
             return error;
         }
         if constexpr (std::is_same_v<T, double>) {
@@ -85,6 +107,23 @@ const char* evaluate(const char* formula, T* result, VariableTable<T>& table, Mo
     } catch (...) {
         return kInternalError;
     }
+}
+
+template <typename T>
+const char* evaluate(const char* formula, T* result, VariableTable<T>& table, Mode mode) {
+    return evaluate(formula, result, [&](const Program& program, Value& value) {
+        return table.read([&](const typename VariableTable<T>::Reader& reader) {
+            return run(program, mode, TableSource<T>(reader), value);
+        });
+    });
+}
+
+template <typename T>
+const char* evaluateWith(const char* formula, std::span<const NamedValue<T>> variables, T* result,
+                         Mode mode) {
+    return evaluate(formula, result, [&](const Program& program, Value& value) {
+        return run(program, mode, ListSource<T>(variables), value);
+    });
 }
 
 template <typename T>
@@ -145,6 +184,18 @@ uint32_t setDoubleVariable(const char* name, const double* value) {
 
 const char* evaluateDoubleFormula(const char* formula, double* result) {
     return evaluate(formula, result, doubleVariables(), Mode::Double);
+}
+
+const char* evaluateIntegerFormulaWith(const char* formula,
+                                       std::span<const NamedValue<int64_t>> variables,
+                                       int64_t* result) {
+    return evaluateWith(formula, variables, result, Mode::Integer);
+}
+
+const char* evaluateDoubleFormulaWith(const char* formula,
+                                      std::span<const NamedValue<double>> variables,
+                                      double* result) {
+    return evaluateWith(formula, variables, result, Mode::Double);
 }
 
 }  // namespace kavro::mathparser

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace kavro::mathparser {
 
@@ -39,5 +40,22 @@ uint32_t findDoubleVariable(const char* name);
 uint32_t defineDoubleVariable(const char* name, const double* value);
 uint32_t setDoubleVariable(const char* name, const double* value);
 const char* evaluateDoubleFormula(const char* formula, double* result);
+
+// A variable value handed to one evaluation only.
+template <typename T>
+struct NamedValue {
+    const char* name = nullptr;
+    T value{};
+};
+
+// Evaluate with exactly `variables` (a later entry with the same name wins) and nothing else:
+// neither process-wide table is read or changed, so no value is left over from another formula
+// or thread. An unknown variable is an error. Same results and error texts as above.
+const char* evaluateIntegerFormulaWith(const char* formula,
+                                       std::span<const NamedValue<int64_t>> variables,
+                                       int64_t* result);
+const char* evaluateDoubleFormulaWith(const char* formula,
+                                      std::span<const NamedValue<double>> variables,
+                                      double* result);
 
 }  // namespace kavro::mathparser

@@ -121,6 +121,12 @@ const std::vector<Initial>& numericRegisters() {
         {kEventExposureEndTimestamp + 4, Access::ReadOnly, 0},
         {kEventExposureEndFrameId, Access::ReadOnly, 0},
         {kTlParamsLocked, Access::ReadWrite, 0},
+        {kBankSelector, Access::ReadWrite, 0},
+        {kBankWindow, Access::ReadWrite, 100},
+        {kBankStore, Access::ReadOnly, 100},
+        {kBankStore + 4, Access::ReadOnly, 200},
+        {kBankStore + 8, Access::ReadOnly, 300},
+        {kBankStore + 12, Access::ReadOnly, 400},
         {kAcquisitionActive, Access::ReadOnly, 0},
         {kAcquisitionStarts, Access::ReadOnly, 0},
         {kSoftwareTriggers, Access::ReadOnly, 0},
@@ -225,6 +231,8 @@ void resetToDefaults(DeviceMemory& m) {
     setFrameRate(m, kFreeRunFrameRate);
     initLookUpTables(m);
     m.setValue(kPayloadSize, payloadSizeAfter(m, kWidth, m.value(kWidth)));
+    for (uint32_t a = kWhiteBalance; a < kWhiteBalance + 4 * kSelectorValues * kBanks; a += 4)
+        m.setValue(a, std::bit_cast<uint32_t>(1.0f));
     m.setBytes(kRxData, std::vector<uint8_t>(kSerialBufferSize, 0));
     m.setBytes(kTxData, std::vector<uint8_t>(kSerialBufferSize, 0));
     updateTiming(m);
@@ -344,7 +352,17 @@ uint16_t decideFeatureWrite(DeviceMemory& m, RegisterWriteRequest& r) {
     }
     if (a >= kEventNotification && a <= kEventNotification + 4 * kEventSelectorMax)
         return v <= 1 ? kOk : kInvalid;
+    if (a >= kWhiteBalance && a < kWhiteBalance + 4 * kSelectorValues * kBanks)
+        return kOk;
     switch (a) {
+        case kBankSelector:
+            if (v >= kBanks)
+                return kInvalid;
+            m.setValue(kBankWindow, m.value(kBankStore + 4 * v));
+            return kOk;
+        case kBankWindow:
+            m.setValue(kBankStore + 4 * m.value(kBankSelector), v);
+            return kOk;
         case kTemperatureSelector:
             return v <= 1 ? kOk : kInvalid;
         case kDeviceReset:
@@ -451,6 +469,8 @@ void defineFeatureRegisters(DeviceMemory& memory, const CameraConfig& config) {
     memory.defineRegister(kFrameRate, Access::ReadWrite, 0, hook);
     memory.defineRegister(kFrameRate + 4, Access::ReadWrite, 0, hook);
     for (uint32_t a = kLutEntries; a < kLutEntries + kLutTables * kLutTableSize; a += 4)
+        memory.defineRegister(a, Access::ReadWrite, 0, hook);
+    for (uint32_t a = kWhiteBalance; a < kWhiteBalance + 4 * kSelectorValues * kBanks; a += 4)
         memory.defineRegister(a, Access::ReadWrite, 0, hook);
     // Bytes to send can't be read back; received bytes can't be written.
     for (uint32_t a = kTxData; a < kTxData + kSerialBufferSize; a += 4)

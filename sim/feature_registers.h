@@ -102,6 +102,16 @@ inline constexpr uint32_t kEventExposureEndFrameId = 0x00100828;
 
 inline constexpr uint32_t kTlParamsLocked = 0x00100900;
 
+// A banked register as many cameras have one: the window at one address shows the bank the
+// selector picks; the banks themselves are kept in kBankStore (not in the description).
+inline constexpr uint32_t kBankSelector = 0x00100910;  // 0..kBanks - 1
+inline constexpr uint32_t kBankWindow = 0x00100914;
+inline constexpr uint32_t kBankStore = 0x00100920;  // kBanks words, bank i starts at 100 (i + 1)
+inline constexpr uint32_t kBanks = 4;
+// White balance ratios, IEEE singles starting at 1.0: one per gain channel and bank, at
+// kWhiteBalance + 4 * channel + 16 * bank.
+inline constexpr uint32_t kWhiteBalance = 0x00100940;
+
 // The camera's own acquisition state, read-only to hosts (not in the description): 1 while an
 // acquisition runs; the count of AcquisitionStart commands; the count of software triggers.
 inline constexpr uint32_t kAcquisitionActive = 0x0010F000;

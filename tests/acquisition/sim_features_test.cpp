@@ -2,6 +2,7 @@
 // writes sensibly through the library, within the camera's limits.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -85,6 +86,37 @@ TEST_F(SimFeatures, TemperaturesAreReadOnlyPerSelectedPart) {
     EXPECT_EQ(GEVSetFeatureFloat(kDevice, "DeviceTemperature", 20.0), GEV_STATUS_SUCCESS);
     EXPECT_DOUBLE_EQ(floating("DeviceTemperature"), 38.0);
     EXPECT_EQ(cameraWord(f::kMainboardTemperature), 608u);
+}
+
+// Patterns found in real descriptions, end to end: a value the camera shows for the selected
+// bank (its cache names the selector feature), a float register array behind two indexes,
+// signed registers below zero, and chunk features over the last image's chunk data.
+TEST_F(SimFeatures, FieldPatternsOfRealDescriptions) {
+    EXPECT_EQ(integer("BankValue"), 100u);
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "BankSelector", "Bank1"), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(integer("BankValue"), 200u);
+
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "GainSelector", "Red"), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureFloat(kDevice, "BalanceRatio", 1.5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(cameraWord(f::kWhiteBalance + 4 + 16), std::bit_cast<uint32_t>(1.5f));
+    EXPECT_DOUBLE_EQ(floating("BalanceRatio"), 1.5);
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "BankSelector", "Bank0"), GEV_STATUS_SUCCESS);
+    EXPECT_DOUBLE_EQ(floating("BalanceRatio"), 1.0);
+
+    camera().model().writeRegister(f::kSensorTemperature, static_cast<uint32_t>(-160));
+    EXPECT_DOUBLE_EQ(floating("DeviceTemperature"), -10.0);
+
+    // What the stream keeps of an image with chunks: the image's tag, the camera's chunk (block
+    // id 7, exposure 5000 us, -2.5 C) and its tag.
+    const std::vector<uint8_t> chunks = {
+        0,    0,    0,    1,    0,    0,    0xE1, 0x00,  // image tag: 57600 bytes of image
+        0,    0,    0,    0,    0,    0,    0,    7,    0, 0, 0x13, 0x88,
+        0xFF, 0xFF, 0xFF, 0xD8, 0x4B, 0x43, 0x00, 0x01, 0, 0, 0,    16};
+    frame::openDevice(kDevice)->lastChunkData.store(chunks);
+    EXPECT_EQ(integer("ChunkBlockId"), 7u);
+    EXPECT_EQ(integer("ChunkExposureTime"), 5000u);
+    EXPECT_EQ(static_cast<int64_t>(integer("ChunkSensorTemperature")), -40);
+    EXPECT_DOUBLE_EQ(floating("ChunkSensorTemperatureCelsius"), -2.5);
 }
 
 TEST_F(SimFeatures, SerialPortEchoesInBothGenerations) {

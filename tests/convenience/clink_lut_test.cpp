@@ -139,6 +139,17 @@ TEST_F(LookUpTable, IncrementThreeFindsPositionSevenInByteOneOfIndexSix) {
     EXPECT_EQ(LumexGetLut(kDevice, 6, nullptr), GEV_STATUS_INVALID_ARGUMENT);
 }
 
+TEST_F(LookUpTable, CameraWithoutLutEntryIsReachedThroughLutValue) {
+    load({{"Name=\"LUTEntry\"", "Name=\"LUTValue\""}, {"<Inc>3</Inc>", "<Inc>1</Inc>"}});
+    const uint32_t value7 = reg::kLutEntries + 7 * 4;  // one value per index, 4 bytes apart
+    setWord(value7, 0x1234);
+    uint8_t value = 0;
+    ASSERT_EQ(LumexGetLut(kDevice, 7, &value), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(value, 0x34);
+    ASSERT_EQ(LumexSetLut(kDevice, 7, 0x55), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(value7), 0x55u);
+}
+
 TEST_F(LookUpTable, IncrementsOfZeroAndAboveEightAreNotSupported) {
     for (const char* inc : {"0", "9"}) {
         SCOPED_TRACE(inc);

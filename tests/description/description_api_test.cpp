@@ -105,7 +105,7 @@ TEST_F(DescriptionCalls, ZippedDescriptionBuildsAndItsArchiveIsSaved) {
     EXPECT_TRUE(
         logged("[INFO] - Successfully extracted file, size " + std::to_string(builtIn().size())));
     const Bytes archive = sim::makeZipArchive(sim::kDescriptionName, builtIn());
-    EXPECT_EQ(readBytes(library_.path() / "KavroSimCamera.zip"), archive);
+    EXPECT_EQ(readBytes(library_.path() / genicam::kSavedFolder / "KavroSimCamera.zip"), archive);
 }
 
 TEST_F(DescriptionCalls, XmlSizeThenXmlFileHandOutTheUnpackedTextOnce) {

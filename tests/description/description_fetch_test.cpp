@@ -133,7 +133,10 @@ TEST_F(DescriptionFetch, UnusableFirstUrlsDoNotFallBackToTheSecond) {
         GevStatus status;
         const char* line;
     } cases[] = {
-        {"http://camera.invalid/c.xml", GEV_STATUS_URL_ERROR,
+        {"http://camera.invalid/c.xml", GEV_STATUS_NOT_SUPPORTED,
+         "[ERROR] - Description URL http://camera.invalid/c.xml is a web address; downloads are "
+         "not supported."},
+        {"ftp:c.xml", GEV_STATUS_URL_ERROR,
          "[ERROR] - Unable to parse first URL for \"local:\" format."},
         {"local:Camera.xml", GEV_STATUS_DESCRIPTION_EMPTY, "[ERROR] - Xml file size is 0."},
         {"local:Camera.xml;20000", GEV_STATUS_DESCRIPTION_EMPTY, "[ERROR] - Xml file size is 0."},
@@ -246,67 +249,25 @@ TEST_F(DescriptionFetch, CopyIsSavedAsFetchedUnderItsBaseName) {
     setUrl(kFirstUrl, url);
     ASSERT_EQ(fetch(environment(true, folder.str())), GEV_STATUS_SUCCESS);
     EXPECT_TRUE(logged("[INFO] - Save xml file."));
-    EXPECT_EQ(readBytes(folder.path() / "Camera.zip"), archive) << "the archive, not its content";
+    const fs::path saved = folder.path() / genicam::kSavedFolder;
+    EXPECT_EQ(readBytes(saved / "Camera.zip"), archive) << "the archive, not its content";
 
-    // A name that tries to leave the library folder is saved inside it.
-    const fs::path outside = folder.path().parent_path() / "Escaped.xml";
-    fs::remove(outside);
-    std::snprintf(url, sizeof url, "local:../Escaped.xml;10000;2C");
+    // Copies live in a folder of their own: a camera naming a file shipped beside the library
+    // (or trying to leave the folder) cannot replace it.
+    const fs::path outside = folder.path() / "Escaped.xml";
+    const Bytes shipped = bytesOf("shipped stylesheet");
+    writeBytes(folder.path() / "PreProcess_1.xsl", shipped);
     place(0x10000, bytesOf(kXml));
-    setUrl(kFirstUrl, url);
-    ASSERT_EQ(fetch(environment(true, folder.str())), GEV_STATUS_SUCCESS);
+    for (const char* name : {"../Escaped.xml", "PreProcess_1.xsl"}) {
+        SCOPED_TRACE(name);
+        std::snprintf(url, sizeof url, "local:%s;10000;2C", name);
+        setUrl(kFirstUrl, url);
+        ASSERT_EQ(fetch(environment(true, folder.str())), GEV_STATUS_SUCCESS);
+    }
     EXPECT_FALSE(fs::exists(outside));
-    EXPECT_EQ(readBytes(folder.path() / "Escaped.xml"), bytesOf(kXml));
-}
-
-TEST_F(DescriptionFetch, SavingFailuresAreLoggedOnly) {
-    setUrl(kFirstUrl, "local:Camera.xml;10000;2C");
-    place(0x10000, bytesOf(kXml));
-    EXPECT_EQ(fetch(environment(true, "/nonexistent-kavro-folder")), GEV_STATUS_SUCCESS);
-    EXPECT_TRUE(logged("[ERROR] - Can't create xml file."));
-    EXPECT_EQ(textOf(text_), kXml);
-    log_.clear();
-    setUrl(kFirstUrl, "local:..;10000;2C");
-    EXPECT_EQ(fetch(environment(true, "/tmp")), GEV_STATUS_SUCCESS);
-    EXPECT_TRUE(logged("[ERROR] - Can't create xml file."));
-}
-
-TEST_F(DescriptionFetch, HostFiles) {
-    ScratchFolder folder;
-    const fs::path plain = folder.path() / "cam.xml";
-    const fs::path zipped = folder.path() / "cam.zip";
-    const fs::path empty = folder.path() / "empty.xml";
-    writeBytes(plain, bytesOf(kXml));
-    writeBytes(zipped, sim::makeZipArchive("inner.xml", bytesOf(kXml)));
-    writeBytes(empty, {});
-
-    ASSERT_EQ(fetch(environment(), plain.c_str()), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(textOf(text_), kXml);
-    EXPECT_EQ(genicam::lastDescriptionName(), plain.string());
-    ASSERT_EQ(fetch(environment(), zipped.c_str()), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(textOf(text_), kXml);
-    EXPECT_EQ(fetch(environment(), empty.c_str()), GEV_STATUS_FILE_EMPTY);
-    EXPECT_EQ(fetch(environment(), (folder.str() + "/missing.xml").c_str()),
-              GEV_STATUS_FILE_OPEN_ERROR);
-    EXPECT_EQ(fetch(environment(), folder.str().c_str()), GEV_STATUS_FILE_EMPTY) << "a folder";
-    EXPECT_TRUE(reads_.empty()) << "a host file never touches the camera";
-}
-
-TEST_F(DescriptionFetch, FileUrlReadsTheHostFile) {
-    ScratchFolder folder;
-    const fs::path zipped = folder.path() / "cam.zip";
-    writeBytes(zipped, sim::makeZipArchive("inner.xml", bytesOf(kXml)));
-    setUrl(kFirstUrl, "file://" + zipped.string());
-    ASSERT_EQ(fetch(environment()), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(textOf(text_), kXml) << "a zipped file URL is unpacked";
-    setUrl(kFirstUrl, "File:" + folder.str() + "/missing.xml");
-    EXPECT_EQ(fetch(environment()), GEV_STATUS_FILE_OPEN_ERROR);
-}
-
-TEST_F(DescriptionFetch, OverlongHostFilesAreRefused) {
-    // A character device that never ends.
-    EXPECT_EQ(fetch(environment(), "/dev/zero"), GEV_STATUS_FILE_OPEN_ERROR);
-    EXPECT_TRUE(logged("[ERROR] - Xml file is too large."));
+    EXPECT_EQ(readBytes(saved / "Escaped.xml"), bytesOf(kXml));
+    EXPECT_EQ(readBytes(folder.path() / "PreProcess_1.xsl"), shipped);
+    EXPECT_EQ(readBytes(saved / "PreProcess_1.xsl"), bytesOf(kXml));
 }
 
 }  // namespace

@@ -82,15 +82,27 @@ TEST(DescriptionUrl, TextIsReadOnlyWithinTheRegister) {
 }
 
 TEST(DescriptionUrl, FileFormsAndUnknownSchemes) {
-    const DescriptionUrl lower = parse("file:///tmp/cam.xml");
-    EXPECT_EQ(lower.form, Form::File);
-    EXPECT_EQ(lower.path, "///tmp/cam.xml");
-    const DescriptionUrl upper = parse("File:cam.zip");
-    EXPECT_EQ(upper.form, Form::File);
-    EXPECT_EQ(upper.path, "cam.zip");
-    // "file:" wins over "local:".
-    EXPECT_EQ(parse("local:x.xml;1;2 file:y.xml").form, Form::File);
-    EXPECT_EQ(parse("http://example.invalid/cam.xml").form, Form::Unknown);
+    const struct {
+        const char* url;
+        const char* path;
+    } files[] = {
+        {"file:///tmp/cam.xml", "/tmp/cam.xml"},
+        {"file://localhost/tmp/cam.xml", "/tmp/cam.xml"},
+        {"File:cam.zip", "cam.zip"},
+        {"file:///opt/My%20Camera/cam.zip?SchemaVersion=1.1.0", "/opt/My Camera/cam.zip"},
+        {"file:/tmp/a%2fb%zz%00.xml#part", "/tmp/a/b%zz%00.xml"},
+        {"file://camera.invalid/cam.xml", "//camera.invalid/cam.xml"},
+        // "file:" wins over "local:".
+        {"local:x.xml;1;2 file:y.xml", "y.xml"},
+    };
+    for (const auto& c : files) {
+        SCOPED_TRACE(c.url);
+        const DescriptionUrl url = parse(c.url);
+        EXPECT_EQ(url.form, Form::File);
+        EXPECT_EQ(url.path, c.path);
+    }
+    EXPECT_EQ(parse("http://example.invalid/cam.xml").form, Form::Web);
+    EXPECT_EQ(parse("HTTPS://example.invalid/cam.xml").form, Form::Web);
     EXPECT_EQ(parse("LOCAL:x.xml;1;2").form, Form::Unknown);
     EXPECT_EQ(parse("").form, Form::Unknown);
 }

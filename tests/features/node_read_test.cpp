@@ -5,6 +5,7 @@
 #include <numbers>
 #include <thread>
 
+#include "frame/device_table.h"
 #include "tests/features/node_test_support.h"
 
 namespace kavro::test {
@@ -32,6 +33,10 @@ TEST_F(NodeRead, FieldMaskCountsBigEndianBitsFromTheTop) {
     const auto little = features::fieldMask(4, 7, false);
     EXPECT_EQ(little.mask, 0xF0u);
     EXPECT_EQ(little.shift, 4u);
+    // Other lengths count from their own top bit.
+    EXPECT_EQ(features::fieldMask(8, 15, true, 16).mask, 0xFFu);
+    EXPECT_EQ(features::fieldMask(0, 0, true, 64).mask, 1ull << 63);
+    EXPECT_EQ(features::fieldMask(40, 47, false, 64).shift, 40u);
 }
 
 TEST_F(NodeRead, EightByteRegisterIsHighWordThenLowWord) {
@@ -45,6 +50,7 @@ TEST_F(NodeRead, TwoByteRegisterIsReadAsBytesMostSignificantFirst) {
     const uint8_t bytes[] = {0x11, 0x22, 0xBE, 0xEF};
     camera().model().writeMemory(0x10310, bytes);
     EXPECT_EQ(intOf("Short"), 0xBEEFu);
+    EXPECT_EQ(intOf("ShortLowByte"), 0xEFu) << "big-endian bits of a two-byte register";
     EXPECT_TRUE(registerReads().empty());
 }
 
@@ -88,6 +94,12 @@ TEST_F(NodeRead, SwissKnifeBindsItsVariables) {
     EXPECT_DOUBLE_EQ(floatOf("Ratio"), 100.75);
 }
 
+TEST_F(NodeRead, FormulaFailsWhenAVariableCannotBeRead) {
+    EXPECT_EQ(intOf("Sum"), 34u) << "another formula's A";
+    uint64_t value = 0;
+    EXPECT_EQ(readInt("Leaky", value), GEV_STATUS_FORMULA_ERROR);
+}
+
 TEST_F(NodeRead, FormulaErrorIsLoggedInTwoLines) {
     uint64_t value = 0;
     EXPECT_EQ(readInt("Broken", value), GEV_STATUS_FORMULA_ERROR);
@@ -109,6 +121,47 @@ TEST_F(NodeRead, ConvertersReadTheirDataHolder) {
     EXPECT_DOUBLE_EQ(floatOf("Gain"), 2.5);
     setWord(0x10700, std::bit_cast<uint32_t>(3.0f));
     EXPECT_DOUBLE_EQ(floatOf("Exposure"), 1.5);
+    EXPECT_DOUBLE_EQ(floatOf("ScaleDoubled"), 6.0) << "over a literal Float";
+}
+
+TEST_F(NodeRead, SignedRegistersAndFieldsAreSignExtended) {
+    setWord(0x10C40, static_cast<uint32_t>(-10));  // bits 4..7 are all set
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedReg")), -10);
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedNibble")), -1);
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedHalf")), -5);
+    EXPECT_DOUBLE_EQ(floatOf("SignedHalfFloat"), -5.0);
+}
+
+TEST_F(NodeRead, EveryIndexCountsAndAFloatRegisterIsWrittenWhereItIsRead) {
+    ASSERT_EQ(writeInt("Selector", 1), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(writeInt("VarA", 2), GEV_STATUS_SUCCESS);
+    setWord(0x10C84, 77);  // 1 * 4 + 2 * 16 on
+    EXPECT_EQ(intOf("TwoIndexes"), 77u);
+
+    ASSERT_EQ(writeInt("Selector", 2), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(writeDouble("IndexedFloat", 1.5), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(registerWrites(), (Writes{{0x10C28, std::bit_cast<uint32_t>(1.5f)}}));
+    EXPECT_EQ(floatOf("IndexedFloat"), 1.5);
+    ASSERT_EQ(writeDouble("IndexedScale", 7.25), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(floatOf("IndexedScale"), 7.25) << "an indexed value, written where it is read";
+}
+
+TEST_F(NodeRead, ChunkPortsReadTheLastImagesChunkAndOtherPortsFail) {
+    // The image's own tag (id 1, 100 bytes), then chunk 0x12345678 of 8 bytes and its tag.
+    const std::vector<uint8_t> chunks = {0, 0, 0, 1,    0,    0,    0,    100,  0x34, 0x12, 0, 0,
+                                         0, 0, 0, 0x2A, 0x12, 0x34, 0x56, 0x78, 0,    0,    0, 8};
+    frame::openDevice(kDevice)->lastChunkData.store(chunks);
+    EXPECT_EQ(intOf("ChunkValue"), 0x2Au);
+    EXPECT_EQ(intOf("ChunkLittle"), 0x1234u);
+
+    uint64_t value = 9;
+    EXPECT_EQ(readInt("StrayPortReg", value), GEV_STATUS_NOT_SUPPORTED);
+    EXPECT_TRUE(LogCapture::instance().contains(
+        "[ERROR] - Port Elsewhere of node StrayPortReg not supported."));
+    frame::openDevice(kDevice)->lastChunkData.clear();
+    EXPECT_EQ(readInt("ChunkValue", value), GEV_STATUS_INVALID_ADDRESS) << "no chunk in the image";
+    EXPECT_EQ(value, 9u);
+    EXPECT_EQ(sentCommands(), 0u);
 }
 
 TEST_F(NodeRead, EightByteFloatRegisterHoldsADouble) {
@@ -131,7 +184,32 @@ TEST_F(NodeRead, WriteThroughCacheServesUntilAnInvalidatorIsWritten) {
     camera().clearReceivedCommands();
     EXPECT_EQ(intOf("Cached"), 6u);
     EXPECT_EQ(intOf("Cached"), 6u);
-    EXPECT_EQ(registerReads().size(), 2u) << "an invalidated node is read every time";
+    EXPECT_EQ(registerReads().size(), 1u) << "read afresh once, then served again";
+}
+
+TEST_F(NodeRead, CacheBelongsToItsAddressAndGoesStaleWithAnyWriteItNames) {
+    setWord(0x10C00, 1);
+    setWord(0x10C04, 2);
+    EXPECT_EQ(intOf("CachedBanked"), 1u);
+    ASSERT_EQ(writeInt("Selector", 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(intOf("CachedBanked"), 2u) << "the index moved the register";
+
+    // The invalidator names the feature over the register written, and the other way round.
+    setWord(0x10810, 5);
+    EXPECT_EQ(intOf("CachedByFeature"), 5u);
+    setWord(0x10810, 6);
+    ASSERT_EQ(writeInt("Trigger", 1), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(intOf("CachedByFeature"), 6u);
+    setWord(0x10810, 7);
+    ASSERT_EQ(writeInt("TriggerFeature", 2), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(intOf("CachedByFeature"), 7u);
+
+    // A converter's read of its data holder honours the invalidators too.
+    setWord(0x10800, 10);
+    EXPECT_DOUBLE_EQ(floatOf("CachedHalf"), 5.0);
+    setWord(0x10800, 20);
+    ASSERT_EQ(writeInt("Trigger", 3), GEV_STATUS_SUCCESS);
+    EXPECT_DOUBLE_EQ(floatOf("CachedHalf"), 10.0);
 }
 
 TEST_F(NodeRead, OneCacheServesFloatAndIntegerReadsAlike) {

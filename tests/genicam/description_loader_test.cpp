@@ -5,6 +5,8 @@
 #include <libxml/globals.h>
 #include <libxml/parser.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "genicam/schema_location.h"
@@ -34,7 +36,7 @@ class DescriptionLoader : public ::testing::Test {
   protected:
     GevStatus load(std::string_view text, const std::string& libraryFolder,
                    const std::string& fallbackFolder = "") {
-        return loadDescription(text, LoadOptions{libraryFolder, fallbackFolder, log_.sink()},
+        return loadDescription(text, LoadOptions{libraryFolder, fallbackFolder, log_.sink(), ""},
                                loaded_);
     }
 
@@ -318,14 +320,104 @@ TEST_F(DescriptionLoader, DiagnosticsGoToTheLogOnlyDuringTheLoad) {
     xmlSetStructuredErrorFunc(nullptr, nullptr);
 }
 
+TEST_F(DescriptionLoader, StylesheetsMayNotWriteFiles) {
+    library_.copyDataFiles(kSchemaFiles);
+    library_.copyDataFiles({"PreProcess_1.xsl", "PreProcess_2.xsl", "PreProcess_3.xsl"});
+    const std::string written = library_.str() + "/written.txt";
+    library_.write("PreProcess_4.xsl",
+                   "<xsl:stylesheet version=\"1.1\" "
+                   "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:template match=\"/\">"
+                   "<xsl:document href=\"" +
+                       written +
+                       "\" method=\"text\">x</xsl:document><xsl:copy-of select=\".\"/>"
+                       "</xsl:template></xsl:stylesheet>");
+    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
+    EXPECT_FALSE(std::filesystem::exists(written));
+}
+
+std::string serialised(const LoadedDescription& loaded) {
+    xmlChar* bytes = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(loaded.document.get(), &bytes, &size);
+    std::string text(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+    xmlFree(bytes);
+    return text;
+}
+
+// The cache of loads: a text seen before skips the schema check and the stylesheets (which
+// report when they run), and gives the same document; an entry that is damaged, belongs to
+// another text or was made with other stylesheets is ignored.
+TEST_F(DescriptionLoader, CacheServesTextsSeenBeforeAndIgnoresBadEntries) {
+    library_.copyDataFiles(kSchemaFiles);
+    for (int n = 1; n <= 4; ++n) {
+        library_.write("PreProcess_" + std::to_string(n) + ".xsl", tracingStylesheet(n));
+    }
+    const ScratchFolder cache;
+    const std::string other =
+        std::string(kPlainDescription)
+            .replace(std::string_view(kPlainDescription).find("<Value>3"), 8, "<Value>4");
+    const auto loadCached = [&](const std::string& text) {
+        log_.lines.clear();
+        return loadDescription(text, LoadOptions{library_.str(), "", log_.sink(), cache.str()},
+                               loaded_);
+    };
+    const auto entries = [&] {
+        std::vector<std::filesystem::path> found;
+        for (const auto& item : std::filesystem::directory_iterator(cache.path())) {
+            found.push_back(item.path());
+        }
+        return found;
+    };
+
+    ASSERT_EQ(loadCached(kPlainDescription), GEV_STATUS_SUCCESS) << log_.all();
+    EXPECT_TRUE(log_.contains("applied PreProcess_4"));
+    const std::string fresh = serialised(loaded_);
+    ASSERT_EQ(entries().size(), 1u);
+    const std::filesystem::path entry = entries().front();
+
+    ASSERT_EQ(loadCached(kPlainDescription), GEV_STATUS_SUCCESS);
+    EXPECT_FALSE(log_.contains("applied")) << log_.all();
+    EXPECT_TRUE(log_.contains(useLine(library_, "GenApiSchema_Version_1_0.xsd")));
+    EXPECT_EQ(serialised(loaded_), fresh);
+
+    // Damaged: one byte changed.
+    std::string bytes;
+    {
+        std::ifstream in(entry, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    bytes[bytes.size() / 2] ^= 0x20;
+    std::ofstream(entry, std::ios::binary) << bytes;
+    ASSERT_EQ(loadCached(kPlainDescription), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(log_.contains("applied PreProcess_1"));
+    EXPECT_EQ(serialised(loaded_), fresh);
+
+    // Foreign: another text's entry in its place.
+    ASSERT_EQ(loadCached(other), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(entries().size(), 2u);
+    for (const auto& path : entries()) {
+        if (path != entry) {
+            std::filesystem::rename(path, entry);
+        }
+    }
+    ASSERT_EQ(loadCached(kPlainDescription), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(log_.contains("applied PreProcess_1"));
+    EXPECT_EQ(serialised(loaded_), fresh);
+
+    // Made with other stylesheets.
+    library_.write("PreProcess_3.xsl", tracingStylesheet(33));
+    ASSERT_EQ(loadCached(kPlainDescription), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(log_.contains("applied PreProcess_33")) << log_.all();
+}
+
 TEST_F(DescriptionLoader, WorksWithoutALogSink) {
     library_.copyDataFiles(kSchemaFiles);
     library_.copyDataFiles(kStylesheetFiles);
-    EXPECT_EQ(loadDescription("<x", LoadOptions{library_.str(), "", {}}, loaded_),
+    EXPECT_EQ(loadDescription("<x", LoadOptions{library_.str(), "", {}, ""}, loaded_),
               GEV_STATUS_XML_NOT_WELL_FORMED);
-    EXPECT_EQ(loadDescription("<x/>", LoadOptions{library_.str(), "", {}}, loaded_),
+    EXPECT_EQ(loadDescription("<x/>", LoadOptions{library_.str(), "", {}, ""}, loaded_),
               GEV_STATUS_SCHEMA_ERROR);
-    EXPECT_EQ(loadDescription(kPlainDescription, LoadOptions{library_.str(), "", {}}, loaded_),
+    EXPECT_EQ(loadDescription(kPlainDescription, LoadOptions{library_.str(), "", {}, ""}, loaded_),
               GEV_STATUS_SUCCESS);
 }
 

@@ -349,10 +349,10 @@ TEST(SimulatorDescription, ValidatesFlattensAndBuilds) {
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
     EXPECT_EQ(built->log.lines.size(), 1u) << built->log.all();  // the schema line only
     const FeatureModel& model = *built->model;
-    EXPECT_THAT(
-        rootNames(model.features()),
-        ElementsAre("DeviceControl", "ImageFormatControl", "AcquisitionControl", "AnalogControl",
-                    "LUTControl", "TransportLayerControl", "EventControl", "ClSerialControl"));
+    EXPECT_THAT(rootNames(model.features()),
+                ElementsAre("DeviceControl", "ImageFormatControl", "AcquisitionControl",
+                            "AnalogControl", "LUTControl", "TransportLayerControl", "EventControl",
+                            "ClSerialControl", "BankControl", "ChunkDataControl"));
     EXPECT_GT(model.nodes().size(), 150u);
     const std::vector<std::string> all = entries(model.features());
     const auto at = [&all](const std::string& first, size_t count) {

@@ -40,7 +40,7 @@ inline std::unique_ptr<BuiltModel> buildDescription(std::string_view text) {
     auto built = std::make_unique<BuiltModel>();
     LoadedDescription loaded;
     built->status =
-        loadDescription(text, LoadOptions{kSchemaDir.string(), "", built->log.sink()}, loaded);
+        loadDescription(text, LoadOptions{kSchemaDir.string(), "", built->log.sink(), ""}, loaded);
     if (built->status != GEV_STATUS_SUCCESS) {
         return built;
     }

@@ -198,7 +198,7 @@ TEST(HostileUrl, RegisterWithoutTerminatorIsReadWithinItsBytes) {
         size_t pathLength;
     } cases[] = {
         {"no scheme", filled("", 'x'), Form::Unknown, 0},
-        {"file path to the end", filled("file:", '/'), Form::File, kUrlRegisterSize - 5},
+        {"file path to the end", filled("file:", 'p'), Form::File, kUrlRegisterSize - 5},
         {"scheme in the last bytes", filled("", 'x').replace(506, 6, "local:"), Form::LocalNoLength,
          0},
         {"separator in the last byte", filled("local:", 'n').replace(511, 1, ";"),

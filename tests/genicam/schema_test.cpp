@@ -19,7 +19,7 @@ std::string description(const char* ns, std::string_view body, std::string_view 
 
 GevStatus loadWithShippedFiles(const std::string& text, RecordingLog& log) {
     LoadedDescription loaded;
-    return loadDescription(text, LoadOptions{kSchemaDir.string(), "", log.sink()}, loaded);
+    return loadDescription(text, LoadOptions{kSchemaDir.string(), "", log.sink(), ""}, loaded);
 }
 
 constexpr const char* kMinimalBody =
