@@ -92,8 +92,7 @@ TEST_F(DescribedAcquisition, CloseAfterTheFrameCountReleasesWhatTheAcquisitionHe
 }
 
 TEST_F(DescribedAcquisition, ChunkModeGrowsThePayloadAndItsChunksReachTheChunkRecord) {
-    const uint32_t on = 1;
-    ASSERT_EQ(GEVWriteRegister(kDevice, f::kChunkModeActive, 1, &on), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureBoolean(kDevice, "ChunkModeActive", 1), GEV_STATUS_SUCCESS);
     EXPECT_EQ(integer("PayloadSize"), kWidth * kHeight + sim::kChunkBytes);
     ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "AcquisitionMode", "SingleFrame"),
               GEV_STATUS_SUCCESS);
@@ -110,6 +109,10 @@ TEST_F(DescribedAcquisition, ChunkModeGrowsThePayloadAndItsChunksReachTheChunkRe
     const auto chunks = sim::chunkBytes(sent, 1, kWidth * kHeight);
     EXPECT_EQ(record().lastChunkData.snapshot(),
               std::vector<uint8_t>(chunks.begin(), chunks.end()));
+    // The chunk features read the delivered image's chunks through the description's chunk port.
+    EXPECT_EQ(integer("ChunkBlockId"), 1u);
+    EXPECT_EQ(integer("ChunkExposureTime"), sent.chunkExposureUs);
+    EXPECT_EQ(static_cast<int64_t>(integer("ChunkSensorTemperature")), sent.chunkTemperatureRaw);
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVWriteRegister(kDevice, f::kChunkModeActive, 1, &off), GEV_STATUS_SUCCESS);
     EXPECT_EQ(integer("PayloadSize"), kWidth * kHeight);
