@@ -1,11 +1,13 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
+//             [--report-mask A.B.C.D] [--write-only-memory BYTES]
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,8 @@ struct Options {
     unsigned count = 1;
     std::string serialPrefix = "SIM";
     std::string interface;
+    std::optional<uint32_t> reportedMask;  // host byte order
+    uint32_t writeOnlyMemory = 0;          // bytes at the end of user memory
 };
 
 constexpr unsigned kMaxCameras = 250;
@@ -27,14 +31,18 @@ int usage(const char* program) {
     std::fprintf(
         stderr,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
-        "          [--interface NAME]\n"
+        "          [--interface NAME] [--report-mask A.B.C.D] [--write-only-memory BYTES]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
         "address of a veth end inside a network namespace, for example:\n"
         "  ip netns exec cams %s --address 198.18.1.20 --count 3 --interface veth1\n"
         "--interface names the cameras' link: broadcasts are heard only there and a\n"
-        "forced address is added to it. Cameras on loopback hear no broadcasts.\n",
+        "forced address is added to it. Cameras on loopback hear no broadcasts.\n"
+        "--report-mask makes the cameras report this subnet mask (0.0.0.0: an empty one)\n"
+        "instead of their real one, as some cameras in the field do.\n"
+        "--write-only-memory makes the last BYTES of the user memory take writes but refuse\n"
+        "reads.\n",
         program, kMaxCameras, program);
     return 2;
 }
@@ -60,6 +68,17 @@ bool parse(int argc, char** argv, Options& options) {
             options.serialPrefix = value;
         } else if (std::strcmp(arg, "--interface") == 0) {
             options.interface = value;
+        } else if (std::strcmp(arg, "--report-mask") == 0) {
+            in_addr mask{};
+            if (::inet_pton(AF_INET, value, &mask) != 1)
+                return false;
+            options.reportedMask = ntohl(mask.s_addr);
+        } else if (std::strcmp(arg, "--write-only-memory") == 0) {
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(value, &end, 10);
+            if (*end != '\0' || n == 0 || n > kavro::sim::CameraConfig{}.userMemorySize)
+                return false;
+            options.writeOnlyMemory = static_cast<uint32_t>(n);
         } else {
             return false;
         }
@@ -91,6 +110,9 @@ int main(int argc, char** argv) {
         std::snprintf(serial, sizeof serial, "%s%05u", options.serialPrefix.c_str(), i + 1);
         config.serialNumber = serial;
         config.broadcastInterface = options.interface;
+        config.reportedSubnetMask = options.reportedMask;
+        if (options.writeOnlyMemory != 0)
+            config.writeOnlyUserMemoryFrom = config.userMemorySize - options.writeOnlyMemory;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);
