@@ -11,7 +11,7 @@ using platform::ByteReader;
 using platform::ByteWriter;
 
 namespace {
-// One event of `size` bytes at `offset` (past the GVCP header).
+// The event at `offset`: 16 bytes, 24 with 64-bit ids; the caller checked that they arrived.
 EventPacket readEvent(std::span<const uint8_t> datagram, size_t offset, const CommandHeader& header,
                       bool extended) {
     EventPacket event;
