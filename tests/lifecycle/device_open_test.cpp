@@ -163,16 +163,20 @@ TEST_F(DeviceOpen, StreamAndMessageSocketsSendFirstAndTakeTheBufferTheKernelGran
     ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
 
     // One datagram from each socket reached the camera, and it is no command it acts on.
+    const auto datagramsFrom = [&](uint16_t port) {
+        std::vector<sim::ReceivedCommand> from;
+        for (const auto& c : camera().receivedCommands()) {
+            if (c.senderPort == port)
+                from.push_back(c);
+        }
+        return from;
+    };
     const uint16_t fromPorts[] = {gvcp::MessageChannel::instance().port(), record().streamPort};
     for (const uint16_t port : fromPorts) {
-        size_t seen = 0;
-        for (const auto& c : camera().receivedCommands()) {
-            if (c.senderPort == port) {
-                ++seen;
-                EXPECT_EQ(c.command, 0) << "from port " << port;
-            }
-        }
-        EXPECT_EQ(seen, 1u) << "from port " << port;
+        EXPECT_TRUE(eventually([&] { return !datagramsFrom(port).empty(); })) << port;
+        const auto from = datagramsFrom(port);
+        ASSERT_EQ(from.size(), 1u) << "from port " << port;
+        EXPECT_EQ(from[0].command, 0) << "from port " << port;
     }
 
     const size_t wanted = size_t{16} << 20;
