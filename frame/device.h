@@ -77,8 +77,11 @@ struct GevDevice {
     // before any.
     std::atomic<uint32_t> descriptionReady{0};
 
-    // Control channel. The socket and its port are replaced only while holding controlLock.
+    // Control channel. The socket and its port are replaced only while holding controlLock and
+    // then controlSocketSwap; senders that must not wait for a transaction (packet resend) hold
+    // only controlSocketSwap, so they always send on the live socket.
     std::mutex controlLock;
+    std::mutex controlSocketSwap;
     platform::UniqueSocket controlSocket;
     std::atomic<uint16_t> controlPort{0};
     std::atomic<uint32_t> requestId{1};

@@ -41,6 +41,7 @@ GevStatus openControlSocket(GevDevice& device) {
     }
     {
         std::lock_guard lock(device.controlLock);
+        std::lock_guard swap(device.controlSocketSwap);
         device.controlSocket = std::move(sock);
     }
     gevLogf(device, "[INFO] - Control channel port: %d", device.controlPort.load());

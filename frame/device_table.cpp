@@ -45,6 +45,10 @@ std::shared_ptr<GevDevice> DeviceTable::newRecord(uint8_t device) {
     return fresh;
 }
 
+bool DeviceTable::claim(uint8_t device) {
+    return validIndex(device) && platform::SharedOpenFlags::machineWide().claim(device - 1);
+}
+
 void DeviceTable::markOpen(GevDevice& device) {
     device.openHere = true;
     platform::SharedOpenFlags::machineWide().markOpen(device.deviceIndex - 1);

@@ -26,6 +26,9 @@ class DeviceTable {
     // on as long as a thread still holds it.
     std::shared_ptr<GevDevice> newRecord(uint8_t device);
 
+    // Marks the index open machine-wide when no live process holds it, in one atomic step;
+    // false when one does. The record is marked with markOpen afterwards.
+    [[nodiscard]] bool claim(uint8_t device);
     // Sets or clears the machine-wide flag of the record's index and the record's own flag.
     void markOpen(GevDevice& device);
     void markClosed(GevDevice& device);

@@ -30,9 +30,8 @@ void readAsHost(const std::vector<uint8_t>& d) {
     if (const auto ack = gvcp::parseDiscoveryAck(d)) {
         (void)ack->currentIp;
     }
-    if (const auto event = gvcp::parseEvent(d)) {
-        (void)sum(event->data);
-    }
+    for (const auto& event : gvcp::parseEvents(d))
+        (void)sum(event.data);
 }
 
 void readAsCamera(const std::vector<uint8_t>& d) {

@@ -135,8 +135,11 @@ GevStatus listen(const AdapterSockets& sockets, const platform::Adapter& adapter
         if (n && ours) {
             const auto ack = parseDiscoveryAck(std::span<const uint8_t>(buffer.data(), *n));
             const uint32_t cameraNet = ack ? htonl(ack->currentIp) : 0;
-            const bool onSubnet = ack && ((ack->currentIp & ack->subnetMask) ==
-                                          (ntohl(local.addressNet) & ntohl(local.maskNet)));
+            // Judged with the adapter's mask: a camera that reports a wrong or empty mask of
+            // its own is still reachable on the adapter's subnet.
+            const uint32_t mask = ntohl(local.maskNet);
+            const bool onSubnet =
+                ack && ((ack->currentIp & mask) == (ntohl(local.addressNet) & mask));
             const bool seen = std::any_of(list.devices, list.devices + list.count, [&](auto& e) {
                 return e.deviceAddress == cameraNet && e.adapterAddress == local.addressNet;
             });

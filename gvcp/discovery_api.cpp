@@ -79,11 +79,12 @@ KAVRO_API GevStatus GEVSetNetConfig(uint8_t device, uint8_t dhcp, uint32_t addre
             config |= kDhcp;
         if (address != 0)
             config |= kPersistentIp;
-        // Written even when both are off: the caller asked for neither DHCP nor a persistent
-        // address, and the camera must not keep the old ones.
-        if (const GevStatus s =
-                gvcp::writeRegister(dev, reg::kNetworkInterfaceConfiguration, config)) {
-            return s;
+        // With neither DHCP nor a persistent address asked for, the register stays as it is.
+        if ((config & (kPersistentIp | kDhcp)) != 0) {
+            if (const GevStatus s =
+                    gvcp::writeRegister(dev, reg::kNetworkInterfaceConfiguration, config)) {
+                return s;
+            }
         }
         if (address != 0) {
             const uint32_t persistent[] = {address, subnetMask, gateway};

@@ -102,9 +102,15 @@ void rebuildControlSocket(GevDevice& device) {
     bool created = false;
     {
         std::lock_guard lock(device.controlLock);
+        std::lock_guard swap(device.controlSocketSwap);
+        const uint16_t previous = device.controlPort;
         device.controlSocket.reset();
         device.controlPort = 0;
-        platform::UniqueSocket sock = platform::createUdpSocket(device.hostAddress, 0);
+        // The same port when the system still has it free: a camera that ties control to the
+        // host's port then keeps taking this host's commands.
+        platform::UniqueSocket sock = platform::createUdpSocket(device.hostAddress, previous);
+        if (!sock.isValid() && previous != 0)
+            sock = platform::createUdpSocket(device.hostAddress, 0);
         if (sock.isValid()) {
             port = platform::localPort(sock).value_or(0);
             device.controlPort = port;
@@ -165,6 +171,7 @@ void restoreMessageChannel(GevDevice& device) {
     const uint16_t port = MessageChannel::instance().port();
     if (writeRegister(device, reg::kMcp, port) == GEV_STATUS_SUCCESS) {
         gevLogf(device, "[INFO] - Message channel port: %d", port);
+        MessageChannel::instance().openFirewallTowards(device.deviceAddress);
     } else {
         gevLog(device, "[ERROR] - Can't set message channel port.");
     }

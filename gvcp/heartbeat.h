@@ -17,8 +17,9 @@ GevStatus startHeartbeat(const std::shared_ptr<frame::GevDevice>& device);
 // then ends on its own; it holds the record, so nothing it uses is freed under it.
 void stopHeartbeat(frame::GevDevice& device, std::chrono::milliseconds wait);
 
-// Replaces the control socket with a new one on a port of the system's choice, then writes the
-// control mode to CCP again.
+// Replaces the control socket with a new one on the same port (one of the system's choice when
+// that port is taken), then writes the control mode to CCP again. Packet resends follow the
+// new socket at once.
 void rebuildControlSocket(frame::GevDevice& device);
 // Points the camera's stream channel back at the host when the camera cleared it.
 void restoreStreamDestination(frame::GevDevice& device);

@@ -75,33 +75,37 @@ void handleDatagram(const platform::UniqueSocket& socket, std::span<const uint8_
         return;
     // Anything that is not a well-formed event is dropped: one bad datagram must not silence
     // the events of every camera.
-    const auto event = parseEvent(datagram);
-    if (!event)
+    const auto events = parseEvents(datagram);
+    if (events.empty())
         return;
+    const CommandHeader& header = events.front().header;
 
+    // One acknowledge answers the whole datagram, however many events it carries.
     bool acknowledged = false;
-    if ((event->header.flags & kFlagAckRequired) != 0) {
-        const auto ack = buildEventAck(event->header.command, event->header.reqId);
+    if ((header.flags & kFlagAckRequired) != 0) {
+        const auto ack = buildEventAck(header.command, header.reqId);
         acknowledged = platform::sendTo(socket, ack, sender.addressNet, sender.port);
     }
 
-    char line[160];
-    std::snprintf(line, sizeof line, "[INFO] - Message Channel Device %d -> %s",
-                  device->deviceIndex, acknowledged ? "(ack) " : "");
-    appendEventName(line, sizeof line, event->eventId, event->header.reqId);
-    platform::debugTrace("%s", line);
+    for (const EventPacket& event : events) {
+        char line[160];
+        std::snprintf(line, sizeof line, "[INFO] - Message Channel Device %d -> %s",
+                      device->deviceIndex, acknowledged ? "(ack) " : "");
+        appendEventName(line, sizeof line, event.eventId, header.reqId);
+        platform::debugTrace("%s", line);
 
-    GevEventInfo info{};
-    info.eventId = event->eventId;
-    info.streamChannel = event->streamChannelRaw;
-    info.blockId = event->blockId;
-    info.timestamp = event->timestamp;
-    if (event->header.command == kEventDataCmd) {
-        info.data = event->data.data();
-        info.dataLength = static_cast<uint16_t>(event->data.size());
+        GevEventInfo info{};
+        info.eventId = event.eventId;
+        info.streamChannel = event.streamChannelRaw;
+        info.blockId = event.blockId;
+        info.timestamp = event.timestamp;
+        if (header.command == kEventDataCmd) {
+            info.data = event.data.data();
+            info.dataLength = static_cast<uint16_t>(event.data.size());
+        }
+        if (GevMessageCallback cb = device->messageCallback.load())
+            cb(device->deviceIndex, &info);
     }
-    if (GevMessageCallback cb = device->messageCallback.load())
-        cb(device->deviceIndex, &info);
 }
 
 void runMessageChannel(const std::shared_ptr<MessageChannel::State>& state) {
@@ -149,6 +153,12 @@ uint16_t MessageChannel::port() {
 bool MessageChannel::running() {
     std::lock_guard lock(mutex_);
     return state_ != nullptr;
+}
+
+void MessageChannel::openFirewallTowards(uint32_t deviceAddressNet) {
+    std::lock_guard lock(mutex_);
+    if (state_)
+        (void)platform::sendTraversalDatagram(state_->socket, deviceAddressNet, kPort);
 }
 
 void MessageChannel::stop() {

@@ -21,6 +21,9 @@ class MessageChannel {
     // The socket's local port, 0 when there is no socket or its port can't be learnt.
     uint16_t port();
     bool running();
+    // Sends one datagram no camera acts on from the message socket to the camera's control
+    // port, so that a stateful firewall on the host lets the camera's events in.
+    void openFirewallTowards(uint32_t deviceAddressNet);
     // Ends the thread (waiting up to 1000 ms) and closes the socket.
     void stop();
 

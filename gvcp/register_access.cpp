@@ -218,13 +218,21 @@ GevStatus writeMemory(GevDevice& device, uint32_t address, uint32_t length, cons
     const bool partialHead = range.skip != 0;
     const bool partialTail = end % 4 != 0;
     const uint32_t tailAddress = range.start + static_cast<uint32_t>(range.total - 4);
+    // Write-only memory refuses the read (a device status): its word is padded with zeros.
+    const auto readEdgeWord = [&](uint32_t wordAddress, std::array<uint8_t, 4>& word) -> GevStatus {
+        const GevStatus read = readMemoryChunk(device, wordAddress, 4, word.data());
+        const bool refusedByDevice = read > 0x8000 && read < 0xC000;  // the library's own: 0xC0xx
+        if (!refusedByDevice)
+            return read;
+        word.fill(0);
+        return GEV_STATUS_SUCCESS;
+    };
     GevStatus status = GEV_STATUS_SUCCESS;
     if (partialHead)
-        status = readMemoryChunk(device, range.start, 4, head.data());
+        status = readEdgeWord(range.start, head);
     if (status == GEV_STATUS_SUCCESS && partialTail) {
-        status = range.total == 4 && partialHead
-                     ? (tail = head, GEV_STATUS_SUCCESS)
-                     : readMemoryChunk(device, tailAddress, 4, tail.data());
+        status = range.total == 4 && partialHead ? (tail = head, GEV_STATUS_SUCCESS)
+                                                 : readEdgeWord(tailAddress, tail);
     }
     if (status != GEV_STATUS_SUCCESS) {
         gevLogf(device, "[ERROR] - WriteMemory[0x%08X]", address);

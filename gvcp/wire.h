@@ -17,7 +17,7 @@ inline constexpr size_t kHeaderSize = 8;
 // Command flags.
 inline constexpr uint8_t kFlagAckRequired = 0x01;
 inline constexpr uint8_t kFlagBroadcastAck = 0x10;     // DISCOVERY: answer by broadcast
-inline constexpr uint8_t kFlagExtendedIds = 0x08;      // EVENT, EVENTDATA: 64-bit block ids
+inline constexpr uint8_t kFlagExtendedIds = 0x10;      // EVENT, EVENTDATA: 64-bit block ids
 inline constexpr uint8_t kFlagScheduledAction = 0x80;  // ACTION: carries an action time
 
 enum Command : uint16_t {

@@ -10,38 +10,56 @@ namespace kavro::gvcp {
 using platform::ByteReader;
 using platform::ByteWriter;
 
-std::optional<EventPacket> parseEvent(std::span<const uint8_t> datagram) {
-    const auto header = parseCommandHeader(datagram);
-    if (!header || (header->command != kEventCmd && header->command != kEventDataCmd)) {
-        return std::nullopt;
-    }
+namespace {
+// The event at `offset`: 16 bytes, 24 with 64-bit ids; the caller checked that they arrived.
+EventPacket readEvent(std::span<const uint8_t> datagram, size_t offset, const CommandHeader& header,
+                      bool extended) {
     EventPacket event;
-    event.header = *header;
-    event.extended = (header->flags & kFlagExtendedIds) != 0;
-    const size_t fixed = event.extended ? kEventExtendedSize : kEventStandardSize;
-    if (datagram.size() < fixed)
-        return std::nullopt;
-
+    event.header = header;
+    event.extended = extended;
     ByteReader r(datagram);
-    r.seek(10);
+    r.seek(offset + 2);  // reserved
     event.eventId = r.u16();
-    std::memcpy(&event.streamChannelRaw, &datagram[12], 2);
+    std::memcpy(&event.streamChannelRaw, &datagram[offset + 4], 2);
     r.skip(2);
-    if (event.extended) {
+    if (extended) {
         r.skip(2);
         event.blockId = r.u64();
-        event.timestamp = r.u64();
     } else {
         event.blockId = r.u16();
-        event.timestamp = r.u64();
     }
-    if (header->command == kEventDataCmd) {
-        // The length field counts the 16 (24) bytes after the header that precede the data.
-        const size_t declared =
-            header->length > fixed - kHeaderSize ? header->length - (fixed - kHeaderSize) : 0;
-        event.data = datagram.subspan(fixed, std::min(declared, datagram.size() - fixed));
-    }
+    event.timestamp = r.u64();
     return event;
+}
+}  // namespace
+
+std::vector<EventPacket> parseEvents(std::span<const uint8_t> datagram) {
+    std::vector<EventPacket> events;
+    const auto header = parseCommandHeader(datagram);
+    if (!header || (header->command != kEventCmd && header->command != kEventDataCmd)) {
+        return events;
+    }
+    const bool extended = (header->flags & kFlagExtendedIds) != 0;
+    const size_t fixed = extended ? kEventExtendedSize : kEventStandardSize;
+    const size_t eventSize = fixed - kHeaderSize;
+    if (datagram.size() < fixed)
+        return events;
+
+    if (header->command == kEventDataCmd) {
+        EventPacket event = readEvent(datagram, kHeaderSize, *header, extended);
+        // The length field counts the 16 (24) bytes after the header that precede the data.
+        const size_t declared = header->length > eventSize ? header->length - eventSize : 0;
+        event.data = datagram.subspan(fixed, std::min(declared, datagram.size() - fixed));
+        events.push_back(event);
+        return events;
+    }
+    // Every whole event the length field declares and the datagram holds; at least the first.
+    const size_t body = std::min<size_t>(header->length, datagram.size() - kHeaderSize);
+    const size_t count = std::max<size_t>(body / eventSize, 1);
+    events.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        events.push_back(readEvent(datagram, kHeaderSize + i * eventSize, *header, extended));
+    return events;
 }
 
 std::vector<uint8_t> buildEventAck(uint16_t command, uint16_t reqId) {
@@ -50,10 +68,15 @@ std::vector<uint8_t> buildEventAck(uint16_t command, uint16_t reqId) {
 
 std::vector<uint8_t> buildEvent(const EventToSend& event) {
     const size_t fixed = event.extended ? kEventExtendedSize : kEventStandardSize;
+    const size_t eventSize = fixed - kHeaderSize;
     const auto data = event.eventData
                           ? event.data.first(std::min(event.data.size(), kMaxEventDatagram - fixed))
                           : std::span<const uint8_t>{};
-    std::vector<uint8_t> out(fixed + data.size());
+    const auto following =
+        event.eventData ? std::span<const EventRecord>{}
+                        : event.following.first(std::min(event.following.size(),
+                                                         (kMaxEventDatagram - fixed) / eventSize));
+    std::vector<uint8_t> out(fixed + data.size() + following.size() * eventSize);
     ByteWriter w(out);
     w.u8(kKey);
     w.u8(static_cast<uint8_t>((event.ackRequired ? kFlagAckRequired : 0) |
@@ -61,17 +84,21 @@ std::vector<uint8_t> buildEvent(const EventToSend& event) {
     w.u16(event.eventData ? kEventDataCmd : kEventCmd);
     w.u16(static_cast<uint16_t>(out.size() - kHeaderSize));
     w.u16(event.reqId);
-    w.u16(0);  // reserved
-    w.u16(event.eventId);
-    w.u16(event.streamChannel);
-    if (event.extended) {
-        w.u16(0);
-        w.u64(event.blockId);
-        w.u64(event.timestamp);
-    } else {
-        w.u16(static_cast<uint16_t>(event.blockId));
-        w.u64(event.timestamp);
-    }
+    const auto writeEvent = [&](const EventRecord& e) {
+        w.u16(0);  // reserved
+        w.u16(e.eventId);
+        w.u16(e.streamChannel);
+        if (event.extended) {
+            w.u16(0);
+            w.u64(e.blockId);
+        } else {
+            w.u16(static_cast<uint16_t>(e.blockId));
+        }
+        w.u64(e.timestamp);
+    };
+    writeEvent({event.eventId, event.streamChannel, event.blockId, event.timestamp});
+    for (const EventRecord& e : following)
+        writeEvent(e);
     w.bytes(data);
     return out;
 }

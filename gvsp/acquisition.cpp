@@ -114,6 +114,7 @@ GevStatus setUpReception(const std::shared_ptr<GevDevice>& holder) {
             createStreamSocket(dev.hostAddress, dev.streamPort, dev.multicastGroup);
         if (!sock.isValid())
             return GEV_STATUS_SOCKET_ERROR;
+        warnOnSmallReceiveBuffer(dev, sock);
         if (!joinMulticastGroup(sock, dev.multicastGroup, dev.hostAddress)) {
             return GEV_STATUS_MULTICAST_ERROR;
         }
@@ -125,11 +126,8 @@ GevStatus setUpReception(const std::shared_ptr<GevDevice>& holder) {
         return GEV_STATUS_SOCKET_ERROR;
     acquisition->socket =
         platform::UniqueSocket(::fcntl(dev.streamSocket.get(), F_DUPFD_CLOEXEC, 0));
-    // Resend commands come from the control port, the one the camera knows as its controller.
-    acquisition->resendSocket = duplicateControlSocket(dev);
-    if (!acquisition->socket.isValid() || !acquisition->resendSocket.isValid()) {
+    if (!acquisition->socket.isValid())
         return GEV_STATUS_SOCKET_ERROR;
-    }
     // The secure-transfer setting picks the receiver at every start.
     const bool started = dev.secureTransfer.load() != 0 ? startSecureReceiver(holder, acquisition)
                                                         : startReceiver(holder, acquisition);
@@ -143,15 +141,6 @@ GevStatus setUpReception(const std::shared_ptr<GevDevice>& holder) {
 Acquisition::~Acquisition() {
     if (socket.isValid())
         ::close(socket.release());
-    if (resendSocket.isValid())
-        ::close(resendSocket.release());
-}
-
-platform::UniqueSocket duplicateControlSocket(GevDevice& dev) {
-    std::lock_guard lock(dev.controlLock);
-    if (!dev.controlSocket.isValid())
-        return {};
-    return platform::UniqueSocket(::fcntl(dev.controlSocket.get(), F_DUPFD_CLOEXEC, 0));
 }
 
 std::shared_ptr<Acquisition> currentAcquisition(GevDevice& device) {

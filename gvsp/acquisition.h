@@ -20,20 +20,15 @@ class Acquisition {
   public:
     Acquisition(uint32_t payloadSize, uint32_t packetDataSize)
         : index(payloadSize, packetDataSize) {}
-    // The two handles are duplicates of the device's sockets: closed without a shutdown, which
-    // would act on the device's own sockets too.
+    // The handle is a duplicate of the device's stream socket: closed without a shutdown, which
+    // would act on the device's own socket too.
     ~Acquisition();
 
     PacketIndex index;
     std::unique_ptr<ImageRing> ring;
-    platform::UniqueSocket socket;        // the receiver's own handle on the stream socket
-    platform::UniqueSocket resendSocket;  // the control socket: resend commands leave from here
+    platform::UniqueSocket socket;  // the receiver's own handle on the stream socket
     platform::WorkerThread receiver;
 };
-
-// A handle of the device's control socket for sending without the control lock; close it with
-// ::close(release()), never with reset() (whose shutdown would reach the control socket).
-platform::UniqueSocket duplicateControlSocket(frame::GevDevice& device);
 
 // The device's running acquisition, or null; safe from any thread.
 std::shared_ptr<Acquisition> currentAcquisition(frame::GevDevice& device);

@@ -49,14 +49,8 @@ KAVRO_API GevStatus GEVCloseStreamChannel(uint8_t device) {
 KAVRO_API GevStatus GEVPacketResend(uint8_t device, uint16_t channel, uint64_t blockId,
                                     uint32_t firstPacket, uint32_t lastPacket) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
-        // A handle of its own on the control socket, which the heartbeat may rebuild meanwhile.
-        auto sock = gvsp::duplicateControlSocket(dev);
-        if (!sock.isValid())
-            return GEV_STATUS_SEND_ERROR;
-        const GevStatus status = gvsp::sendPacketResend(dev, sock, dev.gevVersionMajor >= 2,
-                                                        channel, blockId, firstPacket, lastPacket);
-        ::close(sock.release());
-        return status;
+        return gvsp::sendPacketResend(dev, dev.gevVersionMajor >= 2, channel, blockId, firstPacket,
+                                      lastPacket);
     });
 }
 

@@ -125,16 +125,6 @@ uint32_t checkTestData(GevDevice& dev, std::span<const uint8_t> data) {
     return errors;
 }
 
-int32_t roundDown(int32_t value, int32_t step) {
-    const int32_t rest = ((value % step) + step) % step;
-    return value - rest;
-}
-
-int32_t roundUp(int32_t value, int32_t step) {
-    const int32_t down = roundDown(value, step);
-    return down == value ? value : down + step;
-}
-
 // MTU of the adapter that holds the host address; 1500 when it can't be learnt.
 uint32_t hostMtu(const GevDevice& dev) {
     const auto adapters = platform::listAdapters();
@@ -207,6 +197,60 @@ GevStatus testPacket(GevDevice& dev, uint32_t& packetSize) {
     return errors != 0 ? GEV_STATUS_TEST_PACKET_DATA_ERROR : GEV_STATUS_SUCCESS;
 }
 
+namespace {
+
+// Fires a test packet of `size` bytes; `passed` when it came back, `tried` the size the camera
+// took (it may adjust it). A size the camera refuses (0x8002) or one above the MTU fails.
+GevStatus trySize(GevDevice& dev, int32_t size, uint32_t mtu, bool& passed, int32_t& tried) {
+    passed = false;
+    tried = size;
+    const GevStatus written = gvcp::writeRegister(
+        dev, reg::kScps0, static_cast<uint32_t>(size) | kScpsFireTestPacket | kScpsDoNotFragment);
+    if (written == GEV_STATUS_NOT_IMPLEMENTED)
+        return GEV_STATUS_SUCCESS;
+    if (written != GEV_STATUS_SUCCESS)
+        return written;
+    uint32_t scps = 0;
+    if (const GevStatus s = gvcp::readRegister(dev, reg::kScps0, scps))
+        return s;
+    tried = static_cast<int32_t>(scps & kScpsSizeMask);
+    if (static_cast<uint32_t>(tried) > mtu)
+        return GEV_STATUS_SUCCESS;
+    uint32_t received = 0;
+    if (const GevStatus s = testPacket(dev, received))
+        return s;
+    passed = received != 0;
+    return GEV_STATUS_SUCCESS;
+}
+
+// Binary search over the sizes lower, lower + step, ... up to `upper`: a path passes every size
+// up to its limit and none above, so this finds the largest passing one for any limit.
+GevStatus searchSizes(GevDevice& dev, int32_t lower, int32_t upper, int32_t step, uint32_t mtu,
+                      uint16_t& best) {
+    const auto start = std::chrono::steady_clock::now();
+    int32_t first = 0;
+    int32_t last = (upper - lower) / step;
+    while (first <= last) {
+        if (std::chrono::steady_clock::now() - start > kSearchLimit)
+            return GEV_STATUS_TIMEOUT;
+        const int32_t k = first + (last - first) / 2;
+        bool passed = false;
+        int32_t tried = 0;
+        if (const GevStatus s = trySize(dev, lower + k * step, mtu, passed, tried))
+            return s;
+        if (passed) {
+            best = static_cast<uint16_t>(std::max<int32_t>(best, tried));
+            first = k + 1;
+        } else {
+            last = k - 1;
+        }
+        std::this_thread::yield();
+    }
+    return GEV_STATUS_SUCCESS;
+}
+
+}  // namespace
+
 GevStatus findMaxPacketSize(GevDevice& dev, uint16_t& maxPacketSize, uint16_t lower, uint16_t upper,
                             uint16_t step) {
     maxPacketSize = 0;
@@ -216,54 +260,19 @@ GevStatus findMaxPacketSize(GevDevice& dev, uint16_t& maxPacketSize, uint16_t lo
                                          static_cast<int32_t>(std::min<uint32_t>(mtu, 0xFFFF)));
     if (lower > hi)
         return GEV_STATUS_INVALID_ARGUMENT;
-    // The search runs over offsets from `lower`: 0 .. hi - lower.
-    int32_t high = hi - lower;
-    int32_t low = 0;
-    int32_t offset = roundDown(high / 2, stride);
-    int32_t previous = -1;
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        const int32_t size = std::clamp<int32_t>(lower + offset, 0, kScpsSizeMask);
-        int32_t tried = size;
-        bool passed = false;
-        const GevStatus written = gvcp::writeRegister(
-            dev, reg::kScps0,
-            static_cast<uint32_t>(size) | kScpsFireTestPacket | kScpsDoNotFragment);
-        if (written != GEV_STATUS_SUCCESS && written != GEV_STATUS_NOT_IMPLEMENTED)
-            return written;
-        if (written == GEV_STATUS_SUCCESS) {
-            // The camera may have adjusted the size: what it holds is what is tried.
-            uint32_t scps = 0;
-            if (const GevStatus s = gvcp::readRegister(dev, reg::kScps0, scps))
-                return s;
-            tried = static_cast<int32_t>(scps & kScpsSizeMask);
-            if (static_cast<uint32_t>(tried) <= mtu) {
-                uint32_t received = 0;
-                if (const GevStatus s = testPacket(dev, received))
-                    return s;
-                passed = received != 0;
-            }
-        }
-        if (passed) {
-            low = offset + stride;
-        } else {
-            if (low == high)
-                low = offset - stride;
-            high = offset - stride;
-        }
-        if (tried == previous) {
-            if (passed)
-                maxPacketSize = static_cast<uint16_t>(tried);
-            return GEV_STATUS_SUCCESS;
-        }
-        previous = tried;
-        offset = (high - low) / 2 + low;
-        if (offset % stride != 0)
-            offset = passed ? roundDown(offset, stride) : roundUp(offset, stride);
-        if (std::chrono::steady_clock::now() - start > kSearchLimit)
-            return GEV_STATUS_TIMEOUT;
-        std::this_thread::yield();
-    }
+    uint32_t original = 0;
+    if (const GevStatus s = gvcp::readRegister(dev, reg::kScps0, original))
+        return s;
+    uint16_t best = 0;
+    const GevStatus searched = searchSizes(dev, lower, hi, stride, mtu, best);
+    // The stream goes on with the packet size it had, whatever size was tried last.
+    const GevStatus restored =
+        gvcp::writeRegister(dev, reg::kScps0, original & ~kScpsFireTestPacket);
+    if (restored != GEV_STATUS_SUCCESS)
+        gevLogf(dev, "[ERROR] - GEVTestFindMaxPacketSize: SCPS0 not restored. Error code: %08X",
+                restored);
+    maxPacketSize = best;
+    return searched != GEV_STATUS_SUCCESS ? searched : restored;
 }
 
 }  // namespace kavro::gvsp

@@ -15,13 +15,13 @@
 
 namespace kavro::gvsp {
 
-GevStatus sendPacketResend(frame::GevDevice& device, const platform::UniqueSocket& socket,
-                           bool extended, uint16_t channel, uint64_t blockId, uint32_t first,
-                           uint32_t last) {
+GevStatus sendPacketResend(frame::GevDevice& device, bool extended, uint16_t channel,
+                           uint64_t blockId, uint32_t first, uint32_t last) {
     std::array<uint8_t, kResendMaxSize> buffer{};
     const ResendRequest request{device.takeRequestId(), channel, blockId, first, last, extended};
     const size_t size = buildResend(request, buffer);
-    return platform::sendTo(socket, std::span<const uint8_t>(buffer.data(), size),
+    std::lock_guard swap(device.controlSocketSwap);
+    return platform::sendTo(device.controlSocket, std::span<const uint8_t>(buffer.data(), size),
                             device.deviceAddress, gvcp::kPort)
                ? GEV_STATUS_SUCCESS
                : GEV_STATUS_SEND_ERROR;
@@ -54,8 +54,7 @@ void receive(frame::GevDevice& device, Acquisition& acquisition) {
     }
     BlockAssembler assembler(device, *acquisition.ring, acquisition.index,
                              [&](uint64_t blockId, uint32_t first, uint32_t last, bool extended) {
-                                 return sendPacketResend(device, acquisition.resendSocket, extended,
-                                                         0, blockId, first,
+                                 return sendPacketResend(device, extended, 0, blockId, first,
                                                          last) == GEV_STATUS_SUCCESS;
                              });
     if (device.acquisitionStopped.load() != 0)

@@ -16,10 +16,10 @@ namespace kavro::gvsp {
 bool startReceiver(const std::shared_ptr<frame::GevDevice>& device,
                    const std::shared_ptr<Acquisition>& acquisition);
 
-// Builds and sends a resend command from `socket` to the device's control port. The request id
-// is the device's next one.
-GevStatus sendPacketResend(frame::GevDevice& device, const platform::UniqueSocket& socket,
-                           bool extended, uint16_t channel, uint64_t blockId, uint32_t first,
-                           uint32_t last);
+// Builds and sends a resend command to the device's control port from the device's control
+// socket as it is now (the heartbeat may have rebuilt it), without waiting for a transaction.
+// The request id is the device's next one.
+GevStatus sendPacketResend(frame::GevDevice& device, bool extended, uint16_t channel,
+                           uint64_t blockId, uint32_t first, uint32_t last);
 
 }  // namespace kavro::gvsp

@@ -457,8 +457,7 @@ void receiveSecure(frame::GevDevice& device, Acquisition& acquisition) {
     std::vector<uint8_t> buffer(size_t{acquisition.index.packetDataSize()} + 100);
     SecureAssembler assembler(device, *acquisition.ring, acquisition.index,
                               [&](uint64_t blockId, uint32_t first, uint32_t last, bool extended) {
-                                  return sendPacketResend(device, acquisition.resendSocket,
-                                                          extended, 0, blockId, first,
+                                  return sendPacketResend(device, extended, 0, blockId, first,
                                                           last) == GEV_STATUS_SUCCESS;
                               });
     assembler.start();

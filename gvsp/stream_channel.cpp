@@ -7,6 +7,7 @@
 #include "frame/log.h"
 #include "gvcp/bootstrap.h"
 #include "gvcp/register_access.h"
+#include "gvcp/wire.h"
 
 namespace kavro::gvsp {
 
@@ -17,10 +18,20 @@ platform::UniqueSocket createStreamSocket(uint32_t hostAddressNet, uint16_t port
     platform::SocketOptions options;
     options.reuse = true;
     options.receiveBuffer = kStreamReceiveBuffer;
-    options.minimumReceiveBuffer = kMinimumStreamReceiveBuffer;
     const uint32_t bindAddress =
         multicastGroupHostOrder != 0 ? htonl(multicastGroupHostOrder) : hostAddressNet;
     return platform::createUdpSocket(bindAddress, port, options);
+}
+
+void warnOnSmallReceiveBuffer(frame::GevDevice& device, const platform::UniqueSocket& socket) {
+    const size_t granted = platform::receiveBufferSize(socket).value_or(0);
+    if (granted >= kStreamReceiveBuffer)
+        return;
+    frame::gevLogf(device,
+                   "[WARNING] - Stream socket receive buffer: %zu bytes granted of %zu wanted; "
+                   "net.core.rmem_max limits it (sysctl -w net.core.rmem_max=%zu), packets may be "
+                   "lost at high rates.",
+                   granted, kStreamReceiveBuffer, kStreamReceiveBuffer);
 }
 
 bool joinMulticastGroup(const platform::UniqueSocket& socket, uint32_t groupHostOrder,
@@ -67,6 +78,7 @@ GevStatus openStreamChannel(frame::GevDevice& dev, uint32_t hostAddress, uint16_
             createStreamSocket(dev.hostAddress, dev.streamPort, dev.multicastGroup);
         if (!sock.isValid())
             return GEV_STATUS_SOCKET_ERROR;
+        warnOnSmallReceiveBuffer(dev, sock);
         setStreamSocket(dev, std::move(sock));
 
         uint32_t destination = ntohl(dev.hostAddress);
@@ -95,6 +107,10 @@ GevStatus openStreamChannel(frame::GevDevice& dev, uint32_t hostAddress, uint16_
             frame::gevLogf(dev, "[INFO] - Stream channel port: %d", dev.streamPort);
             status = gvcp::writeRegister(dev, reg::kScp0, dev.streamPort);
         }
+        // A stateful firewall on the host lets the camera's stream in once the stream socket
+        // has sent to the camera.
+        if (status == GEV_STATUS_SUCCESS && dev.multicastGroup == 0)
+            (void)platform::sendTraversalDatagram(dev.streamSocket, dev.deviceAddress, gvcp::kPort);
     }
     // Without control a multicast stream is listened to only while an acquisition runs.
     if ((dev.controlMode == 0 && dev.multicastGroup != 0) || status != GEV_STATUS_SUCCESS) {

@@ -9,10 +9,9 @@
 
 namespace kavro::gvsp {
 
-// Receive buffer asked for a stream socket (several frames at high packet rates), and the least
-// the kernel must grant.
+// Receive buffer asked for a stream socket (several frames at high packet rates). The stream
+// goes on with what the kernel grants; less is logged as a warning.
 inline constexpr size_t kStreamReceiveBuffer = size_t{16} << 20;
-inline constexpr size_t kMinimumStreamReceiveBuffer = size_t{1} << 20;
 
 GevStatus openStreamChannel(frame::GevDevice& device, uint32_t hostAddress, uint16_t port,
                             uint32_t multicastGroup);
@@ -24,6 +23,8 @@ GevStatus closeStreamChannel(frame::GevDevice& device);
 // binding to the group keeps other groups' traffic on the same port out.
 platform::UniqueSocket createStreamSocket(uint32_t hostAddressNet, uint16_t port,
                                           uint32_t multicastGroupHostOrder = 0);
+// Logs a warning when the kernel granted the stream socket less receive buffer than asked for.
+void warnOnSmallReceiveBuffer(frame::GevDevice& device, const platform::UniqueSocket& socket);
 // Joins `groupHostOrder` on the interface `interfaceNet`.
 bool joinMulticastGroup(const platform::UniqueSocket& socket, uint32_t groupHostOrder,
                         uint32_t interfaceNet);

@@ -46,6 +46,7 @@ void closeSockets(GevDevice& dev) {
     // Under the control lock: a heartbeat thread that outlived its stop wait may still be in a
     // transaction on the socket.
     std::lock_guard lock(dev.controlLock);
+    std::lock_guard swap(dev.controlSocketSwap);
     dev.controlSocket.reset();
     dev.streamSocket.reset();
 }
@@ -88,6 +89,7 @@ GevStatus setUpMessageChannel(GevDevice& dev, bool& available) {
     if (const GevStatus s = gvcp::writeRegister(dev, reg::kMcp, port))
         return s;
     gevLogf(dev, "[INFO] - Message channel port: %d", port);
+    channel.openFirewallTowards(dev.deviceAddress);
     return GEV_STATUS_SUCCESS;
 }
 
@@ -206,6 +208,9 @@ GevStatus open(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
         (void)GEVClose(device);
     }
 
+    // Another process may be opening the same index right now: only one claim succeeds.
+    if (!table.claim(device))
+        return GEV_STATUS_DEVICE_ALREADY_OPEN;
     auto holder = frame::prepareRecord(device, *info, log, saveDescription, controlMode);
     GevDevice& dev = *holder;
     table.markOpen(dev);

@@ -10,13 +10,14 @@
 
 namespace kavro::platform {
 
+// The open flag (low 32 bits) and the owner's process id (high 32 bits) in one word, so that
+// both change together: the layout of a flag followed by a process id on a little-endian host.
 struct SharedOpenFlags::Slot {
-    std::atomic<uint32_t> open;
-    std::atomic<int32_t> ownerPid;
+    std::atomic<uint64_t> state;
 };
-static_assert(std::atomic<uint32_t>::is_always_lock_free &&
-                  std::atomic<int32_t>::is_always_lock_free,
+static_assert(std::atomic<uint64_t>::is_always_lock_free,
               "shared-memory flags must be lock-free to be shared between processes");
+static_assert(sizeof(SharedOpenFlags::Slot) == 8);
 
 namespace {
 constexpr const char* kShmName = "/KavroGigEVisionLib.devices";
@@ -41,7 +42,14 @@ SharedOpenFlags::Slot* mapMachineWide() {
 }
 
 SharedOpenFlags::Slot* privateSlots() {
-    static SharedOpenFlags::Slot slots[kMaxDevices];
+    // Shared with the child processes this process forks (tests of opens from several
+    // processes), with no other process.
+    static SharedOpenFlags::Slot* const slots = [] {
+        void* p =
+            ::mmap(nullptr, kTableBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        static SharedOpenFlags::Slot fallback[kMaxDevices];
+        return p != MAP_FAILED ? static_cast<SharedOpenFlags::Slot*>(p) : fallback;
+    }();
     return slots;
 }
 
@@ -64,18 +72,50 @@ void SharedOpenFlags::usePrivateTableForThisProcess() {
     g_usePrivate.store(true);
 }
 
+namespace {
+constexpr uint64_t packSlot(bool open, int32_t pid) {
+    return uint64_t{static_cast<uint32_t>(pid)} << 32 | (open ? 1u : 0u);
+}
+bool slotOpen(uint64_t state) {
+    return static_cast<uint32_t>(state) != 0;
+}
+int32_t slotOwner(uint64_t state) {
+    return static_cast<int32_t>(static_cast<uint32_t>(state >> 32));
+}
+// Open, and held by this process or one that still runs.
+bool heldByALiveProcess(uint64_t state) {
+    if (!slotOpen(state))
+        return false;
+    const int32_t owner = slotOwner(state);
+    return owner == ::getpid() || processAlive(owner);
+}
+}  // namespace
+
 bool SharedOpenFlags::isOpen(int index) {
     if (index < 0 || index >= kMaxDevices)
         return false;
-    Slot& slot = slots_[index];
-    if (slot.open.load() == 0)
+    std::atomic<uint64_t>& slot = slots_[index].state;
+    uint64_t state = slot.load();
+    if (!slotOpen(state))
         return false;
-    const int32_t owner = slot.ownerPid.load();
-    if (owner == ::getpid() || processAlive(owner))
+    if (heldByALiveProcess(state))
         return true;
-    // The owner ended without closing: take the index back.
-    uint32_t expected = 1;
-    slot.open.compare_exchange_strong(expected, 0);
+    // The owner ended without closing: take the index back (unless someone else just did).
+    slot.compare_exchange_strong(state, 0);
+    return false;
+}
+
+bool SharedOpenFlags::claim(int index) {
+    if (index < 0 || index >= kMaxDevices)
+        return false;
+    std::atomic<uint64_t>& slot = slots_[index].state;
+    uint64_t state = slot.load();
+    // Only the state seen closed (or left by a dead process) is replaced: a claim that lost
+    // the race sees the winner's state and gives up.
+    while (!heldByALiveProcess(state)) {
+        if (slot.compare_exchange_weak(state, packSlot(true, ::getpid())))
+            return true;
+    }
     return false;
 }
 
@@ -86,15 +126,13 @@ void SharedOpenFlags::markOpen(int index) {
 void SharedOpenFlags::markOpenByProcess(int index, int32_t pid) {
     if (index < 0 || index >= kMaxDevices)
         return;
-    slots_[index].ownerPid.store(pid);
-    slots_[index].open.store(1);
+    slots_[index].state.store(packSlot(true, pid));
 }
 
 void SharedOpenFlags::markClosed(int index) {
     if (index < 0 || index >= kMaxDevices)
         return;
-    slots_[index].open.store(0);
-    slots_[index].ownerPid.store(0);
+    slots_[index].state.store(0);
 }
 
 }  // namespace kavro::platform

@@ -20,6 +20,9 @@ class SharedOpenFlags {
 
     // `index` is 0-based. An index whose owner died is reported closed and cleared.
     bool isOpen(int index);
+    // Marks the index open by this process when it is closed (or its owner died), as one atomic
+    // step: of processes claiming one index at once, exactly one succeeds.
+    [[nodiscard]] bool claim(int index);
     // Marks the index open by this process.
     void markOpen(int index);
     void markClosed(int index);

@@ -36,21 +36,36 @@ sockaddr_in makeAddress(uint32_t addressNet, uint16_t port) {
     return sa;
 }
 
+std::optional<size_t> usableReceiveBuffer(int fd) {
+    int granted = 0;
+    socklen_t len = sizeof granted;
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0 || granted < 0)
+        return std::nullopt;
+    // Linux reports twice the usable size it set aside.
+    return static_cast<size_t>(granted) / 2;
+}
+
 bool growReceiveBuffer(int fd, size_t wanted, size_t minimum) {
     const int request = static_cast<int>(std::min<size_t>(wanted, 1u << 30));
-    // The privileged variant ignores net.core.rmem_max; fall back to the ordinary one.
+    // The privileged variant ignores net.core.rmem_max; the ordinary one is capped by it.
     if (!setIntOption(fd, SOL_SOCKET, SO_RCVBUFFORCE, request) &&
         !setIntOption(fd, SOL_SOCKET, SO_RCVBUF, request)) {
         return false;
     }
-    int granted = 0;
-    socklen_t len = sizeof granted;
-    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0)
-        return false;
-    // Linux reports twice the usable size it set aside.
-    return static_cast<size_t>(granted) / 2 >= minimum;
+    const auto granted = usableReceiveBuffer(fd);
+    return granted && *granted >= minimum;
 }
 }  // namespace
+
+std::optional<size_t> receiveBufferSize(const UniqueSocket& socket) {
+    return socket.isValid() ? usableReceiveBuffer(socket.get()) : std::nullopt;
+}
+
+bool sendTraversalDatagram(const UniqueSocket& socket, uint32_t addressNet, uint16_t port) {
+    // Four zero bytes: a GVCP command starts with the key 0x42, so a device drops it.
+    static constexpr uint8_t kPayload[4] = {};
+    return sendTo(socket, kPayload, addressNet, port);
+}
 
 UniqueSocket createUdpSocket(uint32_t localAddressNet, uint16_t localPort,
                              const SocketOptions& options) {

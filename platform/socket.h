@@ -41,11 +41,19 @@ class UniqueSocket final {
 struct SocketOptions {
     bool broadcast = false;
     bool reuse = false;
-    // Ask for a receive buffer of at least this many bytes (0 = system default). The kernel must
-    // grant at least `minimumReceiveBuffer`, else the socket is refused.
+    // Ask for a receive buffer of this many bytes (0 = system default): beyond the system's
+    // limit when privileged, else up to it. The kernel must grant at least
+    // `minimumReceiveBuffer`, else the socket is refused.
     size_t receiveBuffer = 0;
     size_t minimumReceiveBuffer = 0;
 };
+
+// Usable bytes of the socket's receive buffer (Linux reports twice what it set aside).
+std::optional<size_t> receiveBufferSize(const UniqueSocket& socket);
+
+// Sends a datagram that no GigE Vision device acts on (not a GVCP command) from `socket` to
+// (address, port): it opens a stateful firewall on the host for the answers coming back.
+bool sendTraversalDatagram(const UniqueSocket& socket, uint32_t addressNet, uint16_t port);
 
 // Creates an IPv4 UDP socket bound to (address, port); address in network byte order (0 = any),
 // port in host order (0 = any). Returns an invalid socket on any failure.

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct CameraConfig {
     // fragment" that is larger is never delivered. 0: no limit. Test packets carry the test
     // data sequence when gvcpCapability has bit 0x02000000, else zeros.
     uint32_t pathMtu = 0;
+    // The subnet mask the camera reports (discovery answer, current mask register) whatever its
+    // real one is: a camera with a wrong or empty mask. nullopt: its real mask.
+    std::optional<uint32_t> reportedSubnetMask;
     bool supportsPersistentIp = true;  // network interface capability bit value 0x1
     // The network interface that is this camera's link (in its namespace): broadcasts are heard
     // only there, and a forced address is put on it. Empty: broadcasts from every link, and a
@@ -67,6 +71,9 @@ struct CameraConfig {
     // (user memory), from 0x10000 up.
     uint32_t userMemoryBase = 0x10000;
     uint32_t userMemorySize = 0x40000;
+    // The user memory from this offset to its end takes writes but refuses reads with
+    // ACCESS_DENIED, as write-only memory of a camera does. nullopt: all of it reads.
+    std::optional<uint32_t> writeOnlyUserMemoryFrom;
 };
 
 }  // namespace kavro::sim

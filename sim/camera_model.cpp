@@ -32,6 +32,8 @@ CameraModel::CameraModel(const CameraConfig& config)
     : config_(config), memory_(config.userMemoryBase, config.userMemorySize) {
     defineBootstrap(memory_, config_);
     defineFeatureRegisters(memory_, config_);
+    if (config_.writeOnlyUserMemoryFrom)
+        memory_.setUserMemoryWriteOnlyFrom(*config_.writeOnlyUserMemoryFrom);
     testPackets_ = std::make_unique<TestPackets>(config_);
     (void)memory_.setWriteHook(
         reg::kScps0,
@@ -258,7 +260,7 @@ void CameraModel::setCurrentAddress(uint32_t addressNet, uint32_t maskNet, uint3
     // The registers read as the address: 192.168.1.10 is 0xC0A8010A.
     std::lock_guard lock(mutex_);
     memory_.setValue(reg::kCurrentIpAddress, ntohl(addressNet));
-    memory_.setValue(reg::kCurrentSubnetMask, ntohl(maskNet));
+    memory_.setValue(reg::kCurrentSubnetMask, config().reportedSubnetMask.value_or(ntohl(maskNet)));
     memory_.setValue(reg::kCurrentGateway, ntohl(gatewayNet));
 }
 

@@ -21,6 +21,10 @@ DeviceMemory::DeviceMemory(uint32_t userMemoryBase, uint32_t userMemorySize)
     user_.assign(static_cast<size_t>(size), 0);
 }
 
+void DeviceMemory::setUserMemoryWriteOnlyFrom(uint32_t offset) {
+    userWriteOnlyFrom_ = offset;
+}
+
 void DeviceMemory::defineRegister(uint32_t address, Access access, uint32_t initial,
                                   WriteHook onWrite) {
     if (address % 4 != 0 || locate(address, 4) == nullptr)
@@ -100,7 +104,7 @@ bool DeviceMemory::wordAccess(uint32_t address, Access& access) const {
         }
     }
     if (address >= userBase_ && address - userBase_ < user_.size()) {
-        access = Access::ReadWrite;
+        access = address - userBase_ >= userWriteOnlyFrom_ ? Access::WriteOnly : Access::ReadWrite;
         return true;
     }
     for (const Region& region : readOnly_) {
@@ -149,9 +153,12 @@ uint16_t DeviceMemory::readMemory(uint32_t address, std::span<uint8_t> out) cons
     const uint8_t* source = locate(address, out.size());
     if (source == nullptr)
         return kStatusInvalidAddress;
+    const uint64_t end = uint64_t{address} + out.size();
+    const bool inUserMemory = address >= userBase_ && address - userBase_ < user_.size();
+    if (inUserMemory && end - userBase_ > userWriteOnlyFrom_)
+        return kStatusAccessDenied;
     std::copy_n(source, out.size(), out.begin());
     // Write-only registers (keys) never show through a memory read.
-    const uint64_t end = uint64_t{address} + out.size();
     for (auto it = registers_.lower_bound(address); it != registers_.end() && it->first < end;
          ++it) {
         if (it->second.access == Access::WriteOnly) {

@@ -52,6 +52,8 @@ class DeviceMemory {
     // when it is misaligned, larger than kMaxReadOnlyRegionSize, wraps past 4 GiB, or overlaps
     // the bootstrap region, the user region or another read-only region.
     bool defineReadOnlyRegion(uint32_t address, std::span<const uint8_t> content);
+    // Makes the user memory from `offset` to its end write-only: reads are refused.
+    void setUserMemoryWriteOnlyFrom(uint32_t offset);
     // Adds or replaces the write hook of a defined register; false when there is none.
     bool setWriteHook(uint32_t address, WriteHook onWrite);
 
@@ -98,6 +100,7 @@ class DeviceMemory {
     std::vector<uint8_t> bootstrap_;
     std::vector<uint8_t> user_;
     uint32_t userBase_ = 0;
+    uint64_t userWriteOnlyFrom_ = UINT64_MAX;  // offset into user_
     std::map<uint32_t, Register> registers_;
     std::vector<Area> areas_;
     std::vector<Region> readOnly_;

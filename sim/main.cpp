@@ -1,6 +1,7 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
 //             [--stream-faults SPEC] [--multi-part N] [--event-interval MS]
+//             [--report-mask A.B.C.D] [--write-only-memory BYTES]
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +29,10 @@ struct Options {
     unsigned count = 1;
     std::string serialPrefix = "SIM";
     std::string interface;
-    kavro::sim::CameraConfig stream;  // only the stream pattern fields are used
-    unsigned eventIntervalMs = 0;  // 0: no periodic events
+    kavro::sim::CameraConfig stream;       // only the stream pattern fields are used
+    unsigned eventIntervalMs = 0;          // 0: no periodic events
+    std::optional<uint32_t> reportedMask;  // host byte order
+    uint32_t writeOnlyMemory = 0;          // bytes at the end of user memory
 };
 
 // A probability in [0, 1].
@@ -81,7 +85,7 @@ int usage(const char* program, FILE* out = stderr) {
         out,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
         "          [--interface NAME] [--stream-faults SPEC] [--multi-part N (1..16)]\n"
-        "          [--event-interval MS]\n"
+        "          [--event-interval MS] [--report-mask A.B.C.D] [--write-only-memory BYTES]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
@@ -95,7 +99,11 @@ int usage(const char* program, FILE* out = stderr) {
         "--multi-part N sends every block as a multi-part block of N parts.\n"
         "--event-interval makes every camera send an event (id 0x9000, 4 data bytes\n"
         "counting up) every MS milliseconds once an application set up its message\n"
-        "channel.\n",
+        "channel.\n"
+        "--report-mask makes the cameras report this subnet mask (0.0.0.0: an empty one)\n"
+        "instead of their real one, as some cameras in the field do.\n"
+        "--write-only-memory makes the last BYTES of the user memory take writes but refuse\n"
+        "reads.\n",
         program, kMaxCameras, program);
     return out == stderr ? 2 : 0;
 }
@@ -136,6 +144,17 @@ bool parse(int argc, char** argv, Options& options) {
             if (*end != '\0' || ms == 0 || ms > 3600000)
                 return false;
             options.eventIntervalMs = static_cast<unsigned>(ms);
+        } else if (std::strcmp(arg, "--report-mask") == 0) {
+            in_addr mask{};
+            if (::inet_pton(AF_INET, value, &mask) != 1)
+                return false;
+            options.reportedMask = ntohl(mask.s_addr);
+        } else if (std::strcmp(arg, "--write-only-memory") == 0) {
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(value, &end, 10);
+            if (*end != '\0' || n == 0 || n > kavro::sim::CameraConfig{}.userMemorySize)
+                return false;
+            options.writeOnlyMemory = static_cast<uint32_t>(n);
         } else {
             return false;
         }
@@ -227,6 +246,9 @@ int main(int argc, char** argv) {
         config.streamTrailerLoss = options.stream.streamTrailerLoss;
         config.plainResends = options.stream.plainResends;
         config.streamParts = options.stream.streamParts;
+        config.reportedSubnetMask = options.reportedMask;
+        if (options.writeOnlyMemory != 0)
+            config.writeOnlyUserMemoryFrom = config.userMemorySize - options.writeOnlyMemory;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,10 +45,12 @@ class Discovery : public ::testing::Test {
     void buildLab(const std::string& adapterB) {
         lab_.reset();
         std::string why;
-        lab_ = NetnsLab::create(
-            {{"kvhA", "kvcA", "198.18.1.1/24", {"198.18.1.20/24", "198.18.3.5/24"}},
-             {"kvhB", "kvcB", adapterB, {"198.18.2.10/24"}}},
-            why);
+        lab_ = NetnsLab::create({{"kvhA",
+                                  "kvcA",
+                                  "198.18.1.1/24",
+                                  {"198.18.1.20/24", "198.18.3.5/24", "198.18.1.30/24"}},
+                                 {"kvhB", "kvcB", adapterB, {"198.18.2.10/24"}}},
+                                why);
         if (!lab_)
             GTEST_SKIP() << "broadcast tests skipped: " << why;
     }
@@ -59,9 +62,10 @@ class Discovery : public ::testing::Test {
     }
 
     // A camera on `address` that hears broadcasts on `interface` (empty: on every link).
-    sim::CameraServer& addCamera(const char* address, const std::string& interface,
-                                 uint8_t macLast) {
+    sim::CameraServer& addCamera(const char* address, const std::string& interface, uint8_t macLast,
+                                 std::optional<uint32_t> reportedMask = std::nullopt) {
         sim::CameraConfig config;
+        config.reportedSubnetMask = reportedMask;
         config.mac[5] = macLast;
         config.serialNumber = std::string("SN-") + address;
         config.broadcastInterface = interface;
@@ -84,14 +88,18 @@ void recordProgress(int32_t percent) {
 TEST_F(Discovery, CamerasOnEveryAdapterAreListedInAddressOrder) {
     addCamera("198.18.1.20", "kvcA", 0x20);
     addCamera("198.18.2.10", "kvcB", 0x10);
-    addCamera("198.18.3.5", "kvcA", 0x05);  // behind adapter A, but on another subnet
+    addCamera("198.18.3.5", "kvcA", 0x05);      // behind adapter A, but on another subnet
+    addCamera("198.18.1.30", "kvcA", 0x30, 0);  // reports an empty subnet mask
 
     GevDeviceList list{};
     g_progress.clear();
     ASSERT_EQ(GEVDiscovery(&list, &recordProgress, 300, 0), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(list.count, 2);
+    ASSERT_EQ(list.count, 3) << "a reachable camera with an empty mask is listed";
     EXPECT_EQ(dotted(list.devices[0].deviceAddress), "198.18.2.10") << "last octet first";
     EXPECT_EQ(dotted(list.devices[1].deviceAddress), "198.18.1.20");
+    EXPECT_EQ(dotted(list.devices[2].deviceAddress), "198.18.1.30");
+    EXPECT_EQ(list.devices[2].subnetMask, 0u);
+    EXPECT_EQ(list.devices[2].status, GEV_DISCOVERY_AVAILABLE);
     const GevDeviceInfo& b = list.devices[0];
     EXPECT_EQ(dotted(b.adapterAddress), "198.18.2.1");
     EXPECT_EQ(dotted(b.adapterMask), "255.255.255.0");
@@ -215,6 +223,9 @@ TEST_F(Discovery, NetConfigTakesEffectWhenTheDeviceCloses) {
     ASSERT_EQ(GEVGetNetConfig(1, &dhcp, &address, &mask, &gateway), GEV_STATUS_SUCCESS);
     EXPECT_EQ(address, 0xC6120140u);
     EXPECT_EQ(gateway, 0xC6120101u);
+    ASSERT_EQ(GEVSetNetConfig(1, 0, 0, 0, 0), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(camera.model().readRegister(reg::kNetworkInterfaceConfiguration) & 0x7u, 0x5u)
+        << "neither DHCP nor an address asked for: the register is left unwritten";
 
     ASSERT_EQ(GEVSetNetConfig(1, 1, 0, 0, 0), GEV_STATUS_SUCCESS);
     EXPECT_EQ(camera.model().readRegister(reg::kNetworkInterfaceConfiguration) & 0x7u, 0x6u)

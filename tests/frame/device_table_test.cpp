@@ -1,9 +1,14 @@
 // The index rule, the image memory block and the log line buffer.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "frame/device_table.h"
@@ -110,6 +115,64 @@ TEST(SharedOpenFlags, IndexOfAProcessThatEndedIsTakenOver) {
     flags.markOpenByProcess(18, child);
     EXPECT_FALSE(flags.isOpen(18));
     EXPECT_FALSE(flags.isOpen(18)) << "the take-over clears the flag for good";
+}
+
+TEST(SharedOpenFlags, OfProcessesClaimingOneIndexAtOnceExactlyOneWins) {
+    constexpr int kProcesses = 3;
+    constexpr int kRounds = 500;
+    constexpr int kIndex = 17;
+    struct Rounds {
+        std::atomic<int> round{-1};
+        std::atomic<int> done{0};
+        std::atomic<int> winners[kRounds];
+    };
+    void* memory =
+        mmap(nullptr, sizeof(Rounds), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(memory, MAP_FAILED);
+    auto* rounds = new (memory) Rounds{};
+    auto& flags = platform::SharedOpenFlags::machineWide();  // shared with the children
+    flags.markClosed(kIndex);
+
+    pid_t children[kProcesses];
+    for (pid_t& child : children) {
+        child = fork();
+        if (child == 0) {
+            // Released together each round; the claim is all a child does.
+            for (int r = 0; r < kRounds; ++r) {
+                while (rounds->round.load() < r)
+                    sched_yield();
+                if (flags.claim(kIndex))
+                    rounds->winners[r].fetch_add(1);
+                rounds->done.fetch_add(1);
+            }
+            _exit(0);
+        }
+        ASSERT_GT(child, 0);
+    }
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int r = 0; r < kRounds && std::chrono::steady_clock::now() < limit; ++r) {
+        flags.markClosed(kIndex);
+        rounds->round.store(r);
+        while (rounds->done.load() < (r + 1) * kProcesses &&
+               std::chrono::steady_clock::now() < limit) {
+            sched_yield();
+        }
+    }
+    rounds->round.store(kRounds);  // lets every child finish, even after the time limit
+    for (const pid_t child : children) {
+        int status = 0;
+        (void)waitpid(child, &status, 0);
+    }
+    flags.markClosed(kIndex);
+    int finished = 0;
+    int doubled = 0;
+    for (const auto& winners : rounds->winners) {
+        finished += winners.load() != 0 ? 1 : 0;
+        doubled += winners.load() > 1 ? 1 : 0;
+    }
+    EXPECT_EQ(doubled, 0) << "rounds in which two processes opened the index";
+    EXPECT_GT(finished, kRounds / 10) << "rounds run within the time limit";
+    munmap(memory, sizeof(Rounds));
 }
 
 TEST(DeviceLog, LongLinesAreCutAtTheBuffer) {

@@ -261,6 +261,22 @@ TEST_F(GvcpTransport, UnalignedWriteLeavesNeighbouringBytesAlone) {
               (std::vector<uint8_t>{9, 0xFF, 11, 12}));
 }
 
+TEST_F(GvcpTransport, WriteToWriteOnlyMemoryPadsTheWordsItCannotRead) {
+    // The last 16 bytes of user memory take writes but refuse reads.
+    closeTransportOnly();
+    camera_.reset();
+    sim::CameraConfig config;
+    config.enforceControlPrivilege = false;
+    config.writeOnlyUserMemoryFrom = config.userMemorySize - 16;
+    startCamera(config);
+    openTransportOnly();
+    const uint32_t writeOnly = kUserMemory + config.userMemorySize - 16;
+    const uint8_t update[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+    ASSERT_EQ(GEVWriteMemory(kDevice, writeOnly + 1, 6, update), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(camera().model().readMemory(writeOnly, 8),
+              (std::vector<uint8_t>{0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0}));
+}
+
 TEST_F(GvcpTransport, WriteMemoryNeedsTheCapability) {
     camera().model().writeRegister(
         reg::kGvcpCapability,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "gvcp/wire.h"
+#include "gvcp/wire_events.h"
 
 namespace kavro::gvcp {
 namespace {
@@ -25,6 +26,36 @@ TEST(GvcpWire, CommandsHaveTheirExactLayout) {
     EXPECT_EQ(buildWriteMem(2, 0x20, data, 4),
               (Bytes{0x42, 0x01, 0x00, 0x86, 0x00, 0x08, 0x00, 0x02,  //
                      0x00, 0x00, 0x00, 0x20, 0xAB, 0xCD, 0x00, 0x00}));
+}
+
+TEST(GvcpWire, EventsWith64BitIdsCarryFlag0x10AndSeveralShareOneDatagram) {
+    const EventRecord second{0x0003, 0xFFFF, 9, 10};
+    const Bytes bytes = buildEvent({.extended = true,
+                                    .reqId = 5,
+                                    .eventId = 0x9001,
+                                    .blockId = 0x0102030405060708ull,
+                                    .timestamp = 0x1112131415161718ull,
+                                    .data = {},
+                                    .following = std::span(&second, 1)});
+    const Bytes golden = {0x42, 0x11, 0x00, 0xC0, 0x00, 0x30, 0x00, 0x05,  //
+                          0x00, 0x00, 0x90, 0x01, 0x00, 0x00, 0x00, 0x00,  //
+                          0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,  //
+                          0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18,  //
+                          0x00, 0x00, 0x00, 0x03, 0xFF, 0xFF, 0x00, 0x00,  //
+                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x09,  //
+                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A};
+    EXPECT_EQ(bytes, golden);
+    const auto events = parseEvents(golden);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].blockId, 0x0102030405060708ull);
+    EXPECT_EQ(events[0].timestamp, 0x1112131415161718ull);
+    EXPECT_EQ(events[1].eventId, 0x0003);
+    EXPECT_EQ(events[1].blockId, 9u);
+    EXPECT_EQ(events[1].timestamp, 10u);
+    // A length field that claims a third event the datagram does not hold gives two.
+    Bytes lying = golden;
+    lying[5] = 0x48;
+    EXPECT_EQ(parseEvents(lying).size(), 2u);
 }
 
 TEST(GvcpWire, BuildersClampCountsToOneCommand) {

@@ -34,23 +34,6 @@ class PacketTests : public test::SimCameraTest {
         config.gvcpCapability |= gvcp::reg::kCapTestData;
         return config;
     }
-    // Sizes of the SCPS0 writes that fired a test packet, in order.
-    std::vector<uint32_t> firedSizes() const {
-        std::vector<uint32_t> sizes;
-        for (const auto& c : commands(gvcp::kWriteRegCmd)) {
-            const auto writes = gvcp::parseWriteRegPayload(
-                std::span<const uint8_t>(c.bytes).subspan(gvcp::kHeaderSize));
-            if (!writes)
-                continue;
-            for (const auto& w : *writes) {
-                if (w.address == gvcp::reg::kScps0 && (w.value & kScpsFireTestPacket) != 0) {
-                    EXPECT_NE(w.value & kScpsDoNotFragment, 0u);
-                    sizes.push_back(w.value & kScpsSizeMask);
-                }
-            }
-        }
-        return sizes;
-    }
 };
 
 TEST_F(PacketTests, APacketThatNeverComesGivesSizeZero) {
@@ -111,25 +94,32 @@ TEST_F(PacketTests, WithoutAStreamChannelATemporarySocketReceivesIt) {
     EXPECT_NE(camera().model().readRegister(gvcp::reg::kScp0), 0u);  // its port stays there
 }
 
-TEST_F(PacketTests, SearchFindsTheLargestSizeThePathPasses) {
-    sim::CameraConfig config = withTestData();
-    config.pathMtu = 1000;
-    open(config);
-    camera().clearReceivedCommands();
-    uint16_t max = 0;
-    ASSERT_EQ(GEVTestFindMaxPacketSize(kDevice, &max, 0, 1500, 4), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(max, 1000);
-    // Each size is written by the search and written back by the test packet that follows.
-    const std::vector<uint32_t> tried{748, 1124, 936, 1028, 984, 1004, 996, 1000, 1000};
-    std::vector<uint32_t> expected;
-    for (const uint32_t size : tried)
-        expected.insert(expected.end(), {size, size});
-    EXPECT_EQ(firedSizes(), expected);
+TEST_F(PacketTests, SearchFindsTheLargestSizeForEveryPathLimitAndRestoresTheSize) {
+    // Path limit, step, and the largest size of the step's grid the path passes.
+    const struct {
+        uint32_t pathMtu;
+        uint16_t step;
+        uint16_t largest;
+    } cases[] = {{1000, 4, 1000}, {408, 4, 408}, {577, 4, 576}, {1500, 4, 1500}, {401, 3, 399}};
+    for (const auto& c : cases) {
+        sim::CameraConfig config = withTestData();
+        config.pathMtu = c.pathMtu;
+        open(config);
+        const uint32_t before = camera().model().readRegister(gvcp::reg::kScps0);
+        uint16_t max = 0;
+        EXPECT_EQ(GEVTestFindMaxPacketSize(kDevice, &max, 0, 1500, c.step), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(max, c.largest) << "path limit " << c.pathMtu;
+        EXPECT_EQ(camera().model().readRegister(gvcp::reg::kScps0), before)
+            << "path limit " << c.pathMtu;
+        (void)GEVClose(kDevice);
+        camera_.reset();
+    }
 }
 
 TEST_F(PacketTests, SearchCountsARefusedSizeAsFailed) {
     sim::CameraConfig config = withTestData();
     config.maxPacketSize = 1100;  // larger SCPS0 writes are refused with 0x8002
+    config.packetSize = 1000;
     open(config);
     uint16_t max = 0;
     ASSERT_EQ(GEVTestFindMaxPacketSize(kDevice, &max, 0, 1500, 1), GEV_STATUS_SUCCESS);

@@ -1,5 +1,6 @@
 // Streaming as a whole system: many devices at once, multicast streams shared by a controlling
-// and a listening application, and lossy or reordered streams with packet resend off.
+// and a listening application, lossy or reordered streams with packet resend off, and a link
+// that breaks and is repaired mid-stream.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -297,6 +299,137 @@ TEST_F(StreamingWithoutResend, LossLeavesOnlyItsFramesIncompleteAndReorderingCos
     ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 300, Errors: 0 Lost: 0.00 %"));
     EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Packets: 1200, Errors: 3 Lost: 0.25 %"));
+}
+
+// A lossy stream with resend on whose link breaks while it runs: the control socket fails and
+// is rebuilt, the camera's heartbeat times out (it drops control and its stream destination),
+// and the camera is power-cycled on the same address. Each time the heartbeat repairs the link;
+// resend works again and every frame sent after the repair arrives whole.
+class LinkRepairMidStream : public SimCameraTest {
+  protected:
+    void SetUp() override {
+        SimCameraTest::SetUp();
+        config_.heartbeatTimeoutMs = 600;  // the library beats every 200 ms
+        startCamera(config_);
+        address_ = camera().addressNet();
+        const GevConnectInfo info = loopbackConnectInfo(address_);
+        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
+        format_.extendedIds = true;
+        format_.width = 256;
+        format_.height = 100;  // 18 packets
+        format_.frameRate = 100;
+        faults_.seed = 9;
+        faults_.lose = 0.01;
+        ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format_)), GEV_STATUS_SUCCESS);
+        startSource();
+    }
+    void TearDown() override {
+        if (source_)
+            source_->stop();
+        source_.reset();
+        (void)GEVClose(kDevice);
+        SimCameraTest::TearDown();
+    }
+    void startSource() {
+        source_ = std::make_unique<sim::StreamSource>(camera().model(), address_);
+        source_->setFaults(faults_);
+        ASSERT_TRUE(source_->start(format_));
+    }
+    // Takes images until `count` of those that `later` selects have arrived (the others come
+    // from before the repair) and returns how many of those were whole.
+    uint32_t wholeLaterFrames(const std::function<bool(uint64_t)>& later, uint32_t count,
+                              std::string& fault) {
+        std::vector<uint8_t> image(sim::blockBytes(format_));
+        uint32_t seen = 0;
+        uint32_t whole = 0;
+        const auto limit = std::chrono::steady_clock::now() + 30s;
+        while (seen < count && std::chrono::steady_clock::now() < limit) {
+            GevImageHeader h{};
+            const GevStatus s = GEVGetImageBuffer(kDevice, &h, image.data());
+            if (s == GEV_STATUS_TIMEOUT || !later(h.blockId))
+                continue;
+            ++seen;
+            bool ok = s == GEV_STATUS_SUCCESS && h.missingPackets == 0;
+            for (size_t o = 0; ok && o < image.size(); ++o)
+                ok = image[o] == sim::frameByte(h.blockId, o);
+            whole += ok ? 1 : 0;
+            if (!ok && fault.empty()) {
+                fault = "block " + std::to_string(h.blockId) + ": status " + std::to_string(s) +
+                        ", missing " + std::to_string(h.missingPackets);
+            }
+        }
+        return whole;
+    }
+    // Block id of the last frame the camera sent.
+    uint64_t lastSent() const { return format_.firstBlockId + source_->stats().framesSent - 1; }
+    bool linkOk() {
+        uint8_t status = 0xFF;
+        uint8_t reserved = 0;
+        return GEVGetConnectionStatus(kDevice, &status, &reserved) == GEV_STATUS_SUCCESS &&
+               status == GEV_CONNECTION_OK &&
+               camera().model().readRegister(reg::kScp0) == record(kDevice).streamPort;
+    }
+    template <class Condition>
+    static bool eventually(Condition condition) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!condition() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(10ms);
+        return condition();
+    }
+
+    sim::CameraConfig config_;
+    uint32_t address_ = 0;
+    sim::StreamFormat format_;
+    sim::StreamFaults faults_;
+    std::unique_ptr<sim::StreamSource> source_;
+};
+
+TEST_F(LinkRepairMidStream, ResendWorksAgainAndEveryLaterFrameIsWhole) {
+    constexpr uint32_t kFrames = 100;
+    std::string fault;
+    EXPECT_EQ(wholeLaterFrames([](uint64_t) { return true; }, kFrames, fault), kFrames) << fault;
+
+    // The control socket fails (its sending side shut down) and the heartbeat rebuilds it.
+    {
+        std::lock_guard lock(record(kDevice).controlLock);
+        ::shutdown(record(kDevice).controlSocket.get(), SHUT_WR);
+    }
+    ASSERT_TRUE(eventually(
+        [&] { return LogCapture::instance().count("[INFO] - Control channel port: ") == 2; }));
+    ASSERT_TRUE(eventually([&] { return linkOk(); }));
+    uint64_t repaired = lastSent() + 2;
+    EXPECT_EQ(wholeLaterFrames([&](uint64_t id) { return id > repaired; }, kFrames, fault), kFrames)
+        << "after the socket rebuild: " << fault;
+
+    // The camera hears nothing past its heartbeat time-out: it drops control and its stream
+    // destination, until the heartbeat takes both back.
+    camera().faults().goSilent(900ms);
+    ASSERT_TRUE(eventually([&] { return camera().model().readRegister(reg::kScp0) == 0; }));
+    ASSERT_TRUE(eventually([&] { return linkOk(); }));
+    repaired = lastSent() + 2;
+    EXPECT_EQ(wholeLaterFrames([&](uint64_t id) { return id > repaired; }, kFrames, fault), kFrames)
+        << "after the heartbeat time-out: " << fault;
+
+    // Power cycle: the camera goes away and comes back on the same address, with nobody in
+    // control, no destinations, and block ids from 1 again.
+    const uint64_t before = lastSent();
+    source_->stop();
+    source_.reset();
+    camera_.reset();
+    std::this_thread::sleep_for(300ms);
+    camera_ = sim::CameraServer::start(config_, address_);
+    ASSERT_NE(camera_, nullptr);
+    startSource();
+    ASSERT_TRUE(eventually([&] { return linkOk(); }));
+    repaired = lastSent() + 2;
+    EXPECT_EQ(
+        wholeLaterFrames([&](uint64_t id) { return id < before && id > repaired; }, kFrames, fault),
+        kFrames)
+        << "after the power cycle: " << fault;
+    EXPECT_GT(source_->stats().packetsResent, 0u) << "resend served by the restarted camera";
 }
 
 }  // namespace

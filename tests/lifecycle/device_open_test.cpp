@@ -2,11 +2,16 @@
 // shared message channel, events, action commands and channel timing.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "frame/device_table.h"
@@ -119,6 +124,69 @@ TEST_F(DeviceOpen, OpenWithControlTakesTheCameraAndReportsWhatItFound) {
     EXPECT_EQ(debug_info(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
 }
 
+// Takes CAP_NET_ADMIN out of the calling thread's effective set while it lives, as for a user
+// without privileges: the receive buffer is then capped by net.core.rmem_max.
+class WithoutNetAdmin {
+  public:
+    WithoutNetAdmin() {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        if (::syscall(SYS_capget, &header, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~(1u << CAP_NET_ADMIN);
+        dropped_ = ::syscall(SYS_capset, &header, reduced) == 0;
+    }
+    ~WithoutNetAdmin() {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        if (dropped_)
+            (void)::syscall(SYS_capset, &header, saved_);
+    }
+    WithoutNetAdmin(const WithoutNetAdmin&) = delete;
+    WithoutNetAdmin& operator=(const WithoutNetAdmin&) = delete;
+
+  private:
+    __user_cap_data_struct saved_[2]{};
+    bool dropped_ = false;
+};
+
+size_t systemReceiveBufferLimit() {
+    std::ifstream limit("/proc/sys/net/core/rmem_max");
+    size_t bytes = 0;
+    limit >> bytes;
+    return bytes;
+}
+
+TEST_F(DeviceOpen, StreamAndMessageSocketsSendFirstAndTakeTheBufferTheKernelGrants) {
+    startCamera();
+    WithoutNetAdmin unprivileged;
+    ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+
+    // One datagram from each socket reached the camera, and it is no command it acts on.
+    const auto datagramsFrom = [&](uint16_t port) {
+        std::vector<sim::ReceivedCommand> from;
+        for (const auto& c : camera().receivedCommands()) {
+            if (c.senderPort == port)
+                from.push_back(c);
+        }
+        return from;
+    };
+    const uint16_t fromPorts[] = {gvcp::MessageChannel::instance().port(), record().streamPort};
+    for (const uint16_t port : fromPorts) {
+        EXPECT_TRUE(eventually([&] { return !datagramsFrom(port).empty(); })) << port;
+        const auto from = datagramsFrom(port);
+        ASSERT_EQ(from.size(), 1u) << "from port " << port;
+        EXPECT_EQ(from[0].command, 0) << "from port " << port;
+    }
+
+    const size_t wanted = size_t{16} << 20;
+    const size_t granted = std::min(wanted, systemReceiveBufferLimit());
+    const std::string warning =
+        "[WARNING] - Stream socket receive buffer: " + std::to_string(granted) +
+        " bytes granted of " + std::to_string(wanted) + " wanted; net.core.rmem_max limits it";
+    EXPECT_EQ(LogCapture::instance().count(warning), granted < wanted ? 1u : 0u) << warning;
+}
+
 TEST_F(DeviceOpen, PacketDataSizeFollowsTheVersionAndPacketSize) {
     sim::CameraConfig config;
     config.gevVersion = 0x00010002;
@@ -218,7 +286,7 @@ TEST_F(DeviceOpen, CameraThatAnswersAgainIsReconnected) {
     EXPECT_FALSE(LogCapture::instance().contains("[ERROR] - CCP connection failure"));
 }
 
-TEST_F(DeviceOpen, SocketErrorRebuildsTheControlSocketOnANewPort) {
+TEST_F(DeviceOpen, SocketErrorRebuildsTheControlSocketOnTheSamePort) {
     startFastCamera();
     ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
     const uint16_t oldPort = record().controlPort;
@@ -227,9 +295,11 @@ TEST_F(DeviceOpen, SocketErrorRebuildsTheControlSocketOnANewPort) {
         std::lock_guard lock(record().controlLock);
         ::shutdown(record().controlSocket.get(), SHUT_WR);
     }
-    ASSERT_TRUE(
-        eventually([&] { return record().controlPort != oldPort && record().controlPort != 0; }));
+    ASSERT_TRUE(eventually(
+        [&] { return LogCapture::instance().count("[INFO] - Control channel port: ") == 2; }));
+    EXPECT_EQ(record().controlPort, oldPort) << "the camera ties control to the host's port";
     EXPECT_TRUE(LogCapture::instance().contains("[WARNING] - CCP lost."));
+    EXPECT_EQ(LogCapture::instance().count("[ERROR] - Can't set mode in ccp register."), 0u);
     EXPECT_TRUE(eventually([&] { return status() == GEV_CONNECTION_OK; }));
     uint32_t value = 0;
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kVersion, 1, &value), GEV_STATUS_SUCCESS);
@@ -396,6 +466,26 @@ TEST_F(MessageChannelEvents, ExtendedEventDataCarriesItsData) {
               "[INFO] - Message Channel Device 1 -> device-specific event: 0x9001, req_Id: 7\r\n");
     EXPECT_EQ(platform::waitReadable(sender_, 100ms), platform::WaitResult::TimedOut)
         << "no acknowledge was asked for";
+}
+
+TEST_F(MessageChannelEvents, EveryEventOfAnExtendedDatagramFromTheCameraIsHandedOver) {
+    const gvcp::EventRecord more[] = {{0x0003, 0, 0x100000002ull, 20},
+                                      {0x0004, 0, 0x100000003ull, 30}};
+    ASSERT_TRUE(camera().sendEvent({.extended = true,
+                                    .eventId = 0x0002,
+                                    .blockId = 0x100000001ull,
+                                    .timestamp = 10,
+                                    .data = {},
+                                    .following = more}))
+        << "acknowledged once";
+    ASSERT_TRUE(eventually([&] { return eventCount() == 3; }));
+    std::lock_guard lock(g_eventMutex);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(g_events[i].info.eventId, 0x0002 + i);
+        EXPECT_EQ(g_events[i].info.blockId, 0x100000001ull + i);
+        EXPECT_EQ(g_events[i].info.timestamp, 10u * (i + 1));
+    }
+    EXPECT_EQ(camera().receivedEventAcks().size(), 1u);
 }
 
 TEST_F(MessageChannelEvents, StrangersAndMalformedDatagramsAreIgnoredWithoutStoppingTheChannel) {

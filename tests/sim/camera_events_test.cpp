@@ -57,8 +57,9 @@ TEST_F(CameraEventsTest, EventGoesToTheMessageChannelAndWaitsForItsAcknowledge) 
     platform::Sender from;
     const auto datagram = receive(&from);
     ASSERT_TRUE(datagram);
-    const auto parsed = parseEvent(*datagram);
-    ASSERT_TRUE(parsed);
+    const auto events = parseEvents(*datagram);
+    ASSERT_EQ(events.size(), 1u);
+    const auto* parsed = &events[0];
     EXPECT_EQ(parsed->eventId, 0x9001);
     EXPECT_EQ(parsed->header.flags & kFlagAckRequired, kFlagAckRequired);
     EXPECT_NE(parsed->header.reqId, 0);
@@ -88,7 +89,7 @@ TEST_F(CameraEventsTest, UnacknowledgedEventIsSentAgainAsTheRetryCountSays) {
 
     std::vector<uint16_t> reqIds;
     while (const auto datagram = receive()) {
-        reqIds.push_back(parseEvent(*datagram)->header.reqId);
+        reqIds.push_back(parseEvents(*datagram).at(0).header.reqId);
         if (reqIds.size() == 3)
             break;
     }

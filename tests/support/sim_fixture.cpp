@@ -78,6 +78,7 @@ void SimCameraTest::closeTransportOnly() {
         dev->logCallback = nullptr;
         {
             std::lock_guard lock(dev->controlLock);
+            std::lock_guard swap(dev->controlSocketSwap);
             dev->controlSocket.reset();
         }
         table.markClosed(*dev);
