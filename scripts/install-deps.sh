@@ -8,6 +8,8 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libxml2-dev libxslt1-dev libzip-dev libpng-dev
     iproute2
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 packages+=("$@")
 
