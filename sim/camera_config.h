@@ -52,6 +52,12 @@ struct CameraConfig {
     // host may read and write; CCP writes, heartbeat expiry and takeovers still happen.
     bool enforceControlPrivilege = true;
 
+    // Payload packets that the camera's own acquisitions (started through its features) lose
+    // on purpose: a probability per packet, drawn from a generator seeded with streamFaultSeed.
+    // Packet resend brings them back.
+    double streamPacketLoss = 0.0;
+    uint64_t streamFaultSeed = 1;
+
     // Size of the device memory that READMEM/WRITEMEM reach beyond the bootstrap registers
     // (user memory), from 0x10000 up.
     uint32_t userMemoryBase = 0x10000;

@@ -507,8 +507,13 @@ void FeatureStream::end() {
 }
 
 void FeatureStream::startBurst(uint32_t frames) {
-    if (!source_)
+    if (!source_) {
         source_ = std::make_unique<StreamSource>(model_, addressNet_);
+        StreamFaults faults;
+        faults.seed = model_.config().streamFaultSeed;
+        faults.lose = model_.config().streamPacketLoss;
+        source_->setFaults(faults);
+    }
     source_->stop();
     StreamFormat f = format_;
     f.frameCount = frames;

@@ -1,5 +1,6 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
+//             [--lose PERCENT]
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +20,7 @@ struct Options {
     unsigned count = 1;
     std::string serialPrefix = "SIM";
     std::string interface;
+    double lossPercent = 0.0;
 };
 
 constexpr unsigned kMaxCameras = 250;
@@ -27,14 +29,16 @@ int usage(const char* program) {
     std::fprintf(
         stderr,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
-        "          [--interface NAME]\n"
+        "          [--interface NAME] [--lose PERCENT]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
         "address of a veth end inside a network namespace, for example:\n"
         "  ip netns exec cams %s --address 198.18.1.20 --count 3 --interface veth1\n"
         "--interface names the cameras' link: broadcasts are heard only there and a\n"
-        "forced address is added to it. Cameras on loopback hear no broadcasts.\n",
+        "forced address is added to it. Cameras on loopback hear no broadcasts.\n"
+        "--lose makes the cameras' own acquisitions lose that share of their payload\n"
+        "packets (0..100), for trying packet resend.\n",
         program, kMaxCameras, program);
     return 2;
 }
@@ -60,6 +64,12 @@ bool parse(int argc, char** argv, Options& options) {
             options.serialPrefix = value;
         } else if (std::strcmp(arg, "--interface") == 0) {
             options.interface = value;
+        } else if (std::strcmp(arg, "--lose") == 0) {
+            char* end = nullptr;
+            const double percent = std::strtod(value, &end);
+            if (*end != '\0' || !(percent >= 0.0 && percent <= 100.0))
+                return false;
+            options.lossPercent = percent;
         } else {
             return false;
         }
@@ -91,6 +101,8 @@ int main(int argc, char** argv) {
         std::snprintf(serial, sizeof serial, "%s%05u", options.serialPrefix.c_str(), i + 1);
         config.serialNumber = serial;
         config.broadcastInterface = options.interface;
+        config.streamPacketLoss = options.lossPercent / 100.0;
+        config.streamFaultSeed = i + 1;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);
