@@ -73,8 +73,8 @@ bool connectInfo(const CameraSettings& settings, GevConnectInfo& info, CameraErr
     if (!settings.address.empty()) {
         in_addr a{};
         if (::inet_pton(AF_INET, settings.address.c_str(), &a) != 1) {
-            error = {GEV_STATUS_INVALID_ADDRESS, "\"" + settings.address +
-                                                     "\" is not an IPv4 address"};
+            error = {GEV_STATUS_INVALID_ADDRESS,
+                     "\"" + settings.address + "\" is not an IPv4 address"};
             return false;
         }
         info.deviceAddress = a.s_addr;
@@ -106,8 +106,8 @@ bool connectInfo(const CameraSettings& settings, GevConnectInfo& info, CameraErr
         info.adapterName[sizeof info.adapterName - 1] = '\0';
         return true;
     }
-    error = {GEV_STATUS_INVALID_ADDRESS, "no camera with serial number " + settings.serial +
-                                             " answered the discovery"};
+    error = {GEV_STATUS_INVALID_ADDRESS,
+             "no camera with serial number " + settings.serial + " answered the discovery"};
     return false;
 }
 
@@ -158,6 +158,9 @@ std::unique_ptr<Camera> Camera::open(const CameraSettings& settings, CameraError
 }
 
 bool Camera::configure(const CameraSettings& settings, CameraError& error) {
+    // The library's stream diagnostics join the element's debug log when that is detailed.
+    if (gst_debug_category_get_threshold(kavro_src_debug) >= GST_LEVEL_DEBUG)
+        (void)GEVSetDetailedLog(device_, GEV_LOG_STREAM_WARNINGS | GEV_LOG_STREAM_ERRORS);
     if (const GevStatus s = GEVInitXml(device_)) {
         error = failed(s, "building the camera's description");
         return false;

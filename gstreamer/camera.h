@@ -16,8 +16,8 @@ namespace kavro::gst {
 
 // What the element's properties ask of the camera.
 struct CameraSettings {
-    std::string address;  // IPv4 address, or empty to find the camera by serial
-    std::string serial;   // serial number (through discovery) when no address is given
+    std::string address;      // IPv4 address, or empty to find the camera by serial
+    std::string serial;       // serial number (through discovery) when no address is given
     uint32_t packetSize = 0;  // bytes of a stream packet; 0 keeps the camera's
     bool packetResend = true;
     uint16_t bufferCount = 16;  // ring entries of an acquisition

@@ -1,9 +1,9 @@
 #include "gstreamer/feature_settings.h"
 
+#include <strings.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <strings.h>
 
 namespace kavro::gst {
 

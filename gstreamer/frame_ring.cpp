@@ -22,8 +22,7 @@ void endLease(gpointer data) {
 
 }  // namespace
 
-std::shared_ptr<FrameRing> FrameRing::create(uint8_t device, uint16_t count,
-                                             uint32_t payloadSize) {
+std::shared_ptr<FrameRing> FrameRing::create(uint8_t device, uint16_t count, uint32_t payloadSize) {
     if (count == 0 || count > kMaxEntries || payloadSize == 0)
         return nullptr;
     try {

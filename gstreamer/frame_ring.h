@@ -47,8 +47,8 @@ class FrameRing : public std::enable_shared_from_this<FrameRing> {
     const uint8_t device_;
     const uint32_t payloadSize_;
     std::vector<std::unique_ptr<uint8_t[]>> buffers_;
-    std::mutex mutex_;     // orders give-backs against retire()
-    bool active_ = true;   // guarded by mutex_
+    std::mutex mutex_;    // orders give-backs against retire()
+    bool active_ = true;  // guarded by mutex_
 };
 
 }  // namespace kavro::gst

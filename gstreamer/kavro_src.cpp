@@ -42,12 +42,14 @@ struct SourceState {
     std::mutex settingsMutex;
     CameraSettings settings;  // guarded by settingsMutex
 
-    // The camera and everything about it are used by the streaming thread and by state changes,
-    // one at a time.
+    // The camera is used by the streaming thread and by state changes, one at a time.
     std::mutex cameraMutex;
     std::unique_ptr<Camera> camera;
+    // What the camera sends and can send, changed under both mutexes; caps and latency queries
+    // read it under capsMutex alone, so they don't wait for an image.
+    std::mutex capsMutex;
     Geometry geometry;
-    GstCaps* offered = nullptr;  // what the camera can send now
+    GstCaps* offered = nullptr;  // null while the camera is closed
 
     std::atomic<bool> flushing{false};
     uint64_t lastBlockId = 0;
@@ -269,13 +271,18 @@ gboolean kavroSrcStart(GstBaseSrc* base) {
     std::lock_guard lock(st.cameraMutex);
     CameraError error;
     std::unique_ptr<Camera> camera = Camera::open(settings, error);
-    if (!camera || !camera->readGeometry(st.geometry, error)) {
+    Geometry geometry;
+    if (!camera || !camera->readGeometry(geometry, error)) {
         postError(src, error);
         return FALSE;
     }
-    if (st.offered != nullptr)
-        gst_caps_unref(st.offered);
-    st.offered = offeredCaps(*camera, st.geometry);
+    {
+        std::lock_guard capsLock(st.capsMutex);
+        st.geometry = geometry;
+        if (st.offered != nullptr)
+            gst_caps_unref(st.offered);
+        st.offered = offeredCaps(*camera, geometry);
+    }
     st.camera = std::move(camera);
     st.lastBlockId = 0;
     st.processed = 0;
@@ -290,6 +297,10 @@ gboolean kavroSrcStop(GstBaseSrc* base) {
     SourceState& st = stateOf(base);
     std::lock_guard lock(st.cameraMutex);
     st.camera.reset();
+    std::lock_guard capsLock(st.capsMutex);
+    if (st.offered != nullptr)
+        gst_caps_unref(st.offered);
+    st.offered = nullptr;
     return TRUE;
 }
 
@@ -297,8 +308,8 @@ GstCaps* kavroSrcGetCaps(GstBaseSrc* base, GstCaps* filter) {
     SourceState& st = stateOf(base);
     GstCaps* caps = nullptr;
     {
-        std::lock_guard lock(st.cameraMutex);
-        if (st.camera && st.offered != nullptr)
+        std::lock_guard lock(st.capsMutex);
+        if (st.offered != nullptr)
             caps = gst_caps_ref(st.offered);
     }
     if (caps == nullptr)
@@ -315,7 +326,7 @@ GstCaps* kavroSrcFixate(GstBaseSrc* base, GstCaps* caps) {
     SourceState& st = stateOf(base);
     Geometry g;
     {
-        std::lock_guard lock(st.cameraMutex);
+        std::lock_guard lock(st.capsMutex);
         g = st.geometry;
     }
     caps = gst_caps_make_writable(caps);
@@ -354,10 +365,15 @@ gboolean kavroSrcSetCaps(GstBaseSrc* base, GstCaps* caps) {
     const bool acquiring = st.camera->acquiring();
     st.camera->stopAcquisition();
     CameraError error;
-    if (!st.camera->setGeometry(*format, static_cast<uint32_t>(width),
-                                static_cast<uint32_t>(height), error) ||
-        !st.camera->readGeometry(st.geometry, error) ||
-        (acquiring && !st.camera->startAcquisition(error))) {
+    Geometry changed;
+    const bool ok = st.camera->setGeometry(*format, static_cast<uint32_t>(width),
+                                           static_cast<uint32_t>(height), error) &&
+                    st.camera->readGeometry(changed, error);
+    if (ok) {
+        std::lock_guard capsLock(st.capsMutex);
+        st.geometry = changed;
+    }
+    if (!ok || (acquiring && !st.camera->startAcquisition(error))) {
         postError(src, error);
         return FALSE;
     }
@@ -369,8 +385,8 @@ gboolean kavroSrcQuery(GstBaseSrc* base, GstQuery* query) {
     if (GST_QUERY_TYPE(query) != GST_QUERY_LATENCY)
         return GST_BASE_SRC_CLASS(kavro_src_parent_class)->query(base, query);
     SourceState& st = stateOf(base);
-    std::lock_guard lock(st.cameraMutex);
-    if (!st.camera)
+    std::lock_guard lock(st.capsMutex);
+    if (st.offered == nullptr)
         return FALSE;
     // A frame is pushed once it has arrived whole: one frame time late at least.
     const GstClockTime frame = frameDuration(st.geometry);
@@ -408,8 +424,8 @@ GstBuffer* bufferFor(KavroSrc* src, const GevImageHeader& h, uint8_t index) {
         if (buffer == nullptr)
             ring->giveBack(index);
     } else {
-        buffer = copyWithoutPadding(ring->data(index), ring->payloadSize(), line, g.height,
-                                    h.paddingX);
+        buffer =
+            copyWithoutPadding(ring->data(index), ring->payloadSize(), line, g.height, h.paddingX);
         ring->giveBack(index);
     }
     if (buffer == nullptr) {
@@ -420,8 +436,8 @@ GstBuffer* bufferFor(KavroSrc* src, const GevImageHeader& h, uint8_t index) {
     GST_BUFFER_OFFSET_END(buffer) = h.blockId + 1;
     GST_BUFFER_DURATION(buffer) = frameDuration(g);
     const double ns = static_cast<double>(h.timestamp) * st.camera->nanosecondsPerTick();
-    gst_buffer_add_reference_timestamp_meta(buffer, st.timestampCaps,
-                                            static_cast<GstClockTime>(ns), GST_CLOCK_TIME_NONE);
+    gst_buffer_add_reference_timestamp_meta(buffer, st.timestampCaps, static_cast<GstClockTime>(ns),
+                                            GST_CLOCK_TIME_NONE);
     return buffer;
 }
 
@@ -433,9 +449,12 @@ GstFlowReturn kavroSrcCreate(GstPushSrc* push, GstBuffer** out) {
         return GST_FLOW_FLUSHING;
     CameraError error;
     // Live: create runs only in PLAYING, so the first call starts the camera.
-    if (!st.camera->acquiring() && !st.camera->startAcquisition(error)) {
-        postError(src, error);
-        return GST_FLOW_ERROR;
+    if (!st.camera->acquiring()) {
+        if (!st.camera->startAcquisition(error)) {
+            postError(src, error);
+            return GST_FLOW_ERROR;
+        }
+        st.lastBlockId = 0;  // a new acquisition numbers its blocks anew
     }
     const uint8_t device = st.camera->device();
     while (!st.flushing) {

@@ -10,11 +10,11 @@
 namespace kavro::gst {
 
 struct PixelFormatCaps {
-    uint32_t code;              // camera pixel format code
-    const char* entry;          // PixelFormat entry name in the camera's description
-    const char* alternateEntry; // older name of the same entry, or null
-    const char* mediaType;      // "video/x-raw" or "video/x-bayer"
-    const char* format;         // the caps' format field
+    uint32_t code;               // camera pixel format code
+    const char* entry;           // PixelFormat entry name in the camera's description
+    const char* alternateEntry;  // older name of the same entry, or null
+    const char* mediaType;       // "video/x-raw" or "video/x-bayer"
+    const char* format;          // the caps' format field
     uint32_t bytesPerPixel;
 };
 
