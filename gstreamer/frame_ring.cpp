@@ -1,5 +1,6 @@
 #include "gstreamer/frame_ring.h"
 
+#include <algorithm>
 #include <new>
 
 namespace kavro::gst {
@@ -28,6 +29,7 @@ std::shared_ptr<FrameRing> FrameRing::create(uint8_t device, uint16_t count, uin
     try {
         std::shared_ptr<FrameRing> ring(new FrameRing(device, payloadSize));
         ring->buffers_.reserve(count);
+        ring->returned_.assign(count, false);
         for (uint16_t i = 0; i < count; ++i)
             ring->buffers_.emplace_back(new uint8_t[size_t{payloadSize} + kSlack]);
         return ring;
@@ -67,10 +69,26 @@ GstBuffer* FrameRing::lend(uint8_t index, size_t size) {
                                        size_t{payloadSize_} + kSlack, 0, size, lease, endLease);
 }
 
+bool FrameRing::handedOut(uint8_t index) {
+    std::lock_guard lock(mutex_);
+    if (index >= buffers_.size() || std::find(out_.begin(), out_.end(), index) != out_.end())
+        return false;
+    out_.push_back(index);
+    returned_[index] = false;
+    return true;
+}
+
 void FrameRing::giveBack(uint8_t index) {
     std::lock_guard lock(mutex_);
-    if (active_)
-        (void)GEVQueueRingBuffer(device_, index);
+    if (index >= buffers_.size())
+        return;
+    returned_[index] = true;
+    // Once the run is retired nothing goes back: a later run has other buffers.
+    while (active_ && !out_.empty() && returned_[out_.front()]) {
+        (void)GEVQueueRingBuffer(device_, out_.front());
+        returned_[out_.front()] = false;
+        out_.pop_front();
+    }
 }
 
 }  // namespace kavro::gst

@@ -477,6 +477,11 @@ GstFlowReturn kavroSrcCreate(GstPushSrc* push, GstBuffer** out) {
                               ("%s", GEVStatusText(s)));
             return GST_FLOW_ERROR;
         }
+        if (!st.camera->ring()->handedOut(index)) {
+            GST_ELEMENT_ERROR(src, RESOURCE, READ, ("the library handed out a wrong image buffer"),
+                              ("entry %u", index));
+            return GST_FLOW_ERROR;
+        }
         // Whole frames that never arrived show as a gap in the block ids.
         if (st.lastBlockId != 0 && h.blockId > st.lastBlockId + 1)
             reportDropped(src, h.blockId - st.lastBlockId - 1, "frames lost", h.blockId, 0);

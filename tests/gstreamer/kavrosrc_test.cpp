@@ -38,7 +38,22 @@ struct Received {
     size_t withoutCameraTimestamp = 0;
     std::string caps;
     size_t expectedBytes = 0;
+    size_t holdAfter = SIZE_MAX;   // frames after this many are kept (held downstream)
+    std::vector<GstBuffer*> held;  // in arrival order
 };
+
+// Bytes of a buffer that differ from what the camera sent for its block.
+bool intact(GstBuffer* buffer, size_t expectedBytes) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return false;
+    const uint64_t blockId = GST_BUFFER_OFFSET(buffer);
+    bool same = map.size == expectedBytes;
+    for (size_t o = 0; same && o < map.size; ++o)
+        same = map.data[o] == sim::frameByte(blockId, o);
+    gst_buffer_unmap(buffer, &map);
+    return same;
+}
 
 void onHandoff(GstElement*, GstBuffer* buffer, GstPad* pad, gpointer data) {
     auto& r = *static_cast<Received*>(data);
@@ -51,18 +66,10 @@ void onHandoff(GstElement*, GstBuffer* buffer, GstPad* pad, gpointer data) {
             gst_caps_unref(caps);
         }
     }
-    const uint64_t blockId = GST_BUFFER_OFFSET(buffer);
-    r.blockIds.push_back(blockId);
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        ++r.damaged;
-        return;
-    }
-    bool intact = map.size == r.expectedBytes;
-    for (size_t o = 0; intact && o < map.size; ++o)
-        intact = map.data[o] == sim::frameByte(blockId, o);
-    gst_buffer_unmap(buffer, &map);
-    r.damaged += intact ? 0 : 1;
+    r.blockIds.push_back(GST_BUFFER_OFFSET(buffer));
+    r.damaged += intact(buffer, r.expectedBytes) ? 0 : 1;
+    if (r.blockIds.size() > r.holdAfter)
+        r.held.push_back(gst_buffer_ref(buffer));
     GstCaps* timestampCaps = gst_caps_from_string("timestamp/x-gige-vision");
     if (gst_buffer_get_reference_timestamp_meta(buffer, timestampCaps) == nullptr)
         ++r.withoutCameraTimestamp;
@@ -136,6 +143,10 @@ class KavroSrcTest : public ::testing::Test {
         received_.caps.clear();
         received_.damaged = 0;
         received_.withoutCameraTimestamp = 0;
+        received_.holdAfter = SIZE_MAX;
+        for (GstBuffer* b : received_.held)
+            gst_buffer_unref(b);
+        received_.held.clear();
     }
 
     void startCamera(const sim::CameraConfig& config = {}) {
@@ -292,6 +303,35 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
         << refused.error;
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     EXPECT_EQ(cameraRegister(gvcp::reg::kCcp), 0u);
+}
+
+// Images reach downstream without a copy, in buffers lent from the element's ring: buffers
+// still held downstream keep the camera's bytes after the camera was stopped and closed, and
+// while a new pipeline streams from it.
+TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
+    startCamera();
+    const std::string source = std::string("num-buffers=30 features=\"") + kFastFrames + "\"";
+    makePipeline(source, "", 640 * 480);
+    {
+        std::lock_guard lock(received_.mutex);
+        received_.holdAfter = 20;
+    }
+    EXPECT_TRUE(play().eos);
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    EXPECT_EQ(cameraRegister(gvcp::reg::kCcp), 0u);
+    std::vector<GstBuffer*> held;
+    {
+        std::lock_guard lock(received_.mutex);
+        held.swap(received_.held);
+    }
+    ASSERT_EQ(held.size(), 10u);
+    reset();
+    makePipeline(source, "", 640 * 480);
+    EXPECT_TRUE(play().eos);
+    for (GstBuffer* b : held) {
+        EXPECT_TRUE(intact(b, 640 * 480)) << GST_BUFFER_OFFSET(b);
+        gst_buffer_unref(b);
+    }
 }
 
 // A camera that goes away mid-stream ends the stream with an error, not a hang.
