@@ -179,6 +179,7 @@ bool Camera::configure(const CameraSettings& settings, CameraError& error) {
     }
     const GevStatus resend = GEVSetPacketResend(device_, settings.packetResend ? 1 : 0);
     // A camera without resend streams all the same; asking for it there is no failure.
+    resendUnavailable_ = settings.packetResend && resend == GEV_STATUS_NOT_SUPPORTED;
     if (resend != GEV_STATUS_SUCCESS && resend != GEV_STATUS_NOT_SUPPORTED) {
         error = failed(resend, "setting packet resend");
         return false;

@@ -63,6 +63,8 @@ class Camera {
     Camera& operator=(const Camera&) = delete;
 
     uint8_t device() const { return device_; }
+    // Resend was asked for and the camera lacks it: the stream runs without.
+    bool resendUnavailable() const { return resendUnavailable_; }
     double nanosecondsPerTick() const { return nanosecondsPerTick_; }
 
     bool readGeometry(Geometry& geometry, CameraError& error) const;
@@ -88,6 +90,7 @@ class Camera {
     uint16_t bufferCount_ = 16;
     double nanosecondsPerTick_ = 1.0;
     bool streamChannelOpen_ = false;
+    bool resendUnavailable_ = false;
     std::shared_ptr<FrameRing> ring_;
 };
 

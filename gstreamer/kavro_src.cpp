@@ -283,6 +283,10 @@ gboolean kavroSrcStart(GstBaseSrc* base) {
             gst_caps_unref(st.offered);
         st.offered = offeredCaps(*camera, geometry);
     }
+    if (camera->resendUnavailable()) {
+        GST_ELEMENT_WARNING(src, RESOURCE, SETTINGS, ("the camera can't resend lost packets"),
+                            ("%s", GEVStatusText(GEV_STATUS_NOT_SUPPORTED)));
+    }
     st.camera = std::move(camera);
     st.lastBlockId = 0;
     st.processed = 0;
@@ -405,6 +409,14 @@ gboolean kavroSrcUnlockStop(GstBaseSrc* base) {
     return TRUE;
 }
 
+// The camera's timestamp in nanoseconds; exact for a whole number of nanoseconds per tick.
+GstClockTime cameraNanoseconds(uint64_t ticks, const Camera& camera) {
+    const double perTick = camera.nanosecondsPerTick();
+    if (perTick >= 1.0 && perTick == static_cast<double>(static_cast<uint64_t>(perTick)))
+        return ticks * static_cast<uint64_t>(perTick);
+    return static_cast<GstClockTime>(static_cast<double>(ticks) * perTick);
+}
+
 // The buffer for a delivered image, or null (the image is then given back and reported).
 GstBuffer* bufferFor(KavroSrc* src, const GevImageHeader& h, uint8_t index) {
     SourceState& st = *src->state;
@@ -435,9 +447,8 @@ GstBuffer* bufferFor(KavroSrc* src, const GevImageHeader& h, uint8_t index) {
     GST_BUFFER_OFFSET(buffer) = h.blockId;
     GST_BUFFER_OFFSET_END(buffer) = h.blockId + 1;
     GST_BUFFER_DURATION(buffer) = frameDuration(g);
-    const double ns = static_cast<double>(h.timestamp) * st.camera->nanosecondsPerTick();
-    gst_buffer_add_reference_timestamp_meta(buffer, st.timestampCaps, static_cast<GstClockTime>(ns),
-                                            GST_CLOCK_TIME_NONE);
+    gst_buffer_add_reference_timestamp_meta(
+        buffer, st.timestampCaps, cameraNanoseconds(h.timestamp, *st.camera), GST_CLOCK_TIME_NONE);
     return buffer;
 }
 

@@ -191,7 +191,7 @@ class KavroSrcTest : public ::testing::Test {
 
 // 100 frames through the element: each whole, with the camera's bytes, its block id as the
 // offset (consecutive) and the camera timestamp as a meta; the caps follow the camera's
-// format, whether features or downstream caps chose it.
+// format, whether features or downstream caps chose it; lost packets come back by resend.
 TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
     struct Case {
         const char* name;
@@ -200,6 +200,7 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
         double loss;
         const char* caps;
         size_t bytes;
+        uint32_t packetSize = 0;  // the element's packet-size; 0 leaves it unset
     };
     const std::string fast = kFastFrames;
     const Case cases[] = {
@@ -209,15 +210,17 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
          "video/x-raw, format=(string)GRAY16_LE, width=(int)320, height=(int)200", 320 * 200 * 2},
         {"caps", fast, "video/x-raw,format=GRAY16_LE,width=256,height=128", 0.0,
          "video/x-raw, format=(string)GRAY16_LE, width=(int)256, height=(int)128", 256 * 128 * 2},
-        {"1 % loss with resend", fast, "", 0.01,
-         "video/x-raw, format=(string)GRAY8, width=(int)640, height=(int)480", 640 * 480},
+        {"1 % loss with resend, 4000-byte packets", fast, "", 0.01,
+         "video/x-raw, format=(string)GRAY8, width=(int)640, height=(int)480", 640 * 480, 4000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::CameraConfig config;
         config.streamPacketLoss = c.loss;
         startCamera(config);
-        makePipeline("num-buffers=100 features=\"" + c.features + "\"", c.between, c.bytes);
+        makePipeline("num-buffers=100 packet-size=" + std::to_string(c.packetSize) +
+                         " features=\"" + c.features + "\"",
+                     c.between, c.bytes);
         const BusOutcome out = play();
         EXPECT_TRUE(out.eos) << out.error;
         EXPECT_EQ(out.warnings, 0u);
@@ -229,6 +232,9 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
             EXPECT_EQ(received_.withoutCameraTimestamp, 0u);
             for (size_t i = 1; i < received_.blockIds.size(); ++i)
                 EXPECT_EQ(received_.blockIds[i], received_.blockIds[i - 1] + 1);
+        }
+        if (c.packetSize != 0) {
+            EXPECT_EQ(cameraRegister(gvcp::reg::kScps0) & 0xFFFF, c.packetSize);
         }
         if (c.features.find("GlobalGain=3") != std::string::npos) {
             EXPECT_EQ(cameraRegister(feature::kGlobalGain), 3u);
