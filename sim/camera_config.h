@@ -52,6 +52,9 @@ struct CameraConfig {
     // host may read and write; CCP writes, heartbeat expiry and takeovers still happen.
     bool enforceControlPrivilege = true;
 
+    // A sensor with a Bayer RG colour filter: PixelFormat BayerRG8 and the colour gains.
+    bool colourSensor = false;
+
     // Payload packets that the camera's own acquisitions (started through its features) lose
     // on purpose: a probability per packet, drawn from a generator seeded with streamFaultSeed.
     // Packet resend brings them back.

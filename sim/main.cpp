@@ -1,6 +1,6 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
-//             [--lose PERCENT]
+//             [--lose PERCENT] [--sensor mono|colour]
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +21,7 @@ struct Options {
     std::string serialPrefix = "SIM";
     std::string interface;
     double lossPercent = 0.0;
+    bool colourSensor = false;
 };
 
 constexpr unsigned kMaxCameras = 250;
@@ -29,7 +30,7 @@ int usage(const char* program) {
     std::fprintf(
         stderr,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
-        "          [--interface NAME] [--lose PERCENT]\n"
+        "          [--interface NAME] [--lose PERCENT] [--sensor mono|colour]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
@@ -38,7 +39,8 @@ int usage(const char* program) {
         "--interface names the cameras' link: broadcasts are heard only there and a\n"
         "forced address is added to it. Cameras on loopback hear no broadcasts.\n"
         "--lose makes the cameras' own acquisitions lose that share of their payload\n"
-        "packets (0..100), for trying packet resend.\n",
+        "packets (0..100), for trying packet resend. --sensor colour gives them a Bayer\n"
+        "RG sensor (PixelFormat BayerRG8).\n",
         program, kMaxCameras, program);
     return 2;
 }
@@ -70,6 +72,10 @@ bool parse(int argc, char** argv, Options& options) {
             if (*end != '\0' || !(percent >= 0.0 && percent <= 100.0))
                 return false;
             options.lossPercent = percent;
+        } else if (std::strcmp(arg, "--sensor") == 0) {
+            if (std::strcmp(value, "mono") != 0 && std::strcmp(value, "colour") != 0)
+                return false;
+            options.colourSensor = std::strcmp(value, "colour") == 0;
         } else {
             return false;
         }
@@ -102,6 +108,7 @@ int main(int argc, char** argv) {
         config.serialNumber = serial;
         config.broadcastInterface = options.interface;
         config.streamPacketLoss = options.lossPercent / 100.0;
+        config.colourSensor = options.colourSensor;
         config.streamFaultSeed = i + 1;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
