@@ -201,6 +201,7 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
         const char* caps;
         size_t bytes;
         uint32_t packetSize = 0;  // the element's packet-size; 0 leaves it unset
+        bool colour = false;      // a camera with a Bayer RG sensor
     };
     const std::string fast = kFastFrames;
     const Case cases[] = {
@@ -212,11 +213,14 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
          "video/x-raw, format=(string)GRAY16_LE, width=(int)256, height=(int)128", 256 * 128 * 2},
         {"1 % loss with resend, 4000-byte packets", fast, "", 0.01,
          "video/x-raw, format=(string)GRAY8, width=(int)640, height=(int)480", 640 * 480, 4000},
+        {"Bayer", fast + " PixelFormat=BayerRG8", "", 0.0,
+         "video/x-bayer, format=(string)rggb, width=(int)640, height=(int)480", 640 * 480, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::CameraConfig config;
         config.streamPacketLoss = c.loss;
+        config.colourSensor = c.colour;
         startCamera(config);
         makePipeline("num-buffers=100 packet-size=" + std::to_string(c.packetSize) +
                          " features=\"" + c.features + "\"",
