@@ -66,6 +66,8 @@ struct CameraConfig {
     double streamTrailerLoss = 0.0;
     bool plainResends = false;
     uint32_t streamParts = 0;
+    // A sensor with a Bayer RG colour filter: PixelFormat BayerRG8 and the colour gains.
+    bool colourSensor = false;
 
     // Size of the device memory that READMEM/WRITEMEM reach beyond the bootstrap registers
     // (user memory), from 0x10000 up.

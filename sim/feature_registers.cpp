@@ -22,6 +22,7 @@ constexpr uint32_t kCapMono16 = 0x1;
 constexpr uint32_t kCapMultiFrame = 0x2;
 constexpr uint32_t kCapAutoFunctions = 0x4;
 constexpr uint32_t kCapFastSerial = 0x8;
+constexpr uint32_t kCapColourSensor = 0x10;  // set from the camera's configuration
 constexpr uint32_t kCapabilityBits = kCapMono16 | kCapMultiFrame | kCapAutoFunctions;
 
 constexpr uint32_t kMinWidth = 16;
@@ -226,8 +227,10 @@ uint32_t payloadSizeAfter(const DeviceMemory& m, uint32_t address, uint32_t valu
 }
 
 void resetToDefaults(DeviceMemory& m) {
+    const uint32_t sensor = m.value(kCapabilities) & kCapColourSensor;  // hardware, kept
     for (const Initial& r : numericRegisters())
         m.setValue(r.address, r.value);
+    m.setValue(kCapabilities, m.value(kCapabilities) | sensor);
     setFrameRate(m, kFreeRunFrameRate);
     initLookUpTables(m);
     m.setValue(kPayloadSize, payloadSizeAfter(m, kWidth, m.value(kWidth)));
@@ -250,8 +253,10 @@ bool pixelFormatAvailable(const DeviceMemory& m, uint32_t format, uint32_t width
             return width <= kMono12PackedMaxWidth;
         case kMono16:
             return (m.value(kCapabilities) & kCapMono16) != 0;
+        case kBayerRG8:
+            return (m.value(kCapabilities) & kCapColourSensor) != 0;
         default:
-            return false;  // Bayer formats need a colour sensor
+            return false;
     }
 }
 
@@ -476,6 +481,8 @@ void defineFeatureRegisters(DeviceMemory& memory, const CameraConfig& config) {
     for (uint32_t a = kTxData; a < kTxData + kSerialBufferSize; a += 4)
         memory.defineRegister(a, Access::WriteOnly, 0, hook);
     memory.defineString(kRxData, kSerialBufferSize, Access::ReadOnly, "");
+    if (config.colourSensor)
+        memory.setValue(kCapabilities, kCapColourSensor);
     resetToDefaults(memory);
 }
 

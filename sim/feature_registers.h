@@ -126,6 +126,7 @@ inline constexpr uint32_t kInitialHeight = 480;
 inline constexpr uint32_t kMono8 = 0x01080001;
 inline constexpr uint32_t kMono12Packed = 0x010C0006;
 inline constexpr uint32_t kMono16 = 0x01100007;
+inline constexpr uint32_t kBayerRG8 = 0x01080009;  // on a colour sensor only
 // Frame rate of a free-running camera (AcquisitionFrameRateEnable off); an exposure longer than
 // its period lowers the rate.
 inline constexpr double kFreeRunFrameRate = 30.0;

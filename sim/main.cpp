@@ -1,7 +1,7 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
 //             [--stream-faults SPEC] [--multi-part N] [--event-interval MS]
-//             [--report-mask A.B.C.D] [--write-only-memory BYTES]
+//             [--report-mask A.B.C.D] [--write-only-memory BYTES] [--sensor mono|colour]
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -33,6 +33,7 @@ struct Options {
     unsigned eventIntervalMs = 0;          // 0: no periodic events
     std::optional<uint32_t> reportedMask;  // host byte order
     uint32_t writeOnlyMemory = 0;          // bytes at the end of user memory
+    bool colourSensor = false;
 };
 
 // A probability in [0, 1].
@@ -86,6 +87,7 @@ int usage(const char* program, FILE* out = stderr) {
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
         "          [--interface NAME] [--stream-faults SPEC] [--multi-part N (1..16)]\n"
         "          [--event-interval MS] [--report-mask A.B.C.D] [--write-only-memory BYTES]\n"
+        "          [--sensor mono|colour]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
@@ -103,7 +105,8 @@ int usage(const char* program, FILE* out = stderr) {
         "--report-mask makes the cameras report this subnet mask (0.0.0.0: an empty one)\n"
         "instead of their real one, as some cameras in the field do.\n"
         "--write-only-memory makes the last BYTES of the user memory take writes but refuse\n"
-        "reads.\n",
+        "reads.\n"
+        "--sensor colour gives the cameras a Bayer RG sensor (PixelFormat BayerRG8).\n",
         program, kMaxCameras, program);
     return out == stderr ? 2 : 0;
 }
@@ -155,6 +158,10 @@ bool parse(int argc, char** argv, Options& options) {
             if (*end != '\0' || n == 0 || n > kavro::sim::CameraConfig{}.userMemorySize)
                 return false;
             options.writeOnlyMemory = static_cast<uint32_t>(n);
+        } else if (std::strcmp(arg, "--sensor") == 0) {
+            if (std::strcmp(value, "mono") != 0 && std::strcmp(value, "colour") != 0)
+                return false;
+            options.colourSensor = std::strcmp(value, "colour") == 0;
         } else {
             return false;
         }
@@ -249,6 +256,7 @@ int main(int argc, char** argv) {
         config.reportedSubnetMask = options.reportedMask;
         if (options.writeOnlyMemory != 0)
             config.writeOnlyUserMemoryFrom = config.userMemorySize - options.writeOnlyMemory;
+        config.colourSensor = options.colourSensor;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);
