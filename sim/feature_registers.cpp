@@ -469,6 +469,7 @@ StreamFormat featureStreamFormat(const CameraModel& model) {
     f.offsetY = model.readRegister(kOffsetY);
     f.extendedIds = (model.config().gevVersion >> 16) >= 2;
     f.frameRate = std::bit_cast<float>(model.readRegister(kResultingFrameRate));
+    f.linkBitsPerSecond = model.config().linkBitsPerSecond;
     switch (model.readRegister(kAcquisitionMode)) {
         case 1:
             f.frameCount = 1;

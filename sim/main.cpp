@@ -1,5 +1,6 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
+//             [--link-rate MBIT]
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
@@ -19,23 +20,27 @@ struct Options {
     unsigned count = 1;
     std::string serialPrefix = "SIM";
     std::string interface;
+    uint64_t linkBitsPerSecond = 0;
 };
 
 constexpr unsigned kMaxCameras = 250;
+constexpr unsigned long kMaxLinkMbit = 100000;
 
 int usage(const char* program) {
     std::fprintf(
         stderr,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
-        "          [--interface NAME]\n"
+        "          [--interface NAME] [--link-rate MBIT]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
         "address of a veth end inside a network namespace, for example:\n"
         "  ip netns exec cams %s --address 198.18.1.20 --count 3 --interface veth1\n"
         "--interface names the cameras' link: broadcasts are heard only there and a\n"
-        "forced address is added to it. Cameras on loopback hear no broadcasts.\n",
-        program, kMaxCameras, program);
+        "forced address is added to it. Cameras on loopback hear no broadcasts.\n"
+        "--link-rate spreads each frame's packets at the line rate of a link of that many\n"
+        "Mbit/s (1..%lu; 1000 for a 1 Gbit/s camera) instead of sending them as one burst.\n",
+        program, kMaxCameras, program, kMaxLinkMbit);
     return 2;
 }
 
@@ -60,6 +65,12 @@ bool parse(int argc, char** argv, Options& options) {
             options.serialPrefix = value;
         } else if (std::strcmp(arg, "--interface") == 0) {
             options.interface = value;
+        } else if (std::strcmp(arg, "--link-rate") == 0) {
+            char* end = nullptr;
+            const unsigned long mbit = std::strtoul(value, &end, 10);
+            if (*end != '\0' || mbit == 0 || mbit > kMaxLinkMbit)
+                return false;
+            options.linkBitsPerSecond = uint64_t{mbit} * 1000000;
         } else {
             return false;
         }
@@ -91,6 +102,7 @@ int main(int argc, char** argv) {
         std::snprintf(serial, sizeof serial, "%s%05u", options.serialPrefix.c_str(), i + 1);
         config.serialNumber = serial;
         config.broadcastInterface = options.interface;
+        config.linkBitsPerSecond = options.linkBitsPerSecond;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,9 @@ struct StreamFormat {
     uint64_t firstBlockId = 1;
     double frameRate = 0.0;   // frames per second; 0 = back to back
     uint32_t frameCount = 0;  // frames to send; 0 = until stopped
+    // Bits per second of the camera's link: a frame's packets leave spread at this line rate,
+    // as from a real camera, rather than as one burst. 0 = as fast as the host sends.
+    uint64_t linkBitsPerSecond = 0;
 };
 
 // Bytes the camera announces for a block of this format (padding included). A line holds
@@ -94,6 +98,11 @@ class StreamSource {
     // Waits until the frame count was sent; false on time-out.
     bool waitFinished(std::chrono::milliseconds timeout) const;
     StreamStats stats() const;
+    // Called on the sending thread right after each frame's trailer left (lost or not); set it
+    // before start().
+    using FrameSentObserver =
+        std::function<void(uint64_t blockId, std::chrono::steady_clock::time_point sent)>;
+    void setFrameSentObserver(FrameSentObserver observer) { frameSent_ = std::move(observer); }
 
   private:
     class Sender;
@@ -109,6 +118,7 @@ class StreamSource {
     mutable std::mutex mutex_;
     std::deque<gvsp::ResendRequest> resends_;  // guarded by mutex_
     StreamStats stats_;                        // guarded by mutex_
+    FrameSentObserver frameSent_;
 };
 
 }  // namespace kavro::sim
