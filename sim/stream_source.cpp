@@ -174,6 +174,11 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         const uint16_t port = static_cast<uint16_t>(model_.readRegister(reg::kScp0) & 0xFFFF);
         if (port == 0 || scda == 0)
             return;
+        if (frameSent_) {
+            const auto header = gvsp::parseHeader(bytes, ext);
+            if (header && header->format == gvsp::kFormatTrailer && header->status == 0)
+                frameSent_(header->blockId, Clock::now());
+        }
         if (platform::sendTo(socket_, bytes, htonl(scda), port)) {
             std::lock_guard lock(mutex_);
             ++stats_.packetsSent;
@@ -307,8 +312,6 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
                                   trailer);
         if (!happens(faults.loseTrailer))
             emit(size, false);
-        if (frameSent_)
-            frameSent_(blockId, Clock::now());
         serveResends();
         {
             std::lock_guard lock(mutex_);

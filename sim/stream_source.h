@@ -98,8 +98,8 @@ class StreamSource {
     // Waits until the frame count was sent; false on time-out.
     bool waitFinished(std::chrono::milliseconds timeout) const;
     StreamStats stats() const;
-    // Called on the sending thread right after each frame's trailer left (lost or not); set it
-    // before start().
+    // Called on the sending thread just before each frame's trailer leaves (not for a trailer
+    // that a fault drops or corrupts); set it before start().
     using FrameSentObserver =
         std::function<void(uint64_t blockId, std::chrono::steady_clock::time_point sent)>;
     void setFrameSentObserver(FrameSentObserver observer) { frameSent_ = std::move(observer); }
