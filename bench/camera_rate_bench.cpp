@@ -269,7 +269,7 @@ Side runLibrary(sim::CameraServer& camera, uint32_t frames) {
         if (reading && source.start(cameraFormat(frames)))
             (void)source.waitFinished(std::chrono::seconds(frames));
         finished = true;
-        reader.join();
+        reader.join(std::chrono::seconds(30));
         side.packets = source.stats().packetsSent;
     }
     side.cpuSeconds = cpu1 - cpu0;
