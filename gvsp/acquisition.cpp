@@ -263,14 +263,31 @@ GevStatus describedGeometry(GevDevice& dev, uint32_t requestedFrames, frame::Str
     return GEV_STATUS_SUCCESS;
 }
 
-// Geometry of a start without description: only the caller's payload size and frame count.
-GevStatus callerGeometry(GevDevice& dev, uint32_t frameCount, uint32_t payloadSize,
-                         frame::StreamGeometry& g) {
-    if (!dev.imageMemory.exists() && !dev.imageMemory.allocateForImage(payloadSize)) {
+// The image memory block must hold the payload that the copying retrieval calls put into it. A
+// block made for a smaller payload (by the description build, before the image window grew
+// through features, or by an earlier start) grows here; one that is large enough stays.
+GevStatus fitImageMemory(GevDevice& dev, uint32_t payloadSize) {
+    frame::ImageMemory& memory = dev.imageMemory;
+    if (memory.exists() && memory.imageSize() >= payloadSize)
+        return GEV_STATUS_SUCCESS;
+    const bool growing = memory.exists();
+    if (!memory.allocateForImage(payloadSize)) {
         gevLogf(dev, "[ERROR] - Can't alloc memory. PayloadSize = %d",
                 static_cast<int>(payloadSize));
         return GEV_STATUS_OUT_OF_MEMORY;
     }
+    if (growing) {
+        gevLogf(dev, "[INFO] - Image memory grown for PayloadSize = %u (%u bytes).", payloadSize,
+                memory.size());
+    }
+    return GEV_STATUS_SUCCESS;
+}
+
+// Geometry of a start without description: only the caller's payload size and frame count.
+GevStatus callerGeometry(GevDevice& dev, uint32_t frameCount, uint32_t payloadSize,
+                         frame::StreamGeometry& g) {
+    if (const GevStatus s = fitImageMemory(dev, payloadSize))
+        return s;
     g = frame::StreamGeometry{};
     g.frameCountLimit = frameCount;
     g.payloadSize = payloadSize;
@@ -335,6 +352,10 @@ GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payload
         if (const GevStatus s = described ? describedGeometry(dev, frameCount, g)
                                           : callerGeometry(dev, frameCount, payloadSize, g)) {
             return s;
+        }
+        if (described) {
+            if (const GevStatus s = fitImageMemory(dev, g.payloadSize))
+                return s;
         }
         dev.geometry = g;
         dev.counters.clear();
