@@ -46,6 +46,9 @@ constexpr microseconds kShortestPause{20};
 constexpr microseconds kLongestPause{800};
 // The pause before the packet interval is known.
 constexpr microseconds kFirstPause{100};
+// A wait for the first datagram of a burst at least this long shows a gap between blocks:
+// pacing is worth it again.
+constexpr int64_t kBlockGapNs = 1000000;
 
 // The receive buffers of one read: slots with room for the largest header and some slack, so
 // that an over-long packet is seen as such.
@@ -94,11 +97,12 @@ class BurstPacer {
     void onDatagram(const PacketHeader& header) {
         position_ = header.format == kFormatLeader ? 1 : position_ + 1;
     }
-    // A drain found `count` datagrams; `afterPause` when a pause came before it (a drain after a
-    // full read finds a backlog, not the arrival rate).
-    void drained(int count, bool afterPause) {
+    // A drain found `count` datagrams. It measures the arrival rate only when `arrivedAllAlong`:
+    // a pause came before it (a drain after a full read finds a backlog) and the block did not
+    // end within it (datagrams may have stopped coming long before the pause ended).
+    void drained(int count, bool arrivedAllAlong) {
         const int64_t now = platform::monotonicNs();
-        if (afterPause && count > 0) {
+        if (arrivedAllAlong && count > 0) {
             const int64_t sample = (now - last_) / count;
             intervalNs_ = intervalNs_ == 0 ? sample : (3 * intervalNs_ + sample) / 4;
         }
@@ -121,8 +125,8 @@ class BurstPacer {
 // The socket path's receiver. It sleeps in a wait for the first datagram of a burst (or the
 // stop, or the stream time-out), then reads the burst in drains of many datagrams with short
 // pauses between them instead of waking for every datagram: at a camera's rate, where a frame's
-// packets are spread over its transmission time, that saves most wake-ups. A drain that ends
-// with a trailer (its block is handed over at once) or finds nothing ends the burst.
+// packets are spread over its transmission time, that saves most wake-ups. A drain that holds
+// a trailer (its block is handed over at once) or finds nothing ends the burst.
 class SocketReceiver {
   public:
     SocketReceiver(frame::GevDevice& device, Acquisition& acquisition)
@@ -142,8 +146,11 @@ class SocketReceiver {
 
     void run() {
         while (receiving() && !stop_.raised()) {
+            const int64_t waitStart = platform::monotonicNs();
             switch (waitForDatagram(acquisition_.socket, stop_, timeout_)) {
                 case StreamWait::Datagram:
+                    if (platform::monotonicNs() - waitStart >= kBlockGapNs)
+                        backToBack_ = false;
                     readBurst();
                     break;
                 case StreamWait::TimedOut:
@@ -165,6 +172,11 @@ class SocketReceiver {
   private:
     bool receiving() const { return !leave_ && !assembler_.exitRequested(); }
 
+    // Pauses only pay where blocks come with gaps between them, as from a camera at its frame
+    // rate. When a block begins right after the one before (the camera streams back to back,
+    // or the receiver fell behind), every datagram is read as it comes until a gap shows again:
+    // a pause would then only delay the resend requests of a block that still waits for lost
+    // packets until the next block's trailer ends that wait.
     void readBurst() {
         pacer_.startBurst();
         bool afterPause = false;
@@ -172,14 +184,17 @@ class SocketReceiver {
             // Everything waiting, in reads of a batch each.
             int total = 0;
             int n = 0;
+            sawTrailer_ = false;
             do {
                 n = drain();
                 if (n < 0)
                     return;  // the wait sees the failure
                 total += n;
             } while (n == static_cast<int>(kReadBatch) && receiving() && !stop_.raised());
-            pacer_.drained(total, afterPause);
-            if (total == 0 || endedWithTrailer_)
+            pacer_.drained(total, afterPause && !sawTrailer_);
+            if (sawTrailer_ && !endedWithTrailer_)
+                backToBack_ = true;
+            if (total == 0 || sawTrailer_ || backToBack_)
                 return;
             if (!pauseUnlessStopped(stop_, pacer_.pause()))
                 return;
@@ -202,6 +217,7 @@ class SocketReceiver {
             if (const auto header = parseHeader(datagram, carriesExtendedIds(datagram))) {
                 pacer_.onDatagram(*header);
                 endedWithTrailer_ = header->format == kFormatTrailer;
+                sawTrailer_ = sawTrailer_ || endedWithTrailer_;
             }
         }
         return n;
@@ -232,6 +248,8 @@ class SocketReceiver {
     microseconds timeout_{};
     bool leave_ = false;
     bool endedWithTrailer_ = false;
+    bool sawTrailer_ = false;
+    bool backToBack_ = false;
 };
 
 void receive(frame::GevDevice& device, Acquisition& acquisition) {
