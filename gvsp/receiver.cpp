@@ -149,8 +149,11 @@ class SocketReceiver {
             const int64_t waitStart = platform::monotonicNs();
             switch (waitForDatagram(acquisition_.socket, stop_, timeout_)) {
                 case StreamWait::Datagram:
-                    if (platform::monotonicNs() - waitStart >= kBlockGapNs)
+                    if (platform::monotonicNs() - waitStart >= kBlockGapNs) {
                         backToBack_ = false;
+                    } else if (sawTrailer_) {
+                        backToBack_ = true;  // the next block followed the last one's trailer
+                    }
                     readBurst();
                     break;
                 case StreamWait::TimedOut:
@@ -175,8 +178,8 @@ class SocketReceiver {
     // Pauses only pay where blocks come with gaps between them, as from a camera at its frame
     // rate. When a block begins right after the one before (the camera streams back to back,
     // or the receiver fell behind), every datagram is read as it comes until a gap shows again:
-    // a pause would then only delay the resend requests of a block that still waits for lost
-    // packets until the next block's trailer ends that wait.
+    // a pause would then delay the resend requests of a block that waits for lost packets only
+    // until the next block's trailer, and the camera could answer them after that trailer.
     void readBurst() {
         pacer_.startBurst();
         bool afterPause = false;
