@@ -37,8 +37,11 @@ using std::chrono::microseconds;
 // Datagrams taken from the socket by one read.
 constexpr size_t kReadBatch = 64;
 // A burst is read in drains of about this many datagrams: the pause between two drains is
-// sized from the stream's packet interval so that about this many wait at its end.
+// sized from the stream's packet interval so that about this many wait at its end. A small
+// receive buffer lowers it (drainTarget), so that a pause never fills more than half of it.
 constexpr int64_t kDrainTarget = 64;
+// What a waiting datagram costs the receive buffer beyond its bytes (the kernel's bookkeeping).
+constexpr int64_t kDatagramOverhead = 512;
 // Bounds of that pause. The longest bounds the delay a block's hand-over can take after its
 // trailer arrived (the pause before a trailer is sized to end when the trailer is due, so the
 // delay is usually far shorter).
@@ -90,7 +93,8 @@ class DatagramBatch {
 // trailer is due, whichever is sooner.
 class BurstPacer {
   public:
-    explicit BurstPacer(uint32_t packetsPerBlock) : blockDatagrams_(int64_t{packetsPerBlock} + 2) {}
+    BurstPacer(uint32_t packetsPerBlock, int64_t drainTarget)
+        : blockDatagrams_(int64_t{packetsPerBlock} + 2), drainTarget_(drainTarget) {}
 
     void startBurst() { last_ = platform::monotonicNs(); }
     // Position in the block: its leader is datagram 1, its trailer datagram N + 2.
@@ -111,16 +115,28 @@ class BurstPacer {
     microseconds pause() const {
         if (intervalNs_ == 0)
             return kFirstPause;
-        const int64_t left = std::clamp<int64_t>(blockDatagrams_ - position_, 1, kDrainTarget);
+        const int64_t left = std::clamp<int64_t>(blockDatagrams_ - position_, 1, drainTarget_);
         return std::clamp(microseconds(intervalNs_ * left / 1000), kShortestPause, kLongestPause);
     }
 
   private:
     int64_t blockDatagrams_;
+    int64_t drainTarget_;
     int64_t position_ = 0;
     int64_t last_ = 0;
     int64_t intervalNs_ = 0;
 };
+
+// Datagrams a pause may let wait: kDrainTarget, or fewer when half the socket's receive buffer
+// holds fewer datagrams of `slot` bytes.
+int64_t drainTarget(const platform::UniqueSocket& socket, size_t slot) {
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    if (::getsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0 || granted <= 0)
+        return kDrainTarget;
+    const int64_t fit = granted / 2 / (static_cast<int64_t>(slot) + kDatagramOverhead);
+    return std::clamp<int64_t>(fit, 1, kDrainTarget);
+}
 
 // The socket path's receiver. It sleeps in a wait for the first datagram of a burst (or the
 // stop, or the stream time-out), then reads the burst in drains of many datagrams with short
@@ -133,7 +149,8 @@ class SocketReceiver {
         : acquisition_(acquisition),
           stop_(acquisition.stop),
           batch_(size_t{acquisition.index.packetDataSize()} + 100),
-          pacer_(acquisition.index.packets()),
+          pacer_(acquisition.index.packets(),
+                 drainTarget(acquisition.socket, acquisition.index.packetDataSize() + 100)),
           assembler_(device, *acquisition.ring, acquisition.index,
                      [&device, &acquisition](uint64_t blockId, uint32_t first, uint32_t last,
                                              bool extended) {
