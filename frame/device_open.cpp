@@ -1,5 +1,6 @@
 #include "frame/device_open.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frame/device_table.h"
@@ -26,6 +27,26 @@ std::shared_ptr<GevDevice> prepareRecord(uint8_t device, const GevConnectInfo& i
     // The remaining defaults (request id 1, 200 ms waits, 3 tries, 1000 ms image time-out,
     // resend limit 10, four ring buffers) are the record's member initialisers.
     return dev;
+}
+
+void logControlReadFailure(const GevDevice& device, GevStatus status) {
+    char address[16];
+    platform::formatIpv4(device.deviceAddress, address);
+    if (status == GEV_STATUS_TIMEOUT) {
+        const uint64_t waitMs =
+            (uint64_t{device.waitSeconds.load()} * 1000000 + device.waitMicroseconds.load()) / 1000;
+        gevLogf(device,
+                "[ERROR] - No answer from %s (%u tries of %llu ms): wrong address, or the camera "
+                "is off or out of reach.",
+                address, static_cast<unsigned>(std::max<uint8_t>(device.retryCount.load(), 1)),
+                static_cast<unsigned long long>(waitMs));
+    } else if ((status & 0x8000) != 0) {
+        gevLogf(device, "[ERROR] - The camera at %s refused to read its control register: %s",
+                address, GEVStatusText(status));
+    } else {
+        gevLogf(device, "[ERROR] - The control register of %s could not be read: %s", address,
+                GEVStatusText(status));
+    }
 }
 
 GevStatus openControlSocket(GevDevice& device) {

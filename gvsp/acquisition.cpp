@@ -36,8 +36,6 @@ constexpr uint32_t kGvspConfigExtendedIds = 0x40000000;
 // The start-up flush stops after this many bytes or a 10 ms silence.
 constexpr uint32_t kFlushLimit = 0xA00000;
 constexpr auto kFlushWait = std::chrono::milliseconds(10);
-// Extra time a stop gives the receiver beyond the image time-out.
-constexpr uint32_t kStopSlackMs = 200;
 
 void logTime(const GevDevice& dev, const char* what) {
     const auto t = platform::localTimeOfDay();
@@ -75,14 +73,14 @@ void flushStreamSocket(GevDevice& dev, size_t datagramSize) {
     }
 }
 
-// Ends the receiver of `acquisition` (bounded wait, never killed) and releases the ring.
+// Ends the receiver of `acquisition` and releases the ring. The stop signal wakes the receiver
+// at once, and a receiver that was told to stop ends within its short grace (StopGrace), so the
+// join never waits long; it always happens, so no receiver of an old acquisition can take the
+// datagrams of the next one.
 void endReception(GevDevice& dev, const std::shared_ptr<Acquisition>& acquisition, bool log) {
-    if (acquisition && acquisition->receiver.running()) {
-        const auto wait = std::chrono::milliseconds(dev.imageTimeout.load() + kStopSlackMs);
-        if (!acquisition->receiver.join(wait) && log &&
-            (dev.detailedLog.load() & GEV_LOG_PROTOCOL) != 0) {
-            gevLog(dev, "[INFO] - timeout close thread.");
-        }
+    if (acquisition) {
+        acquisition->stop.raise();
+        acquisition->receiver.join();
     }
     if (log)
         gevLog(dev, "[INFO] - Free index buffer for images.");
@@ -95,6 +93,8 @@ GevStatus setUpReception(const std::shared_ptr<GevDevice>& holder) {
     GevDevice& dev = *holder;
     const auto& g = dev.geometry;
     auto acquisition = std::make_shared<Acquisition>(g.payloadSize, dev.packetDataSize);
+    if (!acquisition->stop.isValid())
+        return GEV_STATUS_THREAD_ERROR;
     acquisition->ring =
         ImageRing::create(dev.bufferCount, acquisition->index, dev.userBuffers, dev.counters);
     if (!acquisition->ring)
@@ -252,14 +252,31 @@ GevStatus describedGeometry(GevDevice& dev, uint32_t requestedFrames, frame::Str
     return GEV_STATUS_SUCCESS;
 }
 
-// Geometry of a start without description: only the caller's payload size and frame count.
-GevStatus callerGeometry(GevDevice& dev, uint32_t frameCount, uint32_t payloadSize,
-                         frame::StreamGeometry& g) {
-    if (!dev.imageMemory.exists() && !dev.imageMemory.allocateForImage(payloadSize)) {
+// The image memory block must hold the payload that the copying retrieval calls put into it. A
+// block made for a smaller payload (by the description build, before the image window grew
+// through features, or by an earlier start) grows here; one that is large enough stays.
+GevStatus fitImageMemory(GevDevice& dev, uint32_t payloadSize) {
+    frame::ImageMemory& memory = dev.imageMemory;
+    if (memory.exists() && memory.imageSize() >= payloadSize)
+        return GEV_STATUS_SUCCESS;
+    const bool growing = memory.exists();
+    if (!memory.allocateForImage(payloadSize)) {
         gevLogf(dev, "[ERROR] - Can't alloc memory. PayloadSize = %d",
                 static_cast<int>(payloadSize));
         return GEV_STATUS_OUT_OF_MEMORY;
     }
+    if (growing) {
+        gevLogf(dev, "[INFO] - Image memory grown for PayloadSize = %u (%u bytes).", payloadSize,
+                memory.size());
+    }
+    return GEV_STATUS_SUCCESS;
+}
+
+// Geometry of a start without description: only the caller's payload size and frame count.
+GevStatus callerGeometry(GevDevice& dev, uint32_t frameCount, uint32_t payloadSize,
+                         frame::StreamGeometry& g) {
+    if (const GevStatus s = fitImageMemory(dev, payloadSize))
+        return s;
     g = frame::StreamGeometry{};
     g.frameCountLimit = frameCount;
     g.payloadSize = payloadSize;
@@ -324,6 +341,10 @@ GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payload
         if (const GevStatus s = described ? describedGeometry(dev, frameCount, g)
                                           : callerGeometry(dev, frameCount, payloadSize, g)) {
             return s;
+        }
+        if (described) {
+            if (const GevStatus s = fitImageMemory(dev, g.payloadSize))
+                return s;
         }
         dev.geometry = g;
         dev.counters.clear();

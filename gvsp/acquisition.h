@@ -9,13 +9,15 @@
 #include "KavroGigEVisionLib.h"
 #include "frame/device.h"
 #include "gvsp/image_ring.h"
+#include "gvsp/stream_wait.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 
 namespace kavro::gvsp {
 
 // What one acquisition owns. The receiver thread holds it (and the device record) through
-// shared pointers, so a receiver that outlives its stop wait never runs on freed memory.
+// shared pointers. Its stop signal is its own: a stop raises it, which wakes the receiver at
+// once, and then joins the receiver, so no receiver outlives its acquisition's stop.
 class Acquisition {
   public:
     Acquisition(uint32_t payloadSize, uint32_t packetDataSize)
@@ -27,6 +29,7 @@ class Acquisition {
     PacketIndex index;
     std::unique_ptr<ImageRing> ring;
     platform::UniqueSocket socket;  // the receiver's own handle on the stream socket
+    StopSignal stop;
     platform::WorkerThread receiver;
 };
 

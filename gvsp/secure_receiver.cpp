@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "frame/log.h"
 #include "gvsp/receiver.h"
+#include "gvsp/stream_wait.h"
 #include "platform/clock.h"
 
 namespace kavro::gvsp {
@@ -453,7 +453,7 @@ namespace {
 
 void receiveSecure(frame::GevDevice& device, Acquisition& acquisition) {
     const uint32_t timeoutMs = std::max<uint32_t>(device.streamTimeout.load(), 1);
-    const auto timeout = std::chrono::milliseconds(timeoutMs);
+    const auto timeout = std::chrono::microseconds(int64_t{timeoutMs} * 1000);
     std::vector<uint8_t> buffer(size_t{acquisition.index.packetDataSize()} + 100);
     SecureAssembler assembler(device, *acquisition.ring, acquisition.index,
                               [&](uint64_t blockId, uint32_t first, uint32_t last, bool extended) {
@@ -461,24 +461,41 @@ void receiveSecure(frame::GevDevice& device, Acquisition& acquisition) {
                                                           last) == GEV_STATUS_SUCCESS;
                               });
     assembler.start();
-    if (device.acquisitionStopped.load() != 0) {
-        assembler.finish();
-        return;
-    }
+    const StopSignal& stop = acquisition.stop;
     const platform::UniqueSocket& socket = acquisition.socket;
+    // Until the stop, every wait also watches the stop signal; after it, the block in progress
+    // may still complete within the stop's grace.
+    StopGrace grace;
     while (!assembler.exitRequested()) {
         assembler.beforeWait();
-        const auto ready = platform::waitReadable(socket, timeout);
-        if (ready != platform::WaitResult::Ready) {
-            assembler.onTimeout();
-            if (device.acquisitionStopped.load() != 0)
+        StreamWait ready =
+            stop.raised() ? StreamWait::Stopped : waitForDatagram(socket, stop, timeout);
+        if (ready == StreamWait::Stopped) {
+            const auto wait = grace.nextWait(timeout);
+            if (assembler.mayLeave() || wait.count() == 0)
                 break;
-            if (ready == platform::WaitResult::Failed)
-                std::this_thread::sleep_for(timeout);
+            switch (platform::waitReadable(socket, wait)) {
+                case platform::WaitResult::Ready:
+                    ready = StreamWait::Datagram;
+                    break;
+                case platform::WaitResult::TimedOut:
+                    ready = StreamWait::TimedOut;
+                    break;
+                case platform::WaitResult::Failed:
+                    ready = StreamWait::Failed;
+                    break;
+            }
+        }
+        if (ready != StreamWait::Datagram) {
+            assembler.onTimeout();
+            if (stop.raised())
+                break;
+            if (ready == StreamWait::Failed)
+                (void)pauseUnlessStopped(stop, timeout);
             continue;
         }
         const auto n = platform::tryReceiveFrom(socket, buffer);
-        if (assembler.mayLeave())
+        if (stop.raised() && assembler.mayLeave())
             break;
         if (n)
             assembler.onDatagram(std::span<const uint8_t>(buffer.data(), *n));

@@ -99,8 +99,9 @@ GevStatus handshake(const std::shared_ptr<GevDevice>& holder) {
     GevDevice& dev = *holder;
     if (dev.controlMode != 0) {
         uint32_t ccp = 0;
-        if (gvcp::readRegister(dev, reg::kCcp, ccp) != GEV_STATUS_SUCCESS) {
+        if (const GevStatus s = gvcp::readRegister(dev, reg::kCcp, ccp)) {
             gevLog(dev, "[INFO] - Device already opened.");
+            frame::logControlReadFailure(dev, s);
             return GEV_STATUS_DEVICE_IN_USE;
         }
     }

@@ -77,4 +77,14 @@ bool WorkerThread::join(std::chrono::milliseconds timeout) {
     return false;
 }
 
+void WorkerThread::join() {
+    if (!thread_.joinable())
+        return;
+    if (isCurrentThread()) {
+        thread_.detach();
+        return;
+    }
+    thread_.join();
+}
+
 }  // namespace kavro::platform

@@ -26,6 +26,9 @@ class WorkerThread final {
     // Waits up to `timeout` for the thread to end; true when it ended (and was joined). When
     // it did not, the thread is detached and left to end on its own.
     bool join(std::chrono::milliseconds timeout);
+    // Waits for the thread to end, however long it takes; for threads whose owner has told them
+    // to end and that end within a bounded time. Called on the thread itself, it detaches it.
+    void join();
     bool running() const { return thread_.joinable(); }
     bool isCurrentThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 

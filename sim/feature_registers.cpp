@@ -527,6 +527,7 @@ StreamFormat featureStreamFormat(const CameraModel& model) {
         f.parts = model.config().streamParts;
     }
     f.frameRate = std::bit_cast<float>(model.readRegister(kResultingFrameRate));
+    f.linkBitsPerSecond = model.config().linkBitsPerSecond;
     switch (model.readRegister(kAcquisitionMode)) {
         case 1:
             f.frameCount = 1;

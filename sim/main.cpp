@@ -2,6 +2,7 @@
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
 //             [--stream-faults SPEC] [--multi-part N] [--event-interval MS]
 //             [--report-mask A.B.C.D] [--write-only-memory BYTES] [--sensor mono|colour]
+//             [--link-rate MBIT]
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -34,6 +35,7 @@ struct Options {
     std::optional<uint32_t> reportedMask;  // host byte order
     uint32_t writeOnlyMemory = 0;          // bytes at the end of user memory
     bool colourSensor = false;
+    uint64_t linkBitsPerSecond = 0;
 };
 
 // A probability in [0, 1].
@@ -80,6 +82,7 @@ bool parseStreamFaults(const std::string& spec, kavro::sim::CameraConfig& config
 }
 
 constexpr unsigned kMaxCameras = 250;
+constexpr unsigned long kMaxLinkMbit = 100000;
 
 int usage(const char* program, FILE* out = stderr) {
     std::fprintf(
@@ -87,7 +90,7 @@ int usage(const char* program, FILE* out = stderr) {
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
         "          [--interface NAME] [--stream-faults SPEC] [--multi-part N (1..16)]\n"
         "          [--event-interval MS] [--report-mask A.B.C.D] [--write-only-memory BYTES]\n"
-        "          [--sensor mono|colour]\n"
+        "          [--sensor mono|colour] [--link-rate MBIT]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
@@ -106,8 +109,10 @@ int usage(const char* program, FILE* out = stderr) {
         "instead of their real one, as some cameras in the field do.\n"
         "--write-only-memory makes the last BYTES of the user memory take writes but refuse\n"
         "reads.\n"
-        "--sensor colour gives the cameras a Bayer RG sensor (PixelFormat BayerRG8).\n",
-        program, kMaxCameras, program);
+        "--sensor colour gives the cameras a Bayer RG sensor (PixelFormat BayerRG8).\n"
+        "--link-rate spreads each frame's packets at the line rate of a link of that many\n"
+        "Mbit/s (1..%lu; 1000 for a 1 Gbit/s camera) instead of sending them as one burst.\n",
+        program, kMaxCameras, program, kMaxLinkMbit);
     return out == stderr ? 2 : 0;
 }
 
@@ -162,6 +167,12 @@ bool parse(int argc, char** argv, Options& options) {
             if (std::strcmp(value, "mono") != 0 && std::strcmp(value, "colour") != 0)
                 return false;
             options.colourSensor = std::strcmp(value, "colour") == 0;
+        } else if (std::strcmp(arg, "--link-rate") == 0) {
+            char* end = nullptr;
+            const unsigned long mbit = std::strtoul(value, &end, 10);
+            if (*end != '\0' || mbit == 0 || mbit > kMaxLinkMbit)
+                return false;
+            options.linkBitsPerSecond = uint64_t{mbit} * 1000000;
         } else {
             return false;
         }
@@ -257,6 +268,7 @@ int main(int argc, char** argv) {
         if (options.writeOnlyMemory != 0)
             config.writeOnlyUserMemoryFrom = config.userMemorySize - options.writeOnlyMemory;
         config.colourSensor = options.colourSensor;
+        config.linkBitsPerSecond = options.linkBitsPerSecond;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -15,6 +16,45 @@
 namespace kavro::sim {
 
 namespace reg = gvcp::reg;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What a datagram costs on an Ethernet link beyond its own bytes: IP and UDP headers 28,
+// Ethernet header 14, frame check 4, preamble 8 and the inter-frame gap 12.
+constexpr uint64_t kWireBytesPerDatagram = 28 + 14 + 4 + 8 + 12;
+// Timer slack of a pacing sender, in nanoseconds: the gaps between packets are about 12 us
+// at 1 Gbit/s, far below the default slack of 50 us.
+constexpr unsigned long kPacingTimerSlackNs = 1000;
+
+// Spreads packets at a link's line rate: each leaves when the one before it would have left a
+// link of that rate completely. The sender sleeps until then; after a late wake-up the packets
+// that fell due meanwhile leave at once, so the rate holds over a frame.
+class LinkPacer {
+  public:
+    explicit LinkPacer(uint64_t bitsPerSecond)
+        : nsPerByte_(bitsPerSecond == 0 ? 0.0 : 8e9 / static_cast<double>(bitsPerSecond)) {
+        if (bitsPerSecond != 0)
+            (void)::prctl(PR_SET_TIMERSLACK, kPacingTimerSlackNs, 0UL, 0UL, 0UL);
+    }
+    // A frame starts: its first packet leaves at once unless the link is still busy.
+    void startFrame() { free_ = std::max(free_, Clock::now()); }
+    void beforeSend(size_t datagramBytes) {
+        if (nsPerByte_ == 0.0)
+            return;
+        if (free_ > Clock::now())
+            std::this_thread::sleep_until(free_);
+        free_ += std::chrono::nanoseconds(static_cast<int64_t>(
+            static_cast<double>(datagramBytes + kWireBytesPerDatagram) * nsPerByte_));
+    }
+
+  private:
+    double nsPerByte_;
+    Clock::time_point free_{};
+};
+
+}  // namespace
 
 uint64_t lineBytes(const StreamFormat& f) {
     const uint64_t bits = (f.pixelFormat >> 16) & 0xFF;
@@ -170,12 +210,19 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
     uint64_t sequence = 0;
     // Blocks whose packets can still be resent, with their timestamps.
     std::deque<std::pair<uint64_t, uint64_t>> recent;
+    LinkPacer pacer(f.linkBitsPerSecond);
 
     const auto send = [&](std::span<const uint8_t> bytes) {
+        pacer.beforeSend(bytes.size());
         const uint32_t scda = model_.readRegister(reg::kScda0);
         const uint16_t port = static_cast<uint16_t>(model_.readRegister(reg::kScp0) & 0xFFFF);
         if (port == 0 || scda == 0)
             return;
+        if (frameSent_) {
+            const auto header = gvsp::parseHeader(bytes, ext);
+            if (header && header->format == gvsp::kFormatTrailer && header->status == 0)
+                frameSent_(header->blockId, Clock::now());
+        }
         if (platform::sendTo(socket_, bytes, htonl(scda), port)) {
             std::lock_guard lock(mutex_);
             ++stats_.packetsSent;
@@ -282,7 +329,7 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         }
     };
 
-    const auto startTime = std::chrono::steady_clock::now();
+    const auto startTime = Clock::now();
     uint64_t blockId = f.firstBlockId;
     uint64_t timestamp = 1000;
     for (uint32_t frame = 0; !stop_ && (f.frameCount == 0 || frame < f.frameCount); ++frame) {
@@ -305,6 +352,7 @@ void StreamSource::run(StreamFormat f, StreamFaults faults) {
         const auto dropped = [&](uint32_t p) {
             return faults.dropPackets.count({blockId, p}) != 0;
         };
+        pacer.startFrame();
 
         size_t size = buildLeader(blockId, timestamp, 0);
         timestamp += 1000;

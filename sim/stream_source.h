@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,9 @@ struct StreamFormat {
     uint64_t firstBlockId = 1;
     double frameRate = 0.0;   // frames per second; 0 = back to back
     uint32_t frameCount = 0;  // frames to send; 0 = until stopped
+    // Bits per second of the camera's link: a frame's packets leave spread at this line rate,
+    // as from a real camera, rather than as one burst. 0 = as fast as the host sends.
+    uint64_t linkBitsPerSecond = 0;
 };
 
 // Bytes the camera announces for a block of this format (padding and chunks included). A line
@@ -120,6 +124,11 @@ class StreamSource {
     // Waits until the frame count was sent; false on time-out.
     bool waitFinished(std::chrono::milliseconds timeout) const;
     StreamStats stats() const;
+    // Called on the sending thread just before each frame's trailer leaves (not for a trailer
+    // that a fault drops or corrupts); set it before start().
+    using FrameSentObserver =
+        std::function<void(uint64_t blockId, std::chrono::steady_clock::time_point sent)>;
+    void setFrameSentObserver(FrameSentObserver observer) { frameSent_ = std::move(observer); }
 
   private:
     class Sender;
@@ -135,6 +144,7 @@ class StreamSource {
     mutable std::mutex mutex_;
     std::deque<gvsp::ResendRequest> resends_;  // guarded by mutex_
     StreamStats stats_;                        // guarded by mutex_
+    FrameSentObserver frameSent_;
 };
 
 }  // namespace kavro::sim

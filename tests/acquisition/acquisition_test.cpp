@@ -257,6 +257,28 @@ TEST_F(DescribedAcquisition, ImageMemoryHoldsThePayloadOfTheLastBuild) {
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
 }
 
+TEST_F(DescribedAcquisition, ImageMemoryGrowsWhenTheWindowGrewThroughFeatures) {
+    // Built at 640 x 480; the fixture shrank the window, now it grows to the whole sensor.
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "Width", f::kSensorWidthPixels), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVSetFeatureInteger(kDevice, "Height", f::kSensorHeightPixels), GEV_STATUS_SUCCESS);
+    const uint32_t payload = f::kSensorWidthPixels * f::kSensorHeightPixels;
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(logged("[INFO] - Image memory grown for PayloadSize = 1310720 (1376256 bytes)."));
+    uint8_t* pixels = nullptr;
+    ASSERT_EQ(GEVGetPixelPtr(kDevice, 0, &pixels), GEV_STATUS_SUCCESS);
+    for (int k = 0; k < 3; ++k) {
+        GevImageHeader h{};
+        ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(h.sizeX, f::kSensorWidthPixels);
+        EXPECT_EQ(h.sizeY, f::kSensorHeightPixels);
+        EXPECT_EQ(h.missingPackets, 0u);
+        for (uint32_t o = 0; o < payload; o += 4099)
+            ASSERT_EQ(pixels[o], sim::frameByte(h.blockId, o)) << "byte " << o;
+        EXPECT_EQ(pixels[payload - 1], sim::frameByte(h.blockId, payload - 1));
+    }
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
 class ReceiverCamera : public SimCameraTest {};
 
 TEST_F(ReceiverCamera, GetsNoImageMemoryBlock) {

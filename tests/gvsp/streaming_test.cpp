@@ -259,6 +259,70 @@ TEST_F(Streaming, RegisteredBuffersAreFilledInOrder) {
     buffers[0][0] = 1;
 }
 
+TEST_F(Streaming, ImageMemoryGrowsWithTheCallersPayloadWithinItsBound) {
+    format.frameCount = 1;
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);  // makes the block for 64 x 48
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    format.width = 256;
+    format.height = 100;
+    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+    ASSERT_TRUE(source->start(format));
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
+    uint8_t* pixels = nullptr;
+    ASSERT_EQ(GEVGetPixelPtr(kDevice, 0, &pixels), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(pixels[25599], sim::frameByte(h.blockId, 25599));
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+    EXPECT_EQ(GEVAcquisitionStartEx(kDevice, 0, (1u << 30) + 1), GEV_STATUS_OUT_OF_MEMORY);
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[ERROR] - Can't alloc memory. PayloadSize = 1073741825"));
+}
+
+// A receiver waiting in a stream time-out far longer than the stop's image time-out ends at its
+// stop all the same, so the next acquisition (started at once, on the same socket) gets every
+// packet of every image; for both kinds of stopped receiver.
+TEST_F(Streaming, ReceiverEndsAtItsStopAndTheNextAcquisitionGetsEveryImage) {
+    std::vector<uint8_t> image;
+    for (const int8_t secure : {0, 1}) {
+        SCOPED_TRACE(secure != 0 ? "secure-transfer receiver stopped" : "receiver stopped");
+        ASSERT_EQ(GEVSetSecureTransfer(kDevice, secure, nullptr), GEV_STATUS_SUCCESS);
+        GevChannelParameter p{};
+        ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+        p.streamTimeout = 1500;
+        p.imageTimeout = 300;
+        ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+        format.frameCount = 2;
+        format.frameRate = 0;
+        ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+        ASSERT_TRUE(source->start(format));
+        for (int k = 0; k < 2; ++k)
+            ASSERT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
+        ASSERT_TRUE(source->waitFinished(3s));
+        source->stop();
+        ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+        p.imageTimeout = 3000;  // for the waits below only
+        ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+        // The next acquisition never asks for lost packets again: any packet taken from it shows.
+        ASSERT_EQ(GEVSetSecureTransfer(kDevice, 0, nullptr), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetPacketResend(kDevice, 0), GEV_STATUS_SUCCESS);
+        format.frameCount = 20;
+        format.frameRate = 100;
+        ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
+        ASSERT_TRUE(source->start(format));
+        image.resize(sim::blockBytes(format));
+        for (uint64_t id = 1; id <= 20; ++id) {
+            GevImageHeader h{};
+            ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS) << id;
+            EXPECT_EQ(h.blockId, id);
+            EXPECT_EQ(image[image.size() - 1], sim::frameByte(id, image.size() - 1));
+        }
+        source->stop();
+        ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    }
+}
+
 TEST_F(Streaming, StatisticsLinesUseFloatingPoint) {
     auto& dev = *frame::DeviceTable::instance().record(kDevice);
     dev.counters.framesTotal = 100;

@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -210,13 +211,38 @@ TEST_F(DeviceOpen, WithoutControlNothingIsWrittenAndNoThreadStarts) {
     EXPECT_TRUE(commands(gvcp::kWriteRegCmd).empty());
 }
 
-TEST_F(DeviceOpen, CameraHeldByAnotherHostIsReportedAndLeftAlone) {
+// A camera held by another host refuses the read of its control register; a wrong address
+// never answers. Both give 0xC02B, and a second line tells the two apart.
+TEST_F(DeviceOpen, CameraHeldElsewhereOrSilentIsReportedAndLeftAlone) {
     startCamera();
-    camera().faults().deviceStatusNext(1, GEV_STATUS_ACCESS_DENIED);
-    EXPECT_EQ(open(), GEV_STATUS_DEVICE_IN_USE);
-    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Device already opened."));
-    EXPECT_EQ(debug_info(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
-    EXPECT_TRUE(commands(gvcp::kWriteRegCmd).empty());
+    char address[16];
+    platform::formatIpv4(camera().addressNet(), address);
+    const std::string refused = std::string("[ERROR] - The camera at ") + address +
+                                " refused to read its control register: GEV_STATUS_";
+    const std::string silent = std::string("[ERROR] - No answer from ") + address +
+                               " (3 tries of 200 ms): wrong address, or the camera is off or "
+                               "out of reach.";
+    for (const bool answers : {true, false}) {
+        LogCapture::instance().clear();
+        if (answers) {
+            camera().faults().deviceStatusNext(1, GEV_STATUS_ACCESS_DENIED);
+        } else {
+            camera().faults().goSilent(5s);
+        }
+        EXPECT_EQ(open(), GEV_STATUS_DEVICE_IN_USE);
+        camera().faults().clear();
+        const auto lines = LogCapture::instance().lines();
+        const auto first = std::find(lines.begin(), lines.end(), "[INFO] - Device already opened.");
+        ASSERT_NE(first, lines.end());
+        ASSERT_NE(first + 1, lines.end());
+        if (answers) {
+            EXPECT_EQ((first + 1)->rfind(refused, 0), 0u) << *(first + 1);
+        } else {
+            EXPECT_EQ(*(first + 1), silent);
+        }
+        EXPECT_EQ(debug_info(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
+        EXPECT_TRUE(commands(gvcp::kWriteRegCmd).empty());
+    }
 }
 
 TEST_F(DeviceOpen, FixedControlPortIsUsedAndLogged) {
