@@ -340,8 +340,7 @@ TEST_F(Streaming, StatisticsLinesUseFloatingPoint) {
 TEST_F(Streaming, ResendRequestUsesBothLayouts) {
     camera().clearReceivedCommands();
     ASSERT_EQ(GEVPacketResend(kDevice, 0, 0x0000000100000007ull, 3, 4), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(camera().waitForCommands(1, 1000ms));
-    auto sent = commands(0x0040);
+    auto sent = awaitCommands(0x0040, 1000ms);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].bytes.size(), 28u);
     EXPECT_EQ(sent[0].flags, 0x10);
@@ -349,8 +348,7 @@ TEST_F(Streaming, ResendRequestUsesBothLayouts) {
     dev.gevVersionMajor = 1;
     camera().clearReceivedCommands();
     ASSERT_EQ(GEVPacketResend(kDevice, 0, 0x0000000100000007ull, 3, 4), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(camera().waitForCommands(1, 1000ms));
-    sent = commands(0x0040);
+    sent = awaitCommands(0x0040, 1000ms);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].bytes.size(), 20u);
     EXPECT_EQ(sent[0].bytes[11], 7);

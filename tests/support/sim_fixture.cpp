@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "frame/device_open.h"
 #include "frame/device_table.h"
@@ -92,6 +93,17 @@ std::vector<sim::ReceivedCommand> SimCameraTest::commands(uint16_t code) const {
             out.push_back(c);
     }
     return out;
+}
+
+std::vector<sim::ReceivedCommand> SimCameraTest::awaitCommands(
+    uint16_t code, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto found = commands(code);
+    while (found.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        found = commands(code);
+    }
+    return found;
 }
 
 }  // namespace kavro::test

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,6 +51,10 @@ class SimCameraTest : public ::testing::Test {
     sim::CameraServer& camera() { return *camera_; }
     // Commands the camera received with the given command code.
     std::vector<sim::ReceivedCommand> commands(uint16_t code) const;
+    // Waits until the camera received a command with the given code (the heartbeat's reads and
+    // other traffic may arrive first); what commands(code) then holds.
+    std::vector<sim::ReceivedCommand> awaitCommands(uint16_t code,
+                                                    std::chrono::milliseconds timeout) const;
 
     std::unique_ptr<sim::CameraServer> camera_;
 };
