@@ -1,6 +1,6 @@
 // gevcamsim: runs simulated cameras on consecutive addresses until SIGINT or SIGTERM.
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
-//             [--stream-faults SPEC] [--multi-part N] [--event-interval MS]
+//             [--stream-faults LIST] [--multi-part N] [--event-interval MS]
 //             [--report-mask A.B.C.D] [--write-only-memory BYTES] [--sensor mono|colour]
 //             [--link-rate MBIT]
 #include <arpa/inet.h>
@@ -49,11 +49,11 @@ bool parseProbability(const char* text, double& out) {
 }
 
 // "lose=P,lose-leader=P,lose-trailer=P,seed=N,plain-resends" in any order and subset.
-bool parseStreamFaults(const std::string& spec, kavro::sim::CameraConfig& config) {
+bool parseStreamFaults(const std::string& list, kavro::sim::CameraConfig& config) {
     size_t start = 0;
-    while (start <= spec.size()) {
-        const size_t comma = std::min(spec.find(',', start), spec.size());
-        const std::string item = spec.substr(start, comma - start);
+    while (start <= list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string item = list.substr(start, comma - start);
         const size_t equals = item.find('=');
         const std::string key = item.substr(0, equals);
         const std::string value = equals == std::string::npos ? "" : item.substr(equals + 1);
@@ -88,7 +88,7 @@ int usage(const char* program, FILE* out = stderr) {
     std::fprintf(
         out,
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
-        "          [--interface NAME] [--stream-faults SPEC] [--multi-part N (1..16)]\n"
+        "          [--interface NAME] [--stream-faults LIST] [--multi-part N (1..16)]\n"
         "          [--event-interval MS] [--report-mask A.B.C.D] [--write-only-memory BYTES]\n"
         "          [--sensor mono|colour] [--link-rate MBIT]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
@@ -98,7 +98,7 @@ int usage(const char* program, FILE* out = stderr) {
         "  ip netns exec cams %s --address 198.18.1.20 --count 3 --interface veth1\n"
         "--interface names the cameras' link: broadcasts are heard only there and a\n"
         "forced address is added to it. Cameras on loopback hear no broadcasts.\n"
-        "--stream-faults makes the cameras' streams lossy, SPEC being a comma list of\n"
+        "--stream-faults makes the cameras' streams lossy, LIST being a comma list of\n"
         "lose=P (payload packets), lose-leader=P, lose-trailer=P (probabilities 0..1),\n"
         "seed=N and plain-resends (resent packets carry status 0 instead of 0x0100).\n"
         "--multi-part N sends every block as a multi-part block of N parts.\n"

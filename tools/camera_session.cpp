@@ -98,7 +98,7 @@ const char* const kCameraOptionsHelp =
     "  -v, --verbose           print the library's log lines of the device on stderr\n"
     "  -h, --help              this text\n";
 
-std::vector<OptionSpec> cameraOptions(std::vector<OptionSpec> more) {
+std::vector<OptionInfo> cameraOptions(std::vector<OptionInfo> more) {
     more.push_back({'a', "address", true});
     more.push_back({'d', "device", true});
     more.push_back({'v', "verbose", false});

@@ -10,7 +10,7 @@
 namespace gevtool {
 
 // The options that choose a camera: -a ADDRESS, or -d INDEX|SERIAL from a discovery.
-[[nodiscard]] std::vector<OptionSpec> cameraOptions(std::vector<OptionSpec> more = {});
+[[nodiscard]] std::vector<OptionInfo> cameraOptions(std::vector<OptionInfo> more = {});
 // The help lines of those options.
 extern const char* const kCameraOptionsHelp;
 

@@ -13,8 +13,8 @@ CommandLine::CommandLine(int argc, char** argv, int first) {
         args_.emplace_back(argv[i]);
 }
 
-bool CommandLine::parse(const std::vector<OptionSpec>& specs, std::string& error) {
-    std::vector<OptionSpec> all = specs;
+bool CommandLine::parse(const std::vector<OptionInfo>& options, std::string& error) {
+    std::vector<OptionInfo> all = options;
     all.push_back({'h', "help", false});
     bool optionsEnded = false;
     for (size_t i = 0; i < args_.size(); ++i) {
@@ -33,11 +33,11 @@ bool CommandLine::parse(const std::vector<OptionSpec>& specs, std::string& error
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        const OptionSpec* found = nullptr;
-        for (const OptionSpec& spec : all) {
-            if ((name.size() == 2 && spec.shortName != 0 && name[1] == spec.shortName) ||
-                name == std::string("--") + spec.longName) {
-                found = &spec;
+        const OptionInfo* found = nullptr;
+        for (const OptionInfo& option : all) {
+            if ((name.size() == 2 && option.shortName != 0 && name[1] == option.shortName) ||
+                name == std::string("--") + option.longName) {
+                found = &option;
                 break;
             }
         }

@@ -14,7 +14,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
-struct OptionSpec {
+struct OptionInfo {
     char shortName;  // 0: long form only
     const char* longName;
     bool takesValue;
@@ -25,9 +25,9 @@ class CommandLine {
   public:
     CommandLine(int argc, char** argv, int first);
 
-    // Splits the arguments by `specs` (plus -h/--help); false with `error` set on an unknown
+    // Splits the arguments by `options` (plus -h/--help); false with `error` set on an unknown
     // option or a missing value.
-    bool parse(const std::vector<OptionSpec>& specs, std::string& error);
+    bool parse(const std::vector<OptionInfo>& options, std::string& error);
 
     [[nodiscard]] bool help() const { return has("help"); }
     [[nodiscard]] bool has(const std::string& longName) const;

@@ -11,7 +11,7 @@ struct Command {
     const char* name;
     const char* summary;  // one line for the overview
     const char* help;     // the full text of `gevtool <name> --help`
-    std::vector<OptionSpec> options;
+    std::vector<OptionInfo> options;
     // Runs with parsed options; prints its own usage errors and returns kExitUsage for them.
     int (*run)(const CommandLine& line);
 };
