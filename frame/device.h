@@ -112,6 +112,9 @@ struct GevDevice {
     uint16_t gevVersionMajor = 0;
     uint16_t gevVersionMinor = 0;
     uint32_t packetDataSize = 0;
+    // The packet size field of SCPS0 the last acquisition started with: a camera that comes
+    // back from a power cycle gets it again with its stream destination.
+    std::atomic<uint32_t> streamPacketSize{0};
     double tickPeriodNs = 0.0;
     std::atomic<uint32_t> eventsSupported{0};
 

@@ -129,6 +129,27 @@ void rebuildControlSocket(GevDevice& device) {
     }
 }
 
+namespace {
+
+// A camera that lost its stream destination was reset (power cycle, reboot): its packet size is
+// back at its default too, and a stream the receiver sized for another one could not be
+// assembled. The flag bits (test packet, do not fragment) are left as the camera has them.
+void restorePacketSize(GevDevice& device) {
+    const uint32_t size = device.streamPacketSize.load();
+    uint32_t scps = 0;
+    if (size == 0 || readRegister(device, reg::kScps0, scps) != GEV_STATUS_SUCCESS ||
+        (scps & 0xFFFF) == size) {
+        return;
+    }
+    constexpr uint32_t kFireTestPacket = 0x80000000;
+    if (writeRegister(device, reg::kScps0, (scps & ~(kFireTestPacket | 0xFFFFu)) | size) ==
+        GEV_STATUS_SUCCESS) {
+        gevLogf(device, "[INFO] - Set stream channel packet size: %u", size);
+    }
+}
+
+}  // namespace
+
 void restoreStreamDestination(GevDevice& device) {
     if (!device.streamSocket.isValid() || device.controlMode == 0)
         return;
@@ -143,6 +164,7 @@ void restoreStreamDestination(GevDevice& device) {
         char dotted[16];
         platform::formatIpv4(htonl(destination), dotted);
         gevLogf(device, "[INFO] - Set stream channel address: %s", dotted);
+        restorePacketSize(device);
     }
     uint32_t scp = 0;
     if (readRegister(device, reg::kScp0, scp) == GEV_STATUS_SUCCESS && scp == 0 &&

@@ -170,6 +170,7 @@ GevStatus readPacketDataSize(GevDevice& dev, uint32_t& packetDataSize) {
         return s;
     const uint32_t size = scps & 0xFFFF;
     packetDataSize = size > overhead ? size - overhead : 0;
+    dev.streamPacketSize = size;
     return GEV_STATUS_SUCCESS;
 }
 

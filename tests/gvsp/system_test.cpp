@@ -323,6 +323,8 @@ class LinkRepairMidStream : public SimCameraTest {
         format_.frameRate = 100;
         faults_.seed = 9;
         faults_.lose = 0.01;
+        // Not the camera's default packet size, which a power cycle brings back.
+        ASSERT_EQ(GEVWriteRegister(kDevice, reg::kScps0, 1, &kPacketSize), GEV_STATUS_SUCCESS);
         ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format_)), GEV_STATUS_SUCCESS);
         startSource();
     }
@@ -370,7 +372,8 @@ class LinkRepairMidStream : public SimCameraTest {
         uint8_t reserved = 0;
         return GEVGetConnectionStatus(kDevice, &status, &reserved) == GEV_STATUS_SUCCESS &&
                status == GEV_CONNECTION_OK &&
-               camera().model().readRegister(reg::kScp0) == record(kDevice).streamPort;
+               camera().model().readRegister(reg::kScp0) == record(kDevice).streamPort &&
+               (camera().model().readRegister(reg::kScps0) & 0xFFFF) == kPacketSize;
     }
     template <class Condition>
     static bool eventually(Condition condition) {
@@ -380,6 +383,7 @@ class LinkRepairMidStream : public SimCameraTest {
         return condition();
     }
 
+    static constexpr uint32_t kPacketSize = 1000;
     sim::CameraConfig config_;
     uint32_t address_ = 0;
     sim::StreamFormat format_;
@@ -414,7 +418,8 @@ TEST_F(LinkRepairMidStream, ResendWorksAgainAndEveryLaterFrameIsWhole) {
         << "after the heartbeat time-out: " << fault;
 
     // Power cycle: the camera goes away and comes back on the same address, with nobody in
-    // control, no destinations, and block ids from 1 again.
+    // control, no destinations, its default packet size, and block ids from 1 again. It streams
+    // once the heartbeat set it up again.
     const uint64_t before = lastSent();
     source_->stop();
     source_.reset();
@@ -422,8 +427,8 @@ TEST_F(LinkRepairMidStream, ResendWorksAgainAndEveryLaterFrameIsWhole) {
     std::this_thread::sleep_for(300ms);
     camera_ = sim::CameraServer::start(config_, address_);
     ASSERT_NE(camera_, nullptr);
-    startSource();
     ASSERT_TRUE(eventually([&] { return linkOk(); }));
+    startSource();
     repaired = lastSent() + 2;
     EXPECT_EQ(
         wholeLaterFrames([&](uint64_t id) { return id < before && id > repaired; }, kFrames, fault),
