@@ -29,6 +29,27 @@ bool BlockAssembler::mayLeave() const {
 void BlockAssembler::onDatagram(std::span<const uint8_t> datagram) {
     if (datagram.size() < kStandardHeaderSize)
         return;
+    const size_t headerSize = carriesExtendedIds(datagram) && datagram.size() >= kExtendedHeaderSize
+                                  ? kExtendedHeaderSize
+                                  : kStandardHeaderSize;
+    onDatagram(datagram.first(headerSize), datagram.subspan(headerSize));
+}
+
+std::optional<BlockAssembler::PayloadSlot> BlockAssembler::payloadSlot(uint32_t ahead) const {
+    if (current_ == nullptr || currentHeld_ || current_->multiPart)
+        return std::nullopt;
+    const uint64_t p = uint64_t{nextPacket_} + ahead;
+    if (p > current_->packetCount || current_->packetMap[p] == kReceived)
+        return std::nullopt;
+    const uint32_t packet = static_cast<uint32_t>(p);
+    return PayloadSlot{
+        currentBlockId_, packet, {current_->data + index_.offset(packet), index_.length(packet)}};
+}
+
+void BlockAssembler::onDatagram(std::span<const uint8_t> header, std::span<const uint8_t> body) {
+    if (header.size() < kStandardHeaderSize)
+        return;
+    const auto datagram = header;
     const uint16_t status = static_cast<uint16_t>((datagram[0] << 8) | datagram[1]);
     if ((status & kStatusIgnoredBits) != 0)
         return;
@@ -43,22 +64,21 @@ void BlockAssembler::onDatagram(std::span<const uint8_t> datagram) {
         }
     }
     // A datagram of the other id mode would be read at the wrong offsets: dropped.
-    const auto header = parseHeader(datagram, ids_.extended());
-    if (!header)
+    const auto parsed = parseHeader(datagram, ids_.extended());
+    if (!parsed || datagram.size() != parsed->size())
         return;
-    const auto body = datagram.subspan(header->size());
-    switch (header->format) {
+    switch (parsed->format) {
         case kFormatLeader:
-            onLeader(*header, body);
+            onLeader(*parsed, body);
             break;
         case kFormatTrailer:
-            onTrailer(*header, body);
+            onTrailer(*parsed, body);
             break;
         case kFormatPayload:
-            onPayload(*header, body, false);
+            onPayload(*parsed, body, false);
             break;
         case kFormatPayloadMultiPart:
-            onPayload(*header, body, true);
+            onPayload(*parsed, body, true);
             break;
         default:
             break;
@@ -300,6 +320,7 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
     lastTimestamp_ = leader->timestamp;
     rangeWarning_ = false;
     expectedPacket_ = 1;
+    nextPacket_ = 1;
     if (!fromEarly) {
         current_->resendRequested = current_->resendReceived = current_->resendCount = 0;
         return;
@@ -307,7 +328,7 @@ void BlockAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> bo
     // Its packets so far came before it: gaps are judged from the last of them on.
     for (uint32_t p = current_->packetCount; p >= 1; --p) {
         if (current_->packetMap[p] == kReceived) {
-            expectedPacket_ = p + 1;
+            expectedPacket_ = nextPacket_ = p + 1;
             break;
         }
     }
@@ -357,8 +378,9 @@ void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> da
         e.validEnd = std::min<uint64_t>(e.validEnd, start + data.size());
     const size_t n = std::min<size_t>(data.size(), slot);
     uint8_t* dst = e.data + index_.offset(p);
-    if (n != 0)
-        std::memcpy(dst, data.data(), n);
+    // A payload read straight into its place is there already.
+    if (n != 0 && data.data() != dst)
+        std::memmove(dst, data.data(), n);
     if (n < slot)
         std::memset(dst + n, 0, slot - n);
     if (mark == kAskedAgain && device_.resendEnabled.load() != 0)
@@ -434,6 +456,7 @@ void BlockAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> d
     }
     if (current_ == nullptr || id != currentBlockId_)
         return;
+    nextPacket_ = std::max(nextPacket_, p + 1);
 
     if (resendOn && current_->packetMap[p] == kNotReceived) {
         const uint32_t first = device_.testResendFirst.load();

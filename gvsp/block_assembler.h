@@ -31,6 +31,19 @@ class BlockAssembler {
                    ResendSender resend);
 
     void onDatagram(std::span<const uint8_t> datagram);
+    // A datagram read in two pieces: its header (at least the header of the stream's id mode)
+    // and the bytes after it. A payload that already lies where it belongs (a scatter read into
+    // payloadSlot's place) is not copied again.
+    void onDatagram(std::span<const uint8_t> header, std::span<const uint8_t> body);
+
+    // Where a payload packet `ahead` packets after the next expected one of the current block
+    // would go, for a read straight into its place: only places of that block still empty.
+    struct PayloadSlot {
+        uint64_t blockId = 0;
+        uint32_t packetId = 0;
+        std::span<uint8_t> place;
+    };
+    std::optional<PayloadSlot> payloadSlot(uint32_t ahead) const;
     // Nothing arrived within the stream time-out: blocks in progress are handed over as they are.
     void onTimeout();
     // A stop was asked and no block is in progress: the receiver may leave before this datagram.
@@ -85,6 +98,8 @@ class BlockAssembler {
     uint64_t currentBlockId_ = 0;
     uint64_t expectedBlockId_ = 0;
     uint32_t expectedPacket_ = 1;
+    // The current block's packet after the highest one seen: where the next one likely goes.
+    uint32_t nextPacket_ = 1;
     uint64_t lastTimestamp_ = 0;
     RingEntry* current_ = nullptr;
     // The current block is complete (trailer seen) and waits behind the pending block.

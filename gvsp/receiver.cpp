@@ -6,6 +6,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -53,37 +55,111 @@ constexpr microseconds kFirstPause{100};
 // pacing is worth it again.
 constexpr int64_t kBlockGapNs = 1000000;
 
-// The receive buffers of one read: slots with room for the largest header and some slack, so
-// that an over-long packet is seen as such.
+// The receive buffers of one read: for each datagram a scratch buffer with room for the largest
+// header and some slack, so that an over-long packet is seen as such. Where the assembler can
+// say where the current block's next payload packets go, the i-th datagram is read in three
+// pieces instead: its header into a buffer of the stream's header size, its payload straight
+// into the place of the i-th packet expected (a place still empty, so nothing received is
+// overwritten), and what exceeds that place into its scratch buffer after the same offset.
+// From the first datagram that is not the packet guessed on, every datagram of the read is put
+// together again in its scratch buffer before any of the read is handed on: what the assembler
+// does with one datagram can then not disturb another.
 class DatagramBatch {
   public:
     explicit DatagramBatch(size_t slot) : slot_(slot), buffer_(slot * kReadBatch) {
+        for (size_t i = 0; i < kReadBatch; ++i)
+            messages_[i].msg_hdr.msg_iov = iov_[i].data();
+    }
+    // Places the next read's datagrams: where the assembler expects them, else in scratch.
+    void aim(const BlockAssembler& assembler) {
+        const bool guessing = assembler.idModeKnown();
+        headerSize_ = assembler.extendedIds() ? kExtendedHeaderSize : kStandardHeaderSize;
         for (size_t i = 0; i < kReadBatch; ++i) {
-            iov_[i] = {buffer_.data() + i * slot, slot};
-            messages_[i].msg_hdr.msg_iov = &iov_[i];
-            messages_[i].msg_hdr.msg_iovlen = 1;
+            auto& iov = iov_[i];
+            uint8_t* scratch = buffer_.data() + i * slot_;
+            guess_[i] = guessing ? assembler.payloadSlot(static_cast<uint32_t>(i)) : std::nullopt;
+            if (guess_[i] && headerSize_ + guess_[i]->place.size() < slot_) {
+                const auto place = guess_[i]->place;
+                const size_t tail = headerSize_ + place.size();
+                iov[0] = {headers_[i].data(), headerSize_};
+                iov[1] = {place.data(), place.size()};
+                iov[2] = {scratch + tail, slot_ - tail};
+                messages_[i].msg_hdr.msg_iovlen = 3;
+            } else {
+                guess_[i].reset();
+                iov[0] = {scratch, slot_};
+                messages_[i].msg_hdr.msg_iovlen = 1;
+            }
         }
     }
     // Reads what is waiting, without blocking: the number of datagrams (0 when none), or -1
-    // when the socket failed.
+    // when the socket failed. Datagrams that are not the packet guessed are put together.
     int read(int fd) {
         for (;;) {
             const int n = ::recvmmsg(fd, messages_.data(), kReadBatch, MSG_DONTWAIT, nullptr);
-            if (n >= 0)
-                return std::min(n, static_cast<int>(kReadBatch));
+            if (n >= 0) {
+                const int count = std::min(n, static_cast<int>(kReadBatch));
+                settle(count);
+                return count;
+            }
             if (errno == EINTR)
                 continue;
             return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
         }
     }
-    std::span<const uint8_t> datagram(size_t i) const {
-        return {buffer_.data() + i * slot_, std::min<size_t>(messages_[i].msg_len, slot_)};
+    // Datagram i: in place, its header and its payload where it belongs; else all of it in one
+    // piece (header empty).
+    struct Datagram {
+        std::span<const uint8_t> header;
+        std::span<const uint8_t> body;
+    };
+    Datagram datagram(size_t i) const {
+        const size_t length = std::min<size_t>(messages_[i].msg_len, slot_);
+        if (inPlace_[i])
+            return {{headers_[i].data(), headerSize_},
+                    {guess_[i]->place.data(), length - headerSize_}};
+        return {{}, {buffer_.data() + i * slot_, length}};
     }
 
   private:
+    void settle(int n) {
+        bool inOrder = true;
+        for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+            inPlace_[i] = inOrder && guess_[i] && isGuessed(i);
+            if (inPlace_[i])
+                continue;
+            inOrder = false;
+            if (!guess_[i])
+                continue;
+            // Header and place into the scratch buffer, before the tail read there already.
+            const size_t length = std::min<size_t>(messages_[i].msg_len, slot_);
+            uint8_t* scratch = buffer_.data() + i * slot_;
+            std::memcpy(scratch, headers_[i].data(), std::min(length, headerSize_));
+            if (length > headerSize_) {
+                const auto place = guess_[i]->place;
+                std::memcpy(scratch + headerSize_, place.data(),
+                            std::min(length - headerSize_, place.size()));
+            }
+        }
+    }
+    // Datagram i is the payload packet guessed and fits its place.
+    bool isGuessed(size_t i) const {
+        const size_t length = messages_[i].msg_len;
+        if (length < headerSize_ || length - headerSize_ > guess_[i]->place.size())
+            return false;
+        const auto header =
+            parseHeader({headers_[i].data(), headerSize_}, headerSize_ == kExtendedHeaderSize);
+        return header && header->format == kFormatPayload &&
+               header->blockId == guess_[i]->blockId && header->packetId == guess_[i]->packetId;
+    }
+
     size_t slot_;
+    size_t headerSize_ = kStandardHeaderSize;
     std::vector<uint8_t> buffer_;
-    std::array<iovec, kReadBatch> iov_{};
+    std::array<std::array<uint8_t, kExtendedHeaderSize>, kReadBatch> headers_{};
+    std::array<std::optional<BlockAssembler::PayloadSlot>, kReadBatch> guess_{};
+    std::array<bool, kReadBatch> inPlace_{};
+    std::array<std::array<iovec, 3>, kReadBatch> iov_{};
     std::array<mmsghdr, kReadBatch> messages_{};
 };
 
@@ -224,6 +300,7 @@ class SocketReceiver {
     // Reads what is waiting and hands it to the assembler in arrival order. After a stop,
     // reception ends before the first datagram that finds no block in progress.
     int drain() {
+        batch_.aim(assembler_);
         const int n = batch_.read(acquisition_.socket.get());
         endedWithTrailer_ = false;
         for (int i = 0; i < n && receiving(); ++i) {
@@ -231,8 +308,12 @@ class SocketReceiver {
                 leave_ = true;
                 break;
             }
-            const auto datagram = batch_.datagram(static_cast<size_t>(i));
-            assembler_.onDatagram(datagram);
+            const auto [head, body] = batch_.datagram(static_cast<size_t>(i));
+            const auto datagram = head.empty() ? body : head;
+            if (head.empty())
+                assembler_.onDatagram(body);
+            else
+                assembler_.onDatagram(head, body);
             if (const auto header = parseHeader(datagram, carriesExtendedIds(datagram))) {
                 pacer_.onDatagram(*header);
                 endedWithTrailer_ = header->format == kFormatTrailer;

@@ -354,13 +354,15 @@ TEST_F(Streaming, ResendRequestUsesBothLayouts) {
     EXPECT_EQ(sent[0].bytes[11], 7);
 }
 
-// 1000 frames with faults: with resend on every frame arrives complete.
+// 1000 frames with faults: with resend on every frame arrives complete, every byte in its
+// place. Faults that no resend repairs (`repairable` false: packets of the wrong size) leave
+// frames incomplete, and only those.
 class FaultedStreaming : public Streaming {
   protected:
-    void run(const sim::StreamFaults& faults);
+    void run(const sim::StreamFaults& faults, bool repairable = true);
 };
 
-void FaultedStreaming::run(const sim::StreamFaults& faults) {
+void FaultedStreaming::run(const sim::StreamFaults& faults, bool repairable) {
     ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
     format.width = 256;
     format.height = 100;  // 18 packets
@@ -380,24 +382,36 @@ void FaultedStreaming::run(const sim::StreamFaults& faults) {
     source->setFaults(faults);
     ASSERT_TRUE(source->start(format));
     std::vector<uint8_t> image(sim::blockBytes(format));
+    std::vector<uint8_t> expected(image.size());
     uint32_t complete = 0;
+    uint32_t incomplete = 0;
     for (int k = 0; k < 1000; ++k) {
         GevImageHeader h{};
         const GevStatus s = GEVGetImageBuffer(kDevice, &h, image.data());
         if (s == GEV_STATUS_TIMEOUT)
             break;
-        if (s == GEV_STATUS_SUCCESS && image[777] == sim::frameByte(h.blockId, 777)) {
+        for (size_t i = 0; i < expected.size(); ++i)
+            expected[i] = sim::frameByte(h.blockId, i);
+        if (s == GEV_STATUS_SUCCESS && image == expected) {
             ++complete;
+        } else if (s == GEV_STATUS_IMAGE_INCOMPLETE && !repairable) {
+            ++incomplete;
         } else {
             ADD_FAILURE() << "block " << h.blockId << " status " << s << " missing "
                           << h.missingPackets;
         }
     }
     const sim::StreamStats sent = source->stats();
-    EXPECT_EQ(complete, 1000u) << "camera: " << sent.packetsLost << " packets lost, "
-                               << sent.resendRequests << " resend requests, " << sent.packetsResent
-                               << " packets resent";
+    EXPECT_EQ(complete + incomplete, 1000u)
+        << "camera: " << sent.packetsLost << " packets lost, " << sent.resendRequests
+        << " resend requests, " << sent.packetsResent << " packets resent";
     EXPECT_GT(sent.packetsResent, 0u);
+    if (!repairable) {
+        EXPECT_GT(complete, 0u);
+        EXPECT_GT(incomplete, 0u);
+    }
+    source->stop();
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
 }
 
 TEST_F(FaultedStreaming, OnePercentLossWithResendLosesNoFrame) {
@@ -413,6 +427,22 @@ TEST_F(FaultedStreaming, ReorderedPacketsWithResendLoseNoFrame) {
     faults.reorder = 0.01;
     faults.reorderDistance = 3;
     run(faults);
+}
+
+// Packets read straight into the place of the packet expected next: a wrong guess after a
+// loss, a duplicate or a late packet aimed at a place that holds data already, and packets cut
+// short or lengthened in the middle of a run of right guesses.
+TEST_F(FaultedStreaming, DuplicatedReorderedAndMisSizedPacketsLandInTheirPlaces) {
+    sim::StreamFaults faults;
+    faults.seed = 13;
+    faults.lose = 0.01;
+    faults.duplicate = 0.02;
+    faults.reorder = 0.02;
+    faults.reorderDistance = 5;
+    run(faults);
+    faults.seed = 17;
+    faults.wrongSize = 0.002;
+    run(faults, false);
 }
 
 TEST_F(Streaming, HostileStreamNeverCrashes) {
