@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frame/log.h"
+#include "gvsp/payload_admission.h"
 #include "platform/clock.h"
 
 namespace kavro::gvsp {
@@ -347,27 +348,7 @@ void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> da
     if (mark == kReceived)
         return;  // a duplicate: counted once
     const uint32_t slot = index_.length(p);
-    if (multiPart) {
-        // Each packet starts with a part header: stored as image data it would shift every
-        // byte after it. The block is refused as a whole; its packets only complete it.
-        if (!e.multiPart && logs(kLogError)) {
-            frame::gevLogf(device_,
-                           "[ERROR] - [BlockID %lld] Multi-part block (packet format 7) is not "
-                           "supported: handed over without data, status 0x%04X",
-                           static_cast<long long>(e.blockId), GEV_STATUS_NOT_SUPPORTED);
-        }
-        e.multiPart = true;
-        data = {};
-    } else if (data.size() > slot) {
-        // What does not fit is lost: the block says so in its status.
-        if (!e.overlong && logs(kLogError)) {
-            frame::gevLogf(device_,
-                           "[ERROR] - [BlockID %lld] Packet %u carries %zu bytes, its place %u: "
-                           "block incomplete",
-                           static_cast<long long>(e.blockId), p, data.size(), slot);
-        }
-        e.overlong = true;
-    }
+    data = admitPayload(device_, e, p, slot, data, multiPart);
     const uint64_t start = uint64_t{p - 1} * index_.packetDataSize();
     const uint64_t want =
         e.lengthKnown ? std::min<uint64_t>(slot, e.blockBytes > start ? e.blockBytes - start : 0)

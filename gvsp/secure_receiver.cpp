@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame/log.h"
+#include "gvsp/payload_admission.h"
 #include "gvsp/receiver.h"
 #include "gvsp/stream_wait.h"
 #include "platform/clock.h"
@@ -352,26 +353,7 @@ void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> 
         return;  // already stored: a duplicate counts once
     // Only the bytes that arrived, at most the packet's slot; the rest of the slot is cleared.
     const uint32_t slot = index_.length(p);
-    if (multiPart) {
-        // Packets that start with a part header would shift the data: the block is refused
-        // as a whole, its packets only complete it.
-        if (!e.multiPart && logs(kLogError)) {
-            frame::gevLogf(device_,
-                           "[ERROR] - [BlockID %lld] Multi-part block (packet format 7) is not "
-                           "supported: handed over without data, status 0x%04X",
-                           static_cast<long long>(e.blockId), GEV_STATUS_NOT_SUPPORTED);
-        }
-        e.multiPart = true;
-        data = {};
-    } else if (data.size() > slot) {
-        if (!e.overlong && logs(kLogError)) {
-            frame::gevLogf(device_,
-                           "[ERROR] - [BlockID %lld] Packet %u carries %zu bytes, its place %u: "
-                           "block incomplete",
-                           static_cast<long long>(e.blockId), p, data.size(), slot);
-        }
-        e.overlong = true;
-    }
+    data = admitPayload(device_, e, p, slot, data, multiPart);
     const size_t copied = std::min<size_t>(data.size(), slot);
     uint8_t* dst = e.data + index_.offset(p);
     if (copied != 0)
