@@ -386,6 +386,20 @@ KAVRO_API GevStatus GEVGetSecureTransfer(uint8_t device, uint8_t* on);
 KAVRO_API GevStatus GEVSetSecureTransfer(uint8_t device, int8_t on,
                                          GevSecureTransferCallback callback);
 
+/* ---- Filter driver ---- */
+
+/* Opens the filter driver for the device and binds it to the adapter named at GEVInit; from
+ * then on the device's stream goes through the driver (started, stopped, read and counted
+ * there) instead of the library's receiver thread. 0xC00D when the driver can't be opened or
+ * bound (on Linux the driver needs CAP_NET_RAW), with two log lines; streams then take the
+ * socket path. 0xC020 while application ring buffers are registered. */
+KAVRO_API GevStatus GEVInitFilterDriver(uint8_t device);
+/* Stops using the filter driver for the device; 0 also when it was not in use. */
+KAVRO_API GevStatus GEVCloseFilterDriver(uint8_t device);
+/* The open driver's version; both 0 and 0xC00D when it is not open, 0xC011 when it does not
+ * answer. */
+KAVRO_API GevStatus GEVGetFilterDriverVersion(uint8_t device, uint8_t* major, uint8_t* minor);
+
 /* ---- Device description ---- */
 
 /* One entry of a device's feature list: a category (isLeaf 0) or a feature (isLeaf 1) with its
