@@ -190,8 +190,9 @@ GevStatus startDriverStream(GevDevice& dev, filterdriver::FilterDevice& driver) 
     return GEV_STATUS_SUCCESS;
 }
 
-// A multicast stream without control is listened to only while an acquisition runs: the
-// driver path joins the group too, or the adapter would not deliver the stream.
+// The driver path needs the stream channel open, as the socket path does: its port is what the
+// driver filters on. A multicast stream without control is listened to only while an
+// acquisition runs: the driver path joins the group too, or the adapter would not deliver it.
 GevStatus keepStreamPortBound(GevDevice& dev) {
     if (dev.controlMode == 0 && dev.multicastGroup != 0 && !dev.streamSocket.isValid()) {
         platform::UniqueSocket sock =
@@ -202,6 +203,8 @@ GevStatus keepStreamPortBound(GevDevice& dev) {
             return GEV_STATUS_MULTICAST_ERROR;
         setStreamSocket(dev, std::move(sock));
     }
+    if (!dev.streamSocket.isValid())
+        return GEV_STATUS_SOCKET_ERROR;
     setStreamSocketBuffer(dev, true);
     return GEV_STATUS_SUCCESS;
 }

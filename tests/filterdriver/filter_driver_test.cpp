@@ -280,7 +280,7 @@ TEST_F(FilterDriverTest, RingBuffersAndSecureTransferStayOffTheDriver) {
 
 // One failure each: the request that fails (or the read), the error number the driver gives,
 // and what the caller gets.
-enum class Step { Open, Version, Start, Read, Stop };
+enum class Step { Open, Version, Start, StartWithoutChannel, Read, Stop };
 constexpr uint32_t kRead = 0;  // in place of a request code: the image read fails
 constexpr uint32_t kBind = fd::kRequestBindAdapter;
 constexpr uint32_t kStart = fd::kRequestStartStream;
@@ -336,6 +336,12 @@ TEST_P(FilterDriverFailure, GivesItsStatusAndLines) {
             status = GEVAcquisitionStart(kDevice, 0);
             EXPECT_EQ(record().acquisitionStopped.load(), 1u);
             break;
+        case Step::StartWithoutChannel:
+            ASSERT_EQ(GEVCloseStreamChannel(kDevice), GEV_STATUS_SUCCESS);
+            script.requests.clear();
+            status = GEVAcquisitionStart(kDevice, 0);
+            EXPECT_TRUE(script.requests.empty()) << "no port for the driver to filter on";
+            break;
         case Step::Read:
             status = GEVGetImageBuffer(kDevice, &h, image.data());
             // A timed-out read clears the header; a failed one still gives the driver's.
@@ -376,6 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"StartInvalidHandle", Step::Start, kStart, 6, 0xC019},
         Failure{"StartOutOfMemory", Step::Start, kStart, 8, 0xC007},
         Failure{"StartRefused", Step::Start, kStart, 31, 0xC011},
+        Failure{"StartWithoutStreamChannel", Step::StartWithoutChannel, kStart, 0, 0xC003},
         Failure{"ReadTimedOut", Step::Read, kRead, 121, 0xC008},
         Failure{"ReadInvalidParameter", Step::Read, kRead, 87, 0xC027},
         Failure{"ReadFailed", Step::Read, kRead, 31, 0xC010},
