@@ -20,6 +20,9 @@
 namespace kavro::gvsp {
 class Acquisition;
 }
+namespace kavro::filterdriver {
+class FilterDevice;
+}
 
 namespace kavro::frame {
 
@@ -154,6 +157,13 @@ struct GevDevice {
     std::shared_ptr<gvsp::Acquisition> acquisition;
 
     std::atomic<uint32_t> heartbeatPeriodMs{0};
+
+    // Filter driver: 1 while the stream calls go to the driver instead of the socket receiver.
+    // The handle may stay open with the flag at 0 (secure transfer took the device off it); it
+    // is read and replaced under filterDriverGuard.
+    std::atomic<uint32_t> filterDriverOpen{0};
+    std::mutex filterDriverGuard;
+    std::shared_ptr<filterdriver::FilterDevice> filterDriverHandle;
 
     // 1 when LumexInitClinkSerial found the word-wise serial bridge features (ReceiveCLSerial);
     // 0 (every fresh open) selects the buffered ones.

@@ -1,6 +1,8 @@
 #include "gvsp/acquisition.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "filterdriver/requests.h"
 #include "frame/device_table.h"
 #include "frame/log.h"
 #include "gvcp/bootstrap.h"
@@ -36,6 +39,8 @@ constexpr uint32_t kGvspConfigExtendedIds = 0x40000000;
 // The start-up flush stops after this many bytes or a 10 ms silence.
 constexpr uint32_t kFlushLimit = 0xA00000;
 constexpr auto kFlushWait = std::chrono::milliseconds(10);
+// Receive buffer of a stream socket nobody reads (the filter driver takes the stream).
+constexpr int kIdleStreamReceiveBuffer = 4096;
 
 void logTime(const GevDevice& dev, const char* what) {
     const auto t = platform::localTimeOfDay();
@@ -134,6 +139,92 @@ GevStatus setUpReception(const std::shared_ptr<GevDevice>& holder) {
     if (!started)
         return GEV_STATUS_THREAD_ERROR;
     return GEV_STATUS_SUCCESS;
+}
+
+// The stream port stays bound while the filter driver takes the stream off the adapter, so the
+// camera gets no port-unreachable answers; the socket is never read then, so it keeps only a
+// token buffer. Back on the socket path it gets its large buffer again.
+void setStreamSocketBuffer(GevDevice& dev, bool driverPath) {
+    if (!dev.streamSocket.isValid())
+        return;
+    const int fd = dev.streamSocket.get();
+    const int bytes =
+        driverPath ? kIdleStreamReceiveBuffer : static_cast<int>(kStreamReceiveBuffer);
+    if (driverPath || ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+// Hands the stream to the filter driver: its reorder window and buffer count, then the stream
+// itself. No ring and no receiver thread exist on this path.
+GevStatus startDriverStream(GevDevice& dev, filterdriver::FilterDevice& driver) {
+    const uint8_t device = dev.deviceIndex;
+    const bool logErrors = (dev.detailedLog.load() & GEV_LOG_STREAM_ERRORS) != 0;
+    if (const GevStatus s =
+            filterdriver::sendSetPacketsOutOfOrder(driver, device, dev.outOfOrderWindow.load())) {
+        if (logErrors)
+            gevLog(dev, "[ERROR] - Can't set packets out of order in driver.");
+        return s;
+    }
+    if (const GevStatus s = filterdriver::sendSetBufferCount(driver, device, dev.bufferCount)) {
+        if (logErrors)
+            gevLog(dev, "[ERROR] - Can't set buffer count in driver.");
+        return s;
+    }
+    const auto& g = dev.geometry;
+    filterdriver::StreamStart start;
+    start.imageWidth = g.imageWidth;
+    start.imageHeight = g.imageHeight;
+    start.deviceAddress = dev.deviceAddress;
+    start.streamPort = dev.streamPort;
+    start.controlPort = dev.controlPort.load();
+    start.imagePixelFormat = g.imagePixelFormat;
+    start.destination = dev.multicastGroup != 0 ? htonl(dev.multicastGroup) : dev.hostAddress;
+    start.payloadSize = g.payloadSize;
+    start.packetDataSize = static_cast<uint16_t>(dev.packetDataSize);
+    start.resendEnabled = dev.resendEnabled.load() != 0 ? 1 : 0;
+    start.maxResend = dev.maxResend.load();
+    start.imageTimeoutMs = dev.imageTimeout.load();
+    if (const GevStatus s = filterdriver::sendStartStream(driver, device, start))
+        return s;
+    dev.acquisitionStopped = 0;
+    return GEV_STATUS_SUCCESS;
+}
+
+// The driver path needs the stream channel open, as the socket path does: its port is what the
+// driver filters on. A multicast stream without control is listened to only while an
+// acquisition runs: the driver path joins the group too, or the adapter would not deliver it.
+GevStatus keepStreamPortBound(GevDevice& dev) {
+    if (dev.controlMode == 0 && dev.multicastGroup != 0 && !dev.streamSocket.isValid()) {
+        platform::UniqueSocket sock =
+            createStreamSocket(dev.hostAddress, dev.streamPort, dev.multicastGroup);
+        if (!sock.isValid())
+            return GEV_STATUS_SOCKET_ERROR;
+        if (!joinMulticastGroup(sock, dev.multicastGroup, dev.hostAddress))
+            return GEV_STATUS_MULTICAST_ERROR;
+        setStreamSocket(dev, std::move(sock));
+    }
+    if (!dev.streamSocket.isValid())
+        return GEV_STATUS_SOCKET_ERROR;
+    setStreamSocketBuffer(dev, true);
+    return GEV_STATUS_SUCCESS;
+}
+
+// Stops the driver's stream and takes its final counts; false when the driver refused either.
+bool stopDriverStream(GevDevice& dev, filterdriver::FilterDevice& driver) {
+    filterdriver::DriverStatistics stats;
+    if (filterdriver::sendStopStream(driver, dev.deviceIndex) != GEV_STATUS_SUCCESS ||
+        filterdriver::sendGetStatistics(driver, dev.deviceIndex, stats) != GEV_STATUS_SUCCESS) {
+        return false;
+    }
+    auto& c = dev.counters;
+    c.framesTotal = stats.framesReceived;
+    c.framesLost = stats.framesWithErrors;
+    c.packetsLost += stats.packetErrors;
+    c.fpsWindowFrames = stats.intervalCount;
+    c.fpsWindowTicks = stats.intervalSumMs;
+    // Kept as the rate of the last run: the statistics calls report it until the next start.
+    c.fps = filterdriver::framesPerSecond(stats.intervalCount, stats.intervalSumMs);
+    return true;
 }
 
 }  // namespace
@@ -372,13 +463,23 @@ GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payload
             return s;
         gevLogf(dev, "[INFO] - PacketDelay: %d", static_cast<int>(delay));
 
-        // Seam: the filter driver takes the stream here when it is open for the device.
+        // The filter driver takes the stream when it is in use for the device.
+        const auto driver = filterdriver::driverInUse(dev);
+        if (driver) {
+            if (const GevStatus s = keepStreamPortBound(dev))
+                return s;
+            if (const GevStatus s = startDriverStream(dev, *driver))
+                return s;
+        }
         auto& c = dev.counters;
         c.fpsWindowStart = 0;
         c.fpsFrequency = platform::kCounterFrequency;
         c.fpsWindowStart = static_cast<uint64_t>(platform::monotonicNs());
-        if (const GevStatus s = setUpReception(holder))
-            return s;
+        if (!driver) {
+            setStreamSocketBuffer(dev, false);
+            if (const GevStatus s = setUpReception(holder))
+                return s;
+        }
         return described ? tellCameraToStart(dev) : GEV_STATUS_SUCCESS;
     }();
     logTime(dev, "Start");
@@ -416,12 +517,18 @@ GevStatus stopAcquisition(GevDevice& dev) {
     const GevStatus status =
         dev.descriptionReady.load() != 0 ? tellCameraToStop(dev) : GEV_STATUS_SUCCESS;
     dev.acquisitionStopped = 1;
-    endReception(dev, currentAcquisition(dev), true);
+    const auto acquisition = currentAcquisition(dev);
+    const auto driver = filterdriver::driverInUse(dev);
+    // A receiver of an earlier socket-path start ends on either path.
+    if (!driver || acquisition)
+        endReception(dev, acquisition, true);
+    const bool counted = !driver || stopDriverStream(dev, *driver);
     if (dev.controlMode == 0 && dev.multicastGroup != 0)
         setStreamSocket(dev, {});
-    logStatistics(dev, dev.geometry.payloadSize, dev.packetDataSize);
+    if (counted)
+        logStatistics(dev, dev.geometry.payloadSize, dev.packetDataSize);
     logTime(dev, "Stop");
-    return status;
+    return counted ? status : GEV_STATUS_FILTER_DRIVER_REFUSED;
 }
 
 }  // namespace kavro::gvsp

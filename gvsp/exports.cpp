@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "KavroGigEVisionLib.h"
+#include "filterdriver/requests.h"
 #include "frame/api_guard.h"
 #include "gvcp/bootstrap.h"
 #include "gvcp/register_access.h"
@@ -17,6 +18,7 @@
 using kavro::frame::GevDevice;
 using kavro::frame::withOpenDevice;
 namespace gvsp = kavro::gvsp;
+namespace fd = kavro::filterdriver;
 
 namespace {
 
@@ -92,6 +94,8 @@ KAVRO_API GevStatus get_image_header(uint8_t device, GevImageHeader* header) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
         if (header == nullptr)
             return GEV_STATUS_INVALID_ARGUMENT;
+        if (const auto driver = fd::driverInUse(dev))
+            return fd::sendGetImageHeader(*driver, dev.deviceIndex, *header);
         *header = dev.lastImageHeader;
         return GEV_STATUS_SUCCESS;
     });
@@ -99,6 +103,11 @@ KAVRO_API GevStatus get_image_header(uint8_t device, GevImageHeader* header) {
 
 KAVRO_API GevStatus GEVSetRingBuffer(uint8_t device, uint32_t, void* buffer) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
+        // The driver's images never go to application buffers.
+        if (fd::driverInUse(dev)) {
+            dev.userBuffers.clear();
+            return GEV_STATUS_NOT_SUPPORTED;
+        }
         if (buffer == nullptr || dev.userBuffers.size() >= gvsp::kMaxRingEntries) {
             return GEV_STATUS_INVALID_ARGUMENT;
         }
@@ -122,7 +131,7 @@ KAVRO_API GevStatus GEVQueueRingBuffer(uint8_t device, uint8_t index) {
 KAVRO_API GevStatus GEVReleaseRingBuffer(uint8_t device) {
     return withOpenDevice(device, [](GevDevice& dev) -> GevStatus {
         dev.userBuffers.clear();
-        return GEV_STATUS_SUCCESS;
+        return fd::driverInUse(dev) ? GEV_STATUS_NOT_SUPPORTED : GEV_STATUS_SUCCESS;
     });
 }
 
@@ -149,7 +158,8 @@ KAVRO_API GevStatus GEVSetBufferCount(uint8_t device, uint16_t count) {
         if (count == 0 || count > gvsp::kMaxRingEntries)
             return GEV_STATUS_INVALID_ARGUMENT;
         dev.bufferCount = count;
-        // Seam: the filter driver is told the count when it is in use.
+        if (const auto driver = fd::driverInUse(dev))
+            return fd::sendSetBufferCount(*driver, dev.deviceIndex, count);
         return GEV_STATUS_SUCCESS;
     });
 }
@@ -186,7 +196,8 @@ KAVRO_API GevStatus GEVSetPacketResend(uint8_t device, int8_t enable) {
         if (!capable)
             return GEV_STATUS_NOT_SUPPORTED;
         dev.resendEnabled = enable != 0 ? 1 : 0;
-        // Seam: the filter driver is told the setting when it is in use.
+        if (const auto driver = fd::driverInUse(dev))
+            return fd::sendSetPacketResend(*driver, dev.deviceIndex, enable != 0);
         return GEV_STATUS_SUCCESS;
     });
 }
@@ -203,6 +214,8 @@ KAVRO_API GevStatus GEVGetPacketsOutOfOrder(uint8_t device, uint8_t* window) {
 KAVRO_API GevStatus GEVSetPacketsOutOfOrder(uint8_t device, uint8_t window) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
         dev.outOfOrderWindow = window;
+        if (const auto driver = fd::driverInUse(dev))
+            return fd::sendSetPacketsOutOfOrder(*driver, dev.deviceIndex, window);
         return GEV_STATUS_SUCCESS;
     });
 }
@@ -212,6 +225,10 @@ KAVRO_API GevStatus GEVTestPacketResend(uint8_t device, int8_t enable, uint16_t 
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
         dev.testResendFirst = enable != 0 ? first : 0;
         dev.testResendCount = count;
+        if (const auto driver = fd::driverInUse(dev)) {
+            return fd::sendTestPacketResend(*driver, dev.deviceIndex, dev.testResendFirst.load(),
+                                            count);
+        }
         return GEV_STATUS_SUCCESS;
     });
 }
@@ -228,7 +245,10 @@ KAVRO_API GevStatus GEVGetSecureTransfer(uint8_t device, uint8_t* on) {
 KAVRO_API GevStatus GEVSetSecureTransfer(uint8_t device, int8_t on,
                                          GevSecureTransferCallback callback) {
     return withOpenDevice(device, [&](GevDevice& dev) -> GevStatus {
-        // Seam: switching on also takes the device off the filter driver.
+        // The secure-transfer receiver is the library's own: switching it on takes the device off
+        // the filter driver, whose handle stays open.
+        if (on != 0)
+            dev.filterDriverOpen = 0;
         dev.secureTransfer = on != 0 ? 1 : 0;
         dev.resendEnabled = on != 0 ? 1 : 0;
         dev.secureCallback = on != 0 ? callback : nullptr;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "filterdriver/requests.h"
 #include "frame/log.h"
 #include "gvsp/acquisition.h"
 #include "gvsp/wire.h"
@@ -91,6 +92,40 @@ void fillHeader(const RingEntry& e, GevImageHeader& h) {
     h.chunkLayoutId = e.chunkLayoutId;
 }
 
+namespace {
+
+// The copying calls on the filter driver path: the driver delivers the payload as it is and
+// describes it in its own header.
+GevStatus readDriverImage(GevDevice& dev, filterdriver::FilterDevice& driver, uint32_t* size,
+                          GevImageHeader* header, uint8_t* dst) {
+    const uint32_t payloadSize = dev.geometry.payloadSize;
+    const GevStatus read =
+        payloadSize == 0 ? GEV_STATUS_TIMEOUT
+                         : filterdriver::readImage(driver, dev.deviceIndex, {dst, payloadSize});
+    if (read == GEV_STATUS_TIMEOUT) {
+        if (header != nullptr)
+            *header = GevImageHeader{};
+        return GEV_STATUS_TIMEOUT;
+    }
+    dev.lastChunkData.clear();
+    GevImageHeader h{};
+    const GevStatus described = filterdriver::sendGetImageHeader(driver, dev.deviceIndex, h);
+    if (header != nullptr)
+        *header = h;
+    dev.lastImageHeader = h;
+    if (size != nullptr)
+        *size = payloadSize;
+    // A failed read keeps its status whatever the header says, and an image the driver reports
+    // with packets missing is incomplete even when the read itself succeeded.
+    if (read != GEV_STATUS_SUCCESS)
+        return read;
+    if (described != GEV_STATUS_SUCCESS)
+        return described;
+    return h.missingPackets != 0 ? GEV_STATUS_IMAGE_INCOMPLETE : GEV_STATUS_SUCCESS;
+}
+
+}  // namespace
+
 GevStatus copyImage(GevDevice& dev, uint32_t offset, uint32_t* size, GevImageHeader* header,
                     void* destination) {
     std::lock_guard streamLock(dev.streamLock);
@@ -105,7 +140,8 @@ GevStatus copyImage(GevDevice& dev, uint32_t offset, uint32_t* size, GevImageHea
         }
         dst = dev.imageMemory.data() + offset;
     }
-    // Seam: with the filter driver the image is read from the driver instead.
+    if (const auto driver = filterdriver::driverInUse(dev))
+        return readDriverImage(dev, *driver, size, header, dst);
     const auto acquisition = currentAcquisition(dev);
     if (!acquisition)
         return GEV_STATUS_TIMEOUT;
@@ -129,6 +165,9 @@ GevStatus copyImage(GevDevice& dev, uint32_t offset, uint32_t* size, GevImageHea
 
 GevStatus getImageRingBuffer(GevDevice& dev, GevImageHeader* header, uint8_t* index) {
     std::lock_guard streamLock(dev.streamLock);
+    // The driver keeps its images to itself: nothing to hand out.
+    if (filterdriver::driverInUse(dev))
+        return GEV_STATUS_SUCCESS;
     const auto acquisition = currentAcquisition(dev);
     if (!acquisition)
         return GEV_STATUS_TIMEOUT;
@@ -145,6 +184,8 @@ GevStatus getImageRingBuffer(GevDevice& dev, GevImageHeader* header, uint8_t* in
 }
 
 GevStatus queueRingBuffer(GevDevice& dev, uint8_t index) {
+    if (filterdriver::driverInUse(dev))
+        return GEV_STATUS_NOT_SUPPORTED;
     const auto acquisition = currentAcquisition(dev);
     if (!acquisition)
         return GEV_STATUS_INVALID_ARGUMENT;
@@ -158,6 +199,17 @@ GevStatus imageFps(GevDevice& dev, double& fps) {
     auto& c = dev.counters;
     if (dev.acquisitionStopped.load() != 0 && c.fps.load() != 0.0) {
         fps = c.fps.load();
+        return GEV_STATUS_SUCCESS;
+    }
+    // The driver measures its frame intervals in milliseconds.
+    if (const auto driver = filterdriver::driverInUse(dev)) {
+        filterdriver::DriverStatistics stats;
+        if (const GevStatus s = filterdriver::sendGetStatistics(*driver, dev.deviceIndex, stats))
+            return s;
+        c.fpsWindowFrames = stats.intervalCount;
+        c.fpsWindowTicks = stats.intervalSumMs;
+        fps = filterdriver::framesPerSecond(stats.intervalCount, stats.intervalSumMs);
+        c.fps = fps;
         return GEV_STATUS_SUCCESS;
     }
     const uint32_t frames = c.fpsWindowFrames.load();
@@ -174,6 +226,11 @@ GevStatus imageFps(GevDevice& dev, double& fps) {
 }
 
 GevStatus freeBufferCount(GevDevice& dev, uint16_t& count) {
+    // The driver's buffers can't be counted from here.
+    if (filterdriver::driverInUse(dev)) {
+        count = 0;
+        return GEV_STATUS_NOT_SUPPORTED;
+    }
     const auto acquisition = currentAcquisition(dev);
     if (!acquisition) {
         platform::debugTrace("buffer free : c: %d, r: %d, w: %d", dev.bufferCount, 0, 0);

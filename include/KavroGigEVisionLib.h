@@ -333,7 +333,9 @@ KAVRO_API GevStatus GEVCloseStreamChannel(uint8_t device);
 KAVRO_API GevStatus GEVPacketResend(uint8_t device, uint16_t channel, uint64_t blockId,
                                     uint32_t firstPacket, uint32_t lastPacket);
 
-/* Starts reception: the ring of image buffers, the receiver thread. `frameCount` 0 streams
+/* Starts reception: the ring of image buffers and the receiver thread, or, while the filter
+ * driver is in use, the driver's stream (0xC019 or 0xC007 when the driver refuses it for an
+ * invalid handle or lack of memory, 0xC011 otherwise). `frameCount` 0 streams
  * until stopped, n ends reception after n counted frames. Without a device description
  * `payloadSize` (bytes of one block) is required (0xC030 when 0) and the application starts the
  * camera itself. GEVAcquisitionStart is GEVAcquisitionStartEx with payload size 0. */
@@ -358,7 +360,9 @@ KAVRO_API GevStatus get_image_header(uint8_t device, GevImageHeader* header);
  * acquisition start; the receiver then writes into them in registration order.
  * GEVGetImageRingBuffer hands out the index of the oldest unread image, which stays out of the
  * ring until GEVQueueRingBuffer gives it back (in hand-out order). GEVReleaseRingBuffer forgets
- * the registrations; the library never frees application buffers. `unused` is not read. */
+ * the registrations; the library never frees application buffers. `unused` is not read.
+ * While the filter driver is in use these calls give 0xC020, except GEVGetImageRingBuffer,
+ * which gives 0 and nothing. */
 KAVRO_API GevStatus GEVSetRingBuffer(uint8_t device, uint32_t unused, void* buffer);
 KAVRO_API GevStatus GEVGetImageRingBuffer(uint8_t device, GevImageHeader* header, uint8_t* index);
 KAVRO_API GevStatus GEVQueueRingBuffer(uint8_t device, uint8_t index);
@@ -369,7 +373,8 @@ KAVRO_API GevStatus GEVGetImageFPS(uint8_t device, double* fps);
 /* Number of ring entries the next acquisition start creates (1..256). */
 KAVRO_API GevStatus GEVGetBufferCount(uint8_t device, uint16_t* count);
 KAVRO_API GevStatus GEVSetBufferCount(uint8_t device, uint16_t count);
-/* Ring entries that hold no unread image (the buffer count when no acquisition runs). */
+/* Ring entries that hold no unread image (the buffer count when no acquisition runs); 0xC020
+ * while the filter driver, which keeps its own buffers, is in use. */
 KAVRO_API GevStatus GEVGetFreeBufferCount(uint8_t device, uint16_t* count);
 
 /* Packet resend on or off; 0xC020 when the camera lacks the resend capability. */
@@ -381,10 +386,27 @@ KAVRO_API GevStatus GEVSetPacketsOutOfOrder(uint8_t device, uint8_t window);
 /* Test mode: packets first..first+count-1 of every block are treated as lost and asked again. */
 KAVRO_API GevStatus GEVTestPacketResend(uint8_t device, int8_t enable, uint16_t first,
                                         uint16_t count);
-/* Secure transfer (a second receiver, from the next start); switching it also switches resend. */
+/* Secure transfer (a second receiver, from the next start); switching it also switches resend,
+ * and switching it on takes the device off the filter driver. */
 KAVRO_API GevStatus GEVGetSecureTransfer(uint8_t device, uint8_t* on);
 KAVRO_API GevStatus GEVSetSecureTransfer(uint8_t device, int8_t on,
                                          GevSecureTransferCallback callback);
+
+/* ---- Filter driver ---- */
+
+/* Opens the filter driver for the device and binds it to the adapter named at GEVInit; from
+ * then on the device's stream goes through the driver (started, stopped, read and counted
+ * there) instead of the library's receiver thread. 0xC00D when the driver can't be opened or
+ * bound (on Linux the driver needs CAP_NET_RAW), with two log lines; streams then take the
+ * socket path. 0xC020 while application ring buffers are registered. While the driver is in
+ * use the buffer count, resend, out-of-order and resend-test settings are passed to it too
+ * (0xC011 when it refuses; the setting is kept), and the copying calls read from it. */
+KAVRO_API GevStatus GEVInitFilterDriver(uint8_t device);
+/* Stops using the filter driver for the device; 0 also when it was not in use. */
+KAVRO_API GevStatus GEVCloseFilterDriver(uint8_t device);
+/* The open driver's version; both 0 and 0xC00D when it is not open, 0xC011 when it does not
+ * answer. */
+KAVRO_API GevStatus GEVGetFilterDriverVersion(uint8_t device, uint8_t* major, uint8_t* minor);
 
 /* ---- Device description ---- */
 

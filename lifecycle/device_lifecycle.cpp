@@ -4,9 +4,12 @@
 #include <arpa/inet.h>
 
 #include <chrono>
+#include <mutex>
 #include <optional>
 
 #include "KavroGigEVisionLib.h"
+#include "filterdriver/filter_device.h"
+#include "filterengine/packet_ring_driver.h"
 #include "frame/api_guard.h"
 #include "frame/device_open.h"
 #include "frame/device_table.h"
@@ -188,6 +191,25 @@ void logTime(const GevDevice& dev, const char* what) {
     gevLogf(dev, "[INFO] - %s device time: %02d:%02d:%02d", what, t.hour, t.minute, t.second);
 }
 
+// The library's own packet-ring engine answers for the filter driver unless a test put another
+// device in its place.
+void installFilterEngine() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        filterdriver::setDefaultFilterDeviceOpener(&filterengine::openPacketRingDriver);
+    });
+}
+
+// Closes the filter driver when the device uses it, and drops a handle that secure transfer
+// left open: nothing of the device outlives its close.
+void closeFilterDriver(GevDevice& dev) {
+    if (dev.filterDriverOpen.load() != 0)
+        (void)GEVCloseFilterDriver(dev.deviceIndex);
+    std::shared_ptr<filterdriver::FilterDevice> closing;
+    std::lock_guard lock(dev.filterDriverGuard);
+    closing = std::move(dev.filterDriverHandle);
+}
+
 }  // namespace
 
 GevStatus open(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
@@ -212,6 +234,7 @@ GevStatus open(uint8_t device, const GevConnectInfo* info, GevLogCallback log,
     // Another process may be opening the same index right now: only one claim succeeds.
     if (!table.claim(device))
         return GEV_STATUS_DEVICE_ALREADY_OPEN;
+    installFilterEngine();
     auto holder = frame::prepareRecord(device, *info, log, saveDescription, controlMode);
     GevDevice& dev = *holder;
     table.markOpen(dev);
@@ -230,7 +253,7 @@ GevStatus close(GevDevice& dev) {
     // and the camera's transport-layer lock: a close releases them too.
     if (dev.acquisitionStopped.load() == 0 || gvsp::currentAcquisition(dev))
         (void)gvsp::stopAcquisition(dev);
-    // Closing the filter driver belongs here, before control is released.
+    closeFilterDriver(dev);
 
     // A changed network configuration takes effect through a Force IP to address 0 after the
     // close; what it needs is read while the camera is still ours. A failed read is reported but

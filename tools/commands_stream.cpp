@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ namespace gevtool {
 namespace {
 
 constexpr uint64_t kMaxFrames = 1000000;
+constexpr const char* kPathHelp =
+    "  --path socket|driver    receive through the library's socket receiver\n"
+    "                          (default) or the filter driver (needs CAP_NET_RAW;\n"
+    "                          falls back to the socket path, saying why)\n"
+    "Prints the path it used (stream path: socket or driver).\n";
 
 void drawProgress(uint32_t done, uint32_t total) {
     constexpr uint32_t kWidth = 40;
@@ -39,9 +45,42 @@ struct FileOutput {
     ImageFileFormat format;
 };
 
+// The receive path the stream commands take.
+enum class StreamPath { Socket, Driver };
+
+// The path --path asks for; nullopt for anything but socket or driver.
+std::optional<StreamPath> requestedPath(const CommandLine& line) {
+    const std::string path = line.value("path").value_or("socket");
+    if (path == "socket")
+        return StreamPath::Socket;
+    if (path == "driver")
+        return StreamPath::Driver;
+    return std::nullopt;
+}
+
+// Opens the filter driver when it is asked for; when it can't be had the socket path streams,
+// and the library's reason is printed. Prints the path taken either way.
+void choosePath(StreamPath wanted, CameraSession& camera) {
+    bool driver = false;
+    if (wanted == StreamPath::Driver) {
+        (void)camera.takeLog();
+        const GevStatus s = GEVInitFilterDriver(sessionDevice());
+        driver = s == GEV_STATUS_SUCCESS;
+        if (!driver) {
+            std::fprintf(stderr,
+                         "gevtool: the filter driver can't be used (%s); the socket path "
+                         "streams instead\n",
+                         GEVStatusText(s));
+            for (const std::string& l : camera.takeLog())
+                std::fprintf(stderr, "gevtool: %s\n", l.c_str());
+        }
+    }
+    std::printf("stream path: %s\n", driver ? "driver" : "socket");
+}
+
 // Streams `frames` images with the camera started by the library through its description, and
 // prints the statistics the library logs at the stop.
-int stream(const CommandLine& line, uint32_t frames, const FileOutput* output) {
+int stream(const CommandLine& line, uint32_t frames, StreamPath path, const FileOutput* output) {
     CameraSession camera;
     int exitCode = kExitOk;
     if (!CameraSession::open(line, CameraSession::Control::Exclusive, camera, exitCode))
@@ -73,6 +112,7 @@ int stream(const CommandLine& line, uint32_t frames, const FileOutput* output) {
                 (void)GEVSetFeatureEnumeration(sessionDevice(), "AcquisitionMode", mode);
         }
     } restore{multiFrame ? mode : ""};
+    choosePath(path, camera);
     if (!check("opening the stream channel", GEVOpenStreamChannel(sessionDevice(), 0, 0, 0)))
         return kExitFailure;
     (void)GEVSetPacketResend(sessionDevice(), 1);  // cameras without resend simply refuse
@@ -142,13 +182,16 @@ int runGrab(const CommandLine& line) {
     const auto frames = parseUnsigned(ops[0]);
     if (!frames || *frames == 0 || *frames > kMaxFrames)
         return usageError(grabCommand(), "N must be 1 to 1000000");
+    const auto path = requestedPath(line);
+    if (!path)
+        return usageError(grabCommand(), "--path takes socket or driver");
     FileOutput output{line.value("output").value_or("frame"), ImageFileFormat::Png};
     const std::string format = line.value("format").value_or("png");
     if (format == "pgm" || format == "pnm")
         output.format = ImageFileFormat::Netpbm;
     else if (format != "png")
         return usageError(grabCommand(), "--format takes png or pgm");
-    return stream(line, static_cast<uint32_t>(*frames), &output);
+    return stream(line, static_cast<uint32_t>(*frames), *path, &output);
 }
 
 int runStats(const CommandLine& line) {
@@ -157,7 +200,10 @@ int runStats(const CommandLine& line) {
     const auto frames = parseUnsigned(line.value("frames").value_or("100"));
     if (!frames || *frames == 0 || *frames > kMaxFrames)
         return usageError(statsCommand(), "--frames must be 1 to 1000000");
-    return stream(line, static_cast<uint32_t>(*frames), nullptr);
+    const auto path = requestedPath(line);
+    if (!path)
+        return usageError(statsCommand(), "--path takes socket or driver");
+    return stream(line, static_cast<uint32_t>(*frames), *path, nullptr);
 }
 
 }  // namespace
@@ -166,6 +212,7 @@ Command grabCommand() {
     static const std::string help =
         std::string(
             "usage: gevtool grab CAMERA N [--format png|pgm] [--output PREFIX]\n"
+            "                  [--path socket|driver]\n"
             "Grabs N images with the acquisition the camera's description drives\n"
             "(packet resend on when the camera has it) and writes each to\n"
             "PREFIX_0001.png, PREFIX_0002.png, ... A progress bar runs on stderr; the\n"
@@ -175,23 +222,26 @@ Command grabCommand() {
             "  --format png|pgm        PNG (default) or netpbm: PGM for grey, PPM for\n"
             "                          colour\n"
             "  --output PREFIX         file name prefix, may hold a folder (default\n"
-            "                          frame)\n") +
+            "                          frame)\n" +
+            std::string(kPathHelp)) +
         kCameraOptionsHelp;
     return {"grab", "grab N images to PNG or PGM files, with statistics", help.c_str(),
-            cameraOptions({{'f', "format", true}, {'o', "output", true}}), &runGrab};
+            cameraOptions({{'f', "format", true}, {'o', "output", true}, {0, "path", true}}),
+            &runGrab};
 }
 
 Command statsCommand() {
     static const std::string help =
         std::string(
-            "usage: gevtool stats CAMERA [--frames N]\n"
+            "usage: gevtool stats CAMERA [--frames N] [--path socket|driver]\n"
             "Streams N images (default 100) without keeping them and prints the\n"
             "stream statistics: images, incomplete ones, missing packets, frame rate,\n"
             "and the frame and packet counts the library keeps.\n"
-            "  --frames N              number of images (default 100)\n") +
+            "  --frames N              number of images (default 100)\n" +
+            std::string(kPathHelp)) +
         kCameraOptionsHelp;
     return {"stats", "stream images and print the stream statistics", help.c_str(),
-            cameraOptions({{0, "frames", true}}), &runStats};
+            cameraOptions({{0, "frames", true}, {0, "path", true}}), &runStats};
 }
 
 }  // namespace gevtool

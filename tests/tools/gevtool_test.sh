@@ -56,6 +56,7 @@ expect 2 "needs ADDRESS" "$gevtool" read -a "$a"
 expect 2 "not an IPv4 address" "$gevtool" info -a 300.1.2.3
 expect 2 "needs MAC and ADDRESS" "$gevtool" forceip 00:0C:4B:10:20:30
 expect 2 "N must be 1" "$gevtool" grab -a "$a" 0
+expect 2 "--path takes socket or driver" "$gevtool" stats -a "$a" --path disk
 
 # The work of each command, on the first camera.
 expect 0 "serial number +SIM00001" "$gevtool" info -a "$a"
@@ -81,6 +82,9 @@ file "$work/w_0001.png" 2>/dev/null | grep -q "16-bit grayscale" ||
     [ "$(head -c 4 "$work/w_0001.png" | tail -c 3)" = "PNG" ] || fail "grab wrote no PNG file"
 expect 0 "" "$gevtool" set -a "$a" PixelFormat Mono8
 expect 0 "library +\[INFO\] - Frames: 5," "$gevtool" stats -a "$a" --frames 5
+expect 0 "stream path: socket" "$gevtool" stats -a "$a" --frames 2 --path socket
+# The driver path where it can be had (CAP_NET_RAW), else the socket path: the images come.
+expect 0 "stream path: (driver|socket)" "$gevtool" stats -a "$a" --frames 2 --path driver
 expect 0 "event 0x9000 .* 4 data bytes" "$gevtool" events -a "$a" --count 2 --seconds 10
 expect 0 "test packet of [0-9]+ bytes came back" "$gevtool" testpacket -a "$a"
 expect 0 "allows: 2000 bytes" "$gevtool" maxpacket -a "$a" --upper 2000
