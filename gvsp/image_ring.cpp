@@ -92,7 +92,8 @@ void ImageRing::handOver(RingEntry* entry) {
         entry->state = EntryState::Filled;
         filled_[(filledHead_ + filledCount_) % filled_.size()] = entry->index;
         ++filledCount_;
-        recordHandOver(counters_, static_cast<uint64_t>(platform::monotonicNs()));
+        entry->handedOverNs = platform::monotonicNs();
+        recordHandOver(counters_, static_cast<uint64_t>(entry->handedOverNs));
     }
     data_.notify_all();
 }

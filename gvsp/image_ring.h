@@ -71,6 +71,7 @@ struct RingEntry {
     uint16_t status = 0;
     EntryState state = EntryState::Free;
     uint8_t index = 0;
+    int64_t handedOverNs = 0;  // monotonic time of the last hand-over to the reader
 
     // Receiver bookkeeping of the block being written.
     std::unique_ptr<uint8_t[]> packetMap;  // PacketMark per packet; index p, 1..N (0 unused)

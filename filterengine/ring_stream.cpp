@@ -1,0 +1,172 @@
+#include "filterengine/ring_stream.h"
+
+#include <algorithm>
+#include <new>
+
+#include "filterdriver/filter_device.h"
+#include "frame/image_memory.h"
+#include "gvsp/retrieval.h"
+#include "gvsp/wire.h"
+#include "platform/clock.h"
+
+namespace kavro::filterengine {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// 1 MiB blocks hold about 650 packets of 1500 bytes, or 110 of 9000.
+constexpr uint32_t kBlockSize = 1u << 20;
+// At 30 frames of 900 packets a second a block fills in about 25 ms: the time-out hands it
+// over long before, bounding what a finished image waits in the ring.
+constexpr uint32_t kRetireTimeoutMs = 2;
+// What a packet takes in a block beyond its UDP payload: the ring's own header and the
+// sender's address, alignment, and the IPv4 and UDP headers.
+constexpr uint64_t kRingBytesPerPacket = 160;
+constexpr uint64_t kImagesHeld = 8;
+constexpr uint64_t kSmallestRing = 16u << 20;
+constexpr uint64_t kLargestRing = 128u << 20;
+// Payload packets of one block the engine takes on.
+constexpr uint64_t kMostPackets = 1u << 24;
+// Nothing arrived for this long: blocks in progress are handed over as they are.
+constexpr std::chrono::microseconds kQuiet = 200ms;
+constexpr std::chrono::microseconds kAfterFailure = 1ms;
+
+uint64_t packetsOf(const StartStream& start) {
+    return (uint64_t{start.payloadSize} + start.packetDataSize - 1) / start.packetDataSize;
+}
+
+// What the assembler reads from the device record: this stream's geometry and settings, and
+// counters from zero.
+void prepare(frame::GevDevice& d, const StartStream& start) {
+    d.geometry = frame::StreamGeometry{};
+    d.geometry.imageWidth = start.imageWidth;
+    d.geometry.imageHeight = start.imageHeight;
+    d.geometry.imagePixelFormat = start.pixelFormat;
+    d.geometry.bytesPerPixel = gvsp::bytesPerPixel(start.pixelFormat);
+    d.geometry.payloadSize = start.payloadSize;
+    d.geometry.fromDescription = start.imageWidth != 0 && start.imageHeight != 0;
+    d.deviceAddress = start.deviceAddressNet;
+    d.streamPort = start.streamPort;
+    d.packetDataSize = start.packetDataSize;
+    d.maxResend = start.maxResend;
+    d.resendEnabled = start.resendEnabled ? 1 : 0;
+    d.imageTimeout = start.imageTimeoutMs;
+    d.counters.clear();
+    d.counters.fpsFrequency = platform::kCounterFrequency;
+    d.counters.fpsWindowStart = 0;
+    d.acquisitionStopped = 0;
+}
+
+}  // namespace
+
+PacketRingSettings ringFor(const StartStream& start, int interfaceIndex) {
+    const uint64_t packets = packetsOf(start) + 2;  // leader and trailer
+    const uint64_t image =
+        packets * (start.packetDataSize + gvsp::kExtendedHeaderSize + kRingBytesPerPacket);
+    const uint64_t bytes = std::clamp(image * kImagesHeld, kSmallestRing, kLargestRing);
+    PacketRingSettings s;
+    s.interfaceIndex = interfaceIndex;
+    s.endpoint = {start.deviceAddressNet, start.streamPort};
+    s.blockSize = kBlockSize;
+    s.blockCount = static_cast<uint32_t>((bytes + kBlockSize - 1) / kBlockSize);
+    s.retireTimeoutMs = kRetireTimeoutMs;
+    return s;
+}
+
+RingStream::RingStream(const StartStream& start, std::shared_ptr<frame::GevDevice> settings,
+                       gvsp::ResendSender resend)
+    : settings_(std::move(settings)),
+      index_(start.payloadSize, start.packetDataSize),
+      imageTimeout_(start.imageTimeoutMs),
+      resend_(std::move(resend)) {}
+
+std::unique_ptr<RingStream> RingStream::start(const StartStream& start, int interfaceIndex,
+                                              uint16_t bufferCount,
+                                              std::shared_ptr<frame::GevDevice> settings,
+                                              gvsp::ResendSender resend, uint32_t& error) {
+    if (start.payloadSize == 0 || start.payloadSize > frame::ImageMemory::kMaxImageSize ||
+        start.packetDataSize == 0 || packetsOf(start) > kMostPackets || bufferCount == 0 ||
+        bufferCount > gvsp::kMaxRingEntries || !settings) {
+        error = filterdriver::kErrorInvalidParameter;
+        return nullptr;
+    }
+    prepare(*settings, start);
+    std::unique_ptr<RingStream> s;
+    try {
+        s.reset(new RingStream(start, settings, std::move(resend)));
+    } catch (const std::bad_alloc&) {
+        error = filterdriver::kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    s->images_ = gvsp::ImageRing::create(bufferCount, s->index_, {}, settings->counters);
+    if (!s->images_) {
+        error = filterdriver::kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    if (!s->stop_.isValid()) {
+        error = filterdriver::kErrorGeneralFailure;
+        return nullptr;
+    }
+    s->packets_ = PacketRing::open(ringFor(start, interfaceIndex), error);
+    if (!s->packets_)
+        return nullptr;
+    if (!s->thread_.start([raw = s.get()] { raw->run(); }, platform::ThreadPriority::Highest)) {
+        error = filterdriver::kErrorGeneralFailure;
+        return nullptr;
+    }
+    error = 0;
+    return s;
+}
+
+RingStream::~RingStream() {
+    stop();
+}
+
+void RingStream::stop() {
+    settings_->acquisitionStopped = 1;
+    stop_.raise();
+    thread_.join();
+}
+
+void RingStream::run() {
+    gvsp::BlockAssembler assembler(*settings_, *images_, index_, resend_);
+    const PacketRing::DatagramSink toAssembler = [&assembler](std::span<const uint8_t> datagram) {
+        assembler.onDatagram(datagram);
+    };
+    while (!stop_.raised()) {
+        switch (gvsp::waitForDatagram(packets_->socket(), stop_, kQuiet)) {
+            case gvsp::StreamWait::Datagram:
+                (void)packets_->drain(toAssembler);
+                break;
+            case gvsp::StreamWait::TimedOut:
+                assembler.onTimeout();
+                break;
+            case gvsp::StreamWait::Failed:
+                (void)gvsp::pauseUnlessStopped(stop_, kAfterFailure);
+                break;
+            case gvsp::StreamWait::Stopped:
+                break;
+        }
+    }
+    assembler.finish();
+}
+
+RingStream::Delivery RingStream::read(std::span<uint8_t> dest) {
+    Delivery d;
+    gvsp::RingEntry* e = images_->acquireForRead(imageTimeout_);
+    if (e == nullptr) {
+        d.error = filterdriver::kErrorSemaphoreTimeout;
+        return d;
+    }
+    const auto bytes = static_cast<uint32_t>(std::min<size_t>(dest.size(), index_.payloadSize()));
+    gvsp::copyImageData(*settings_, *e, bytes, dest.data());
+    gvsp::fillHeader(*e, d.header);
+    d.handedOverNs = e->handedOverNs;
+    d.delivered = true;
+    d.error = e->status == GEV_STATUS_SUCCESS ? 0 : filterdriver::kErrorGeneralFailure;
+    (void)images_->release(e);
+    return d;
+}
+
+}  // namespace kavro::filterengine
