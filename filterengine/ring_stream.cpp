@@ -131,8 +131,20 @@ void RingStream::stop() {
 
 void RingStream::run() {
     gvsp::BlockAssembler assembler(*settings_, *images_, index_, resend_);
-    const PacketRing::DatagramSink toAssembler = [&assembler](std::span<const uint8_t> datagram) {
-        assembler.onDatagram(datagram);
+    const size_t longest = gvsp::kExtendedHeaderSize + size_t{index_.packetDataSize()};
+    const PacketRing::DatagramSink toAssembler = [&](std::span<const uint8_t> datagram) {
+        if (datagram.size() <= longest) {
+            assembler.onDatagram(datagram);
+            return;
+        }
+        // Longer than any packet of the stream: datagrams a sender on this host handed to the
+        // kernel in one piece (UDP segmentation), which the tap sees before they are cut apart.
+        // They are cut at the stream's packet size, as the UDP stack cuts them.
+        const size_t segment = (gvsp::carriesExtendedIds(datagram) ? gvsp::kExtendedHeaderSize
+                                                                   : gvsp::kStandardHeaderSize) +
+                               index_.packetDataSize();
+        for (size_t at = 0; at < datagram.size(); at += segment)
+            assembler.onDatagram(datagram.subspan(at, std::min(segment, datagram.size() - at)));
     };
     while (!stop_.raised()) {
         switch (gvsp::waitForDatagram(packets_->socket(), stop_, kQuiet)) {
