@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "filterdriver/filter_device.h"
@@ -17,6 +18,8 @@ namespace {
 
 // Block sizes are a multiple of this; packets never straddle blocks.
 constexpr uint32_t kFrameSize = 2048;
+constexpr size_t kCacheLine = 64;
+constexpr size_t kPrefetchBytes = 2048;
 
 uint32_t errorFor(int err) {
     switch (err) {
@@ -129,6 +132,14 @@ void PacketRing::walk(const uint8_t* block, const DatagramSink& onDatagram) cons
         if (offset < sizeof(tpacket_block_desc) || offset > size - TPACKET3_HDRLEN)
             return;
         const auto* h = reinterpret_cast<const tpacket3_hdr*>(block + offset);
+        // The kernel wrote the packets on another core: the next one is fetched while this one
+        // is taken apart and copied.
+        const size_t next = offset + h->tp_next_offset;
+        if (h->tp_next_offset != 0 && next < size) {
+            const size_t end = std::min<size_t>(size, next + kPrefetchBytes);
+            for (size_t at = next; at < end; at += kCacheLine)
+                __builtin_prefetch(block + at);
+        }
         const auto* from = reinterpret_cast<const sockaddr_ll*>(block + offset + kAddressAt);
         const size_t net = h->tp_net;
         const size_t captured = h->tp_snaplen;
