@@ -107,22 +107,30 @@ PacketRing::~PacketRing() {
 
 size_t PacketRing::drain(const DatagramSink& onDatagram) {
     size_t blocks = 0;
-    for (;;) {
-        uint8_t* block = map_ + next_ * settings_.blockSize;
+    while (walked_ - released_ < settings_.blockCount) {
+        uint8_t* block = blockAt(walked_);
         auto* desc = reinterpret_cast<tpacket_block_desc*>(block);
         // The kernel publishes a block's packets before its status.
         if ((__atomic_load_n(&desc->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) ==
             0) {
-            return blocks;
+            break;
         }
-        walk(block, onDatagram);
-        __atomic_store_n(&desc->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
-        next_ = (next_ + 1) % settings_.blockCount;
+        walk(block, walked_, onDatagram);
+        ++walked_;
         ++blocks;
+    }
+    return blocks;
+}
+
+void PacketRing::releaseBefore(uint64_t block) {
+    for (; released_ < std::min(block, walked_); ++released_) {
+        auto* desc = reinterpret_cast<tpacket_block_desc*>(blockAt(released_));
+        __atomic_store_n(&desc->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
     }
 }
 
-void PacketRing::walk(const uint8_t* block, const DatagramSink& onDatagram) const {
+void PacketRing::walk(const uint8_t* block, uint64_t sequence,
+                      const DatagramSink& onDatagram) const {
     const auto* desc = reinterpret_cast<const tpacket_block_desc*>(block);
     const size_t size = settings_.blockSize;
     const uint32_t packets = desc->hdr.bh1.num_pkts;
@@ -150,7 +158,7 @@ void PacketRing::walk(const uint8_t* block, const DatagramSink& onDatagram) cons
                 (h->tp_status & (TP_STATUS_CSUM_VALID | TP_STATUS_CSUMNOTREADY)) != 0;
             if (const auto payload =
                     udpPayload({block + offset + net, captured}, settings_.endpoint, verified)) {
-                onDatagram(*payload);
+                onDatagram(*payload, sequence);
             }
         }
         if (h->tp_next_offset == 0)

@@ -36,23 +36,35 @@ class PacketRing final {
     // Readable when the kernel has handed over a block.
     const platform::UniqueSocket& socket() const { return socket_; }
 
-    // Hands the UDP payload of each stream packet of every block handed over so far to
-    // `onDatagram`, in arrival order, and gives the blocks back to the kernel. Returns the
-    // number of blocks.
-    using DatagramSink = std::function<void(std::span<const uint8_t>)>;
+    // Walks the blocks the kernel has handed over since the last call, in order, handing the
+    // UDP payload of each stream packet to `onDatagram` with the sequence number of its block.
+    // The blocks stay with the caller, and the payloads valid, until released. Returns the
+    // number of blocks walked.
+    using DatagramSink = std::function<void(std::span<const uint8_t> datagram, uint64_t block)>;
     size_t drain(const DatagramSink& onDatagram);
+    // Gives every walked block before sequence number `block` back to the kernel.
+    void releaseBefore(uint64_t block);
+    // Sequence number of the next block to walk: every block before it was walked.
+    uint64_t walkedEnd() const { return walked_; }
+    // Blocks walked and not yet released, and all the ring has.
+    uint64_t held() const { return walked_ - released_; }
+    uint32_t blockCount() const { return settings_.blockCount; }
 
   private:
     PacketRing(platform::UniqueSocket socket, uint8_t* map, const PacketRingSettings& settings)
         : socket_(std::move(socket)), map_(map), settings_(settings) {}
 
     // Every packet of the block, each checked against the block's bounds.
-    void walk(const uint8_t* block, const DatagramSink& onDatagram) const;
+    void walk(const uint8_t* block, uint64_t sequence, const DatagramSink& onDatagram) const;
+    uint8_t* blockAt(uint64_t sequence) const {
+        return map_ + (sequence % settings_.blockCount) * settings_.blockSize;
+    }
 
     platform::UniqueSocket socket_;
     uint8_t* map_;
     PacketRingSettings settings_;
-    size_t next_ = 0;
+    uint64_t walked_ = 0;    // blocks walked
+    uint64_t released_ = 0;  // blocks given back to the kernel
 };
 
 }  // namespace kavro::filterengine

@@ -15,8 +15,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// 1 MiB blocks hold about 650 packets of 1500 bytes, or 110 of 9000.
-constexpr uint32_t kBlockSize = 1u << 20;
+// 128 KiB blocks hold about 80 packets of 1500 bytes, 14 of 9000, or the datagrams a local
+// sender hands over in one piece (64 KiB). Blocks wait for the images their packets belong to
+// be read, and at a camera's rate the time-out hands a block over long before it is full:
+// small blocks keep what waits small.
+constexpr uint32_t kBlockSize = 128u << 10;
 // At 30 frames of 900 packets a second a block fills in about 25 ms: the time-out hands it
 // over long before, bounding what a finished image waits in the ring.
 constexpr uint32_t kRetireTimeoutMs = 2;
@@ -31,6 +34,9 @@ constexpr uint64_t kMostPackets = 1u << 24;
 // Nothing arrived for this long: blocks in progress are handed over as they are.
 constexpr std::chrono::microseconds kQuiet = 200ms;
 constexpr std::chrono::microseconds kAfterFailure = 1ms;
+// How soon held blocks are looked at again: no sooner than the kernel hands over the next.
+constexpr std::chrono::microseconds kWhileHeld = std::chrono::milliseconds(kRetireTimeoutMs);
+constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
 
 uint64_t packetsOf(const StartStream& start) {
     return (uint64_t{start.payloadSize} + start.packetDataSize - 1) / start.packetDataSize;
@@ -60,11 +66,12 @@ void prepare(frame::GevDevice& d, const StartStream& start) {
 
 }  // namespace
 
-PacketRingSettings ringFor(const StartStream& start, int interfaceIndex) {
+PacketRingSettings ringFor(const StartStream& start, int interfaceIndex, uint16_t bufferCount) {
     const uint64_t packets = packetsOf(start) + 2;  // leader and trailer
     const uint64_t image =
         packets * (start.packetDataSize + gvsp::kExtendedHeaderSize + kRingBytesPerPacket);
-    const uint64_t bytes = std::clamp(image * kImagesHeld, kSmallestRing, kLargestRing);
+    const uint64_t images = kImagesHeld + bufferCount;
+    const uint64_t bytes = std::clamp(image * images, kSmallestRing, kLargestRing);
     PacketRingSettings s;
     s.interfaceIndex = interfaceIndex;
     s.endpoint = {start.deviceAddressNet, start.streamPort};
@@ -100,7 +107,13 @@ std::unique_ptr<RingStream> RingStream::start(const StartStream& start, int inte
         return nullptr;
     }
     s->images_ = gvsp::ImageRing::create(bufferCount, s->index_, {}, settings->counters);
-    if (!s->images_) {
+    try {
+        if (s->images_)
+            s->placements_ = std::make_unique<PacketPlacements>(bufferCount, s->index_);
+    } catch (const std::bad_alloc&) {
+        s->placements_.reset();
+    }
+    if (!s->images_ || !s->placements_) {
         error = filterdriver::kErrorNotEnoughMemory;
         return nullptr;
     }
@@ -108,7 +121,7 @@ std::unique_ptr<RingStream> RingStream::start(const StartStream& start, int inte
         error = filterdriver::kErrorGeneralFailure;
         return nullptr;
     }
-    s->packets_ = PacketRing::open(ringFor(start, interfaceIndex), error);
+    s->packets_ = PacketRing::open(ringFor(start, interfaceIndex, bufferCount), error);
     if (!s->packets_)
         return nullptr;
     if (!s->thread_.start([raw = s.get()] { raw->run(); }, platform::ThreadPriority::Highest)) {
@@ -131,8 +144,15 @@ void RingStream::stop() {
 
 void RingStream::run() {
     gvsp::BlockAssembler assembler(*settings_, *images_, index_, resend_);
+    uint64_t block = 0;  // the ring block of the datagram being fed
+    assembler.placePayloadsWith(
+        [&](gvsp::RingEntry& entry, uint32_t packet, std::span<const uint8_t> data) {
+            placements_->place(entry, packet, data, block);
+        });
     const size_t longest = gvsp::kExtendedHeaderSize + size_t{index_.packetDataSize()};
-    const PacketRing::DatagramSink toAssembler = [&](std::span<const uint8_t> datagram) {
+    const PacketRing::DatagramSink toAssembler = [&](std::span<const uint8_t> datagram,
+                                                     uint64_t inBlock) {
+        block = inBlock;
         if (datagram.size() <= longest) {
             assembler.onDatagram(datagram);
             return;
@@ -146,20 +166,28 @@ void RingStream::run() {
         for (size_t at = 0; at < datagram.size(); at += segment)
             assembler.onDatagram(datagram.subspan(at, std::min(segment, datagram.size() - at)));
     };
+    int64_t lastBlockNs = platform::monotonicNs();
     while (!stop_.raised()) {
-        switch (gvsp::waitForDatagram(packets_->socket(), stop_, kQuiet)) {
-            case gvsp::StreamWait::Datagram:
-                (void)packets_->drain(toAssembler);
-                break;
-            case gvsp::StreamWait::TimedOut:
+        const gvsp::StreamWait wait = gvsp::waitForDatagram(packets_->socket(), stop_, kQuiet);
+        if (wait == gvsp::StreamWait::Stopped)
+            break;
+        if (wait == gvsp::StreamWait::Failed)
+            (void)gvsp::pauseUnlessStopped(stop_, kAfterFailure);
+        const size_t blocks = wait == gvsp::StreamWait::Datagram ? packets_->drain(toAssembler) : 0;
+        const int64_t now = platform::monotonicNs();
+        if (blocks != 0) {
+            lastBlockNs = now;
+        } else {
+            if (now - lastBlockNs >= kQuiet.count() * 1000) {
                 assembler.onTimeout();
-                break;
-            case gvsp::StreamWait::Failed:
-                (void)gvsp::pauseUnlessStopped(stop_, kAfterFailure);
-                break;
-            case gvsp::StreamWait::Stopped:
-                break;
+                lastBlockNs = now;
+            }
+            // The ring reads as ready while the block before the one the kernel fills is still
+            // held for an image not yet read: the blocks are looked at again a little later.
+            if (wait == gvsp::StreamWait::Datagram)
+                (void)gvsp::pauseUnlessStopped(stop_, kWhileHeld);
         }
+        packets_->releaseBefore(placements_->oldestNeeded(*images_, packets_->walkedEnd()));
     }
     assembler.finish();
 }
@@ -172,7 +200,15 @@ RingStream::Delivery RingStream::read(std::span<uint8_t> dest) {
         return d;
     }
     const auto bytes = static_cast<uint32_t>(std::min<size_t>(dest.size(), index_.payloadSize()));
-    gvsp::copyImageData(*settings_, *e, bytes, dest.data());
+    if (e->sizeX == kNotAnImage) {
+        placements_->gather(*e, dest.data(), std::min(e->sizeY, bytes));
+    } else if (e->paddingX == 0 && e->trailerSizeY >= e->sizeY) {
+        placements_->gather(*e, dest.data(), bytes);
+    } else {
+        // Lines to take apart: put together first, then copied as the socket path copies.
+        placements_->gather(*e, e->data, index_.payloadSize());
+        gvsp::copyImageData(*settings_, *e, bytes, dest.data());
+    }
     gvsp::fillHeader(*e, d.header);
     d.handedOverNs = e->handedOverNs;
     d.delivered = true;

@@ -1,6 +1,8 @@
 // One device's stream on the packet-ring path: the ring of packet blocks on the bound adapter,
 // a thread that walks the blocks and feeds each stream datagram to the block assembler the
-// socket path uses, and the image ring the reads take finished images from.
+// socket path uses, and the image ring the reads take finished images from. The thread copies
+// no payload: the assembler notes where each packet lies in the packet ring, and a read copies
+// the image out of it.
 #pragma once
 
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <span>
 
 #include "KavroGigEVisionLib.h"
+#include "filterengine/packet_placements.h"
 #include "filterengine/packet_ring.h"
 #include "filterengine/requests.h"
 #include "frame/device.h"
@@ -21,9 +24,9 @@ namespace kavro::filterengine {
 
 // Ring blocks and their retire time-out for a stream: a block is handed over when it is full
 // or, at a camera's rate, when the time-out ends, so that one wake-up carries a few
-// milliseconds of packets; the ring holds several images so that a flood loses nothing while
-// the thread is kept from running for a moment.
-PacketRingSettings ringFor(const StartStream& start, int interfaceIndex);
+// milliseconds of packets; the ring holds the images of the image ring and several more, so
+// that a flood loses nothing while the thread is kept from running for a moment.
+PacketRingSettings ringFor(const StartStream& start, int interfaceIndex, uint16_t bufferCount);
 
 class RingStream final {
   public:
@@ -64,6 +67,7 @@ class RingStream final {
     std::chrono::milliseconds imageTimeout_;
     gvsp::ResendSender resend_;
     std::unique_ptr<gvsp::ImageRing> images_;
+    std::unique_ptr<PacketPlacements> placements_;
     std::unique_ptr<PacketRing> packets_;
     gvsp::StopSignal stop_;
     platform::WorkerThread thread_;
