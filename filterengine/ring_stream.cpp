@@ -4,6 +4,7 @@
 #include <new>
 
 #include "filterdriver/filter_device.h"
+#include "filterengine/block_wait.h"
 #include "frame/image_memory.h"
 #include "gvsp/retrieval.h"
 #include "gvsp/wire.h"
@@ -32,10 +33,10 @@ constexpr uint64_t kLargestRing = 128u << 20;
 // Payload packets of one block the engine takes on.
 constexpr uint64_t kMostPackets = 1u << 24;
 // Nothing arrived for this long: blocks in progress are handed over as they are.
-constexpr std::chrono::microseconds kQuiet = 200ms;
-constexpr std::chrono::microseconds kAfterFailure = 1ms;
-// How soon held blocks are looked at again: no sooner than the kernel hands over the next.
-constexpr std::chrono::microseconds kWhileHeld = std::chrono::milliseconds(kRetireTimeoutMs);
+constexpr std::chrono::milliseconds kQuiet = 200ms;
+constexpr int64_t kQuietNs = 200000000;
+// How soon blocks are looked at again when nearly all are held.
+constexpr std::chrono::milliseconds kCrowded{1};
 constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
 
 uint64_t packetsOf(const StartStream& start) {
@@ -166,26 +167,21 @@ void RingStream::run() {
         for (size_t at = 0; at < datagram.size(); at += segment)
             assembler.onDatagram(datagram.subspan(at, std::min(segment, datagram.size() - at)));
     };
+    BlockWait blockWait(packets_->socket(), stop_);
     int64_t lastBlockNs = platform::monotonicNs();
     while (!stop_.raised()) {
-        const gvsp::StreamWait wait = gvsp::waitForDatagram(packets_->socket(), stop_, kQuiet);
-        if (wait == gvsp::StreamWait::Stopped)
+        // Nearly every block is held for images not yet read, and the kernel may have none to
+        // fill: the blocks are looked at again soon, as the reads free them.
+        const bool crowded = packets_->held() + 2 > packets_->blockCount();
+        (void)blockWait.wait(crowded ? kCrowded : kQuiet);
+        if (stop_.raised())
             break;
-        if (wait == gvsp::StreamWait::Failed)
-            (void)gvsp::pauseUnlessStopped(stop_, kAfterFailure);
-        const size_t blocks = wait == gvsp::StreamWait::Datagram ? packets_->drain(toAssembler) : 0;
         const int64_t now = platform::monotonicNs();
-        if (blocks != 0) {
+        if (packets_->drain(toAssembler) != 0) {
             lastBlockNs = now;
-        } else {
-            if (now - lastBlockNs >= kQuiet.count() * 1000) {
-                assembler.onTimeout();
-                lastBlockNs = now;
-            }
-            // The ring reads as ready while the block before the one the kernel fills is still
-            // held for an image not yet read: the blocks are looked at again a little later.
-            if (wait == gvsp::StreamWait::Datagram)
-                (void)gvsp::pauseUnlessStopped(stop_, kWhileHeld);
+        } else if (now - lastBlockNs >= kQuietNs) {
+            assembler.onTimeout();
+            lastBlockNs = now;
         }
         packets_->releaseBefore(placements_->oldestNeeded(*images_, packets_->walkedEnd()));
     }
