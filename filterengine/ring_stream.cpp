@@ -16,11 +16,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// 128 KiB blocks hold about 80 packets of 1500 bytes, 14 of 9000, or the datagrams a local
+// 256 KiB blocks hold about 160 packets of 1500 bytes, 28 of 9000, or the datagrams a local
 // sender hands over in one piece (64 KiB). Blocks wait for the images their packets belong to
 // be read, and at a camera's rate the time-out hands a block over long before it is full:
 // small blocks keep what waits small.
-constexpr uint32_t kBlockSize = 128u << 10;
+constexpr uint32_t kBlockSize = 256u << 10;
 // At 30 frames of 900 packets a second a block fills in about 25 ms: the time-out hands it
 // over long before, bounding what a finished image waits in the ring.
 constexpr uint32_t kRetireTimeoutMs = 2;
