@@ -1,11 +1,12 @@
 // Stream reception at a real camera's rate rather than a flood: the simulated camera sends
 // 1280 x 1024 Mono8 at 30 frames per second with each frame's packets spread at the line rate
 // of a 1 Gbit/s link (about 900 packets a frame, 27,000 a second), first to a plain recvmmsg
-// drain (the baseline) and then to the library (GEVAcquisitionStartEx, images taken with
-// GEVGetImage on a thread of the receiver's priority). For each side it prints the receiving
-// thread's CPU time and wake-ups (voluntary context switches) per frame, and the time from a
-// frame's last packet leaving the camera to the drain reading it, or to GEVGetImage returning the
-// frame.
+// drain (the baseline), then to the library's socket path (GEVAcquisitionStartEx, images taken
+// with GEVGetImage on a thread of the receiver's priority), then to the packet-ring engine of
+// the filter driver path (driven through the filter device interface, images taken with its
+// image read on such a thread). For each side it prints the receiving thread's CPU time and
+// wake-ups (voluntary context switches) per frame, and the time from a frame's last packet
+// leaving the camera to the drain reading it, or to the image call returning the frame.
 //
 //   camera_rate_bench [frames]   (default 90, that is 3 s per side)
 #include <arpa/inet.h>
@@ -30,7 +31,10 @@
 #include <vector>
 
 #include "KavroGigEVisionLib.h"
+#include "bench/packet_ring_path.h"
+#include "frame/device_table.h"
 #include "gvcp/bootstrap.h"
+#include "gvsp/acquisition.h"
 #include "gvsp/stream_channel.h"
 #include "gvsp/wire.h"
 #include "platform/shared_table.h"
@@ -278,6 +282,65 @@ Side runLibrary(sim::CameraServer& camera, uint32_t frames) {
     return side;
 }
 
+// The filter driver path: the engine's thread receives; a reader thread takes every frame with
+// the image read into a buffer of its own.
+Side runPacketRing(sim::CameraServer& camera, uint32_t frames, kavro::bench::PacketRingPath& ring) {
+    Side side;
+    auto& dev = *kavro::frame::DeviceTable::instance().record(kDevice);
+    uint32_t dataSize = 0;
+    if (gvsp::readPacketDataSize(dev, dataSize) != GEV_STATUS_SUCCESS || dataSize == 0)
+        return side;
+    const kavro::bench::IdleStreamSocket idle(dev.streamSocket);
+    const auto before = threadIds();
+    if (!ring.start(camera.addressNet(), dev.streamPort, kWidth * kHeight, dataSize, 4))
+        return side;
+    pid_t receiver = 0;
+    for (const pid_t tid : threadIds()) {
+        if (before.count(tid) == 0)
+            receiver = tid;
+    }
+    SendTimes sent(frames);
+    const double cpu0 = threadCpuSeconds(receiver);
+    const long wake0 = threadWakeUps(receiver);
+    double cpu1 = cpu0;
+    long wake1 = wake0;
+    std::atomic<bool> finished{false};
+    platform::WorkerThread reader;
+    const bool reading = reader.start(
+        [&] {
+            std::vector<uint8_t> image(kWidth * kHeight);
+            auto lastImage = Clock::now();
+            while (side.frames < frames &&
+                   (!finished.load() || Clock::now() - lastImage < kQuietEnd)) {
+                const uint32_t error = ring.read(image);
+                const auto now = Clock::now();
+                if (error == kavro::filterdriver::kErrorSemaphoreTimeout)
+                    continue;
+                lastImage = now;
+                if (error == 0) {
+                    ++side.frames;
+                    side.latencyMs.push_back(sent.msUntil(ring.lastBlockId(), now));
+                }
+            }
+            cpu1 = threadCpuSeconds(receiver);
+            wake1 = threadWakeUps(receiver);
+        },
+        platform::ThreadPriority::Highest);
+    {
+        sim::StreamSource source(camera.model(), camera.addressNet());
+        source.setFrameSentObserver([&](uint64_t id, Clock::time_point t) { sent.record(id, t); });
+        if (reading && source.start(cameraFormat(frames)))
+            (void)source.waitFinished(std::chrono::seconds(frames));
+        finished = true;
+        reader.join(std::chrono::seconds(30));
+        side.packets = source.stats().packetsSent;
+    }
+    side.cpuSeconds = cpu1 - cpu0;
+    side.wakeUps = wake1 - wake0;
+    (void)ring.stop();
+    return side;
+}
+
 void print(const char* name, const Side& s, uint32_t frames) {
     const double n = static_cast<double>(std::max<uint64_t>(s.frames, 1));
     std::printf(
@@ -314,20 +377,30 @@ int main(int argc, char** argv) {
         "per side (load average before: %s)\n",
         kWidth, kHeight, kFrameRate, static_cast<double>(kLinkBitsPerSecond) / 1e9, frames,
         loadAverage().c_str());
+    auto ring = kavro::bench::PacketRingPath::open(kDevice);
     const Side drain = runDrain(*camera, frames);
     const Side library = runLibrary(*camera, frames);
+    const Side packetRing = ring ? runPacketRing(*camera, frames, *ring) : Side{};
     const double packetsPerFrame = static_cast<double>(drain.packets) /
                                    static_cast<double>(std::max<uint64_t>(drain.frames, 1));
     std::printf("  %.0f packets a frame, arriving over %.1f ms (median)\n", packetsPerFrame,
                 percentile(drain.spreadMs, 0.5));
     print("recvmmsg drain", drain, frames);
-    print("library", library, frames);
-    if (drain.cpuSeconds > 0.0 && drain.frames != 0 && library.frames != 0) {
-        std::printf("  library/drain CPU per frame: %.2f; latency added (median): %.3f ms\n",
-                    (library.cpuSeconds / static_cast<double>(library.frames)) /
+    print("socket path", library, frames);
+    if (ring)
+        print("packet ring", packetRing, frames);
+    else
+        std::printf("  packet ring not measured: the engine needs CAP_NET_RAW\n");
+    const auto compare = [&](const char* name, const Side& side) {
+        if (drain.cpuSeconds <= 0.0 || drain.frames == 0 || side.frames == 0)
+            return;
+        std::printf("  %s/drain CPU per frame: %.2f; latency added (median): %.3f ms\n", name,
+                    (side.cpuSeconds / static_cast<double>(side.frames)) /
                         (drain.cpuSeconds / static_cast<double>(drain.frames)),
-                    percentile(library.latencyMs, 0.5) - percentile(drain.latencyMs, 0.5));
-    }
+                    percentile(side.latencyMs, 0.5) - percentile(drain.latencyMs, 0.5));
+    };
+    compare("socket path", library);
+    compare("packet ring", packetRing);
     std::printf("  load average after: %s\n", loadAverage().c_str());
     (void)GEVClose(kDevice);
     return 0;

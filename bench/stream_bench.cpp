@@ -1,12 +1,17 @@
 // Stream reception over loopback: a sender thread sends GVSP frames at increasing packet rates,
-// first to a plain recvmmsg drain and then to the library's receiver (an open device with a
-// running acquisition, images taken with the ring-buffer calls, which copy nothing). For 1500-
-// and 9000-byte packets it prints the highest rate at which each side lost nothing, the
-// receiving thread's CPU time per packet, and the library's figures as ratios of the drain's.
+// first to a plain recvmmsg drain, then to the library's socket receiver (an open device with a
+// running acquisition, images taken with the ring-buffer calls, which copy nothing), then to the
+// packet-ring engine of the filter driver path (driven through the filter device interface,
+// images taken with its image read). For 1500- and 9000-byte packets it prints the highest rate
+// at which each side lost nothing, the receiving thread's CPU time per packet (kernel time of
+// that thread included) and the whole process's (sender, reader and the kernel's receive work
+// on loopback included), and each side's figures as ratios of the drain's. At 1500 bytes the
+// packet ring is then tried at 10 GbE line rate, 812,000 packets/s.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/udp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <time.h>
@@ -17,6 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <set>
 #include <span>
 #include <string>
@@ -24,6 +31,8 @@
 #include <vector>
 
 #include "KavroGigEVisionLib.h"
+#include "bench/packet_ring_path.h"
+#include "filterdriver/filter_device.h"
 #include "frame/device_table.h"
 #include "gvcp/bootstrap.h"
 #include "gvsp/acquisition.h"
@@ -40,6 +49,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 namespace gvsp = kavro::gvsp;
 namespace platform = kavro::platform;
+namespace filterdriver = kavro::filterdriver;
 
 constexpr uint8_t kDevice = 1;
 constexpr uint32_t kPacketsPerFrame = 100;  // payload packets; plus a leader and a trailer
@@ -52,6 +62,8 @@ constexpr double kSenderShortfall = 0.95;
 constexpr size_t kBatch = 64;
 constexpr size_t kMaxSegments = 64;       // segments of one send
 constexpr size_t kMaxUdpPayload = 65507;  // bytes of one send
+constexpr double kLineRate = 812000.0;    // 10 GbE of 1500-byte packets
+constexpr int kLineRateTrials = 3;
 
 // CPU time of any thread of this process, by kernel thread id.
 double threadCpuSeconds(pid_t tid) {
@@ -72,6 +84,24 @@ std::set<pid_t> threadIds() {
         ::closedir(dir);
     }
     return ids;
+}
+
+double processCpuSeconds() {
+    rusage r{};
+    ::getrusage(RUSAGE_SELF, &r);
+    const auto sec = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return sec(r.ru_utime) + sec(r.ru_stime);
+}
+
+// The thread a start made: the one that is new since `before`.
+pid_t newThread(const std::set<pid_t>& before) {
+    for (const pid_t tid : threadIds()) {
+        if (before.count(tid) == 0)
+            return tid;
+    }
+    return 0;
 }
 
 // The frames of one trial, laid out once: leader, the payload packets back to back (so that
@@ -219,8 +249,9 @@ Sent send(const SenderSocket& sender, Traffic& traffic, uint16_t port, double ra
 
 struct Outcome {
     Sent sent;
-    uint64_t received = 0;  // packets (drain) or packets of complete frames (library)
-    double cpuSeconds = 0.0;
+    uint64_t received = 0;           // packets (drain) or packets of complete frames (library)
+    double cpuSeconds = 0.0;         // the receiving thread
+    double processCpuSeconds = 0.0;  // the whole process
     bool lossFree() const { return received == sent.packets; }
 };
 
@@ -273,9 +304,11 @@ Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size
     if (!started)
         return {};
     Outcome out;
+    const double process0 = processCpuSeconds();
     out.sent = send(sender, traffic, *port, rate);
     expected = out.sent.packets;
     (void)drain.join(5000ms);
+    out.processCpuSeconds = processCpuSeconds() - process0;
     out.received = received.load();
     out.cpuSeconds = cpu.load();
     return out;
@@ -285,13 +318,10 @@ Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size
 // with the ring-buffer calls and counts those that arrived whole.
 Outcome runLibrary(const SenderSocket& sender, Traffic& traffic, double rate, uint16_t port) {
     const auto before = threadIds();
+    const double process0 = processCpuSeconds();
     if (GEVAcquisitionStartEx(kDevice, 0, traffic.payloadSize()) != GEV_STATUS_SUCCESS)
         return {};
-    pid_t receiver = 0;
-    for (const pid_t tid : threadIds()) {
-        if (before.count(tid) == 0)
-            receiver = tid;
-    }
+    const pid_t receiver = newThread(before);
     const double cpu0 = receiver != 0 ? threadCpuSeconds(receiver) : 0.0;
     std::atomic<uint64_t> expectedFrames{~uint64_t{0}};
     uint64_t complete = 0;
@@ -317,6 +347,7 @@ Outcome runLibrary(const SenderSocket& sender, Traffic& traffic, double rate, ui
     expectedFrames = out.sent.packets / Traffic::packetsPerFrame();
     reader.join();
     out.cpuSeconds = receiver != 0 ? threadCpuSeconds(receiver) - cpu0 : 0.0;
+    out.processCpuSeconds = processCpuSeconds() - process0;
     (void)GEVAcquisitionStop(kDevice);
     const auto& c = kavro::frame::DeviceTable::instance().record(kDevice)->counters;
     if (c.framesLost.load() != 0 || c.packetsLost.load() != 0)
@@ -325,9 +356,49 @@ Outcome runLibrary(const SenderSocket& sender, Traffic& traffic, double rate, ui
     return out;
 }
 
+Outcome runPacketRing(kavro::bench::PacketRingPath& ring, const SenderSocket& sender,
+                      Traffic& traffic, double rate, uint32_t cameraAddressNet, uint16_t port,
+                      uint32_t dataSize) {
+    const kavro::bench::IdleStreamSocket idle(
+        kavro::frame::DeviceTable::instance().record(kDevice)->streamSocket);
+    const auto before = threadIds();
+    const double process0 = processCpuSeconds();
+    if (!ring.start(cameraAddressNet, port, traffic.payloadSize(), dataSize, 64))
+        return {};
+    const pid_t receiver = newThread(before);
+    const double cpu0 = receiver != 0 ? threadCpuSeconds(receiver) : 0.0;
+    std::atomic<uint64_t> expectedFrames{~uint64_t{0}};
+    uint64_t complete = 0;
+    std::thread reader([&] {
+        std::vector<uint8_t> image(traffic.payloadSize());
+        uint64_t seen = 0;
+        while (seen < expectedFrames.load()) {
+            const uint32_t error = ring.read(image);
+            if (error == filterdriver::kErrorSemaphoreTimeout) {
+                if (expectedFrames.load() != ~uint64_t{0})
+                    break;
+                continue;
+            }
+            ++seen;
+            complete += error == 0 ? 1 : 0;
+        }
+    });
+    Outcome out;
+    out.sent = send(sender, traffic, port, rate);
+    expectedFrames = out.sent.packets / Traffic::packetsPerFrame();
+    reader.join();
+    out.cpuSeconds = receiver != 0 ? threadCpuSeconds(receiver) - cpu0 : 0.0;
+    if (!ring.stop())
+        complete = 0;
+    out.processCpuSeconds = processCpuSeconds() - process0;
+    out.received = complete * Traffic::packetsPerFrame();
+    return out;
+}
+
 struct Best {
     double rate = 0.0;
     double cpuPerPacket = 0.0;
+    double processCpuPerPacket = 0.0;
     int lossySteps = 0;
     bool done = false;
 };
@@ -337,6 +408,7 @@ void record(Best& best, const Outcome& o) {
         if (o.sent.rate() > best.rate) {
             best.rate = o.sent.rate();
             best.cpuPerPacket = o.cpuSeconds / static_cast<double>(o.sent.packets);
+            best.processCpuPerPacket = o.processCpuSeconds / static_cast<double>(o.sent.packets);
         }
         best.lossySteps = 0;
     } else if (++best.lossySteps >= 2) {
@@ -344,7 +416,16 @@ void record(Best& best, const Outcome& o) {
     }
 }
 
-void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize) {
+std::string describe(const Outcome& o) {
+    char text[64];
+    const double packets = static_cast<double>(std::max<uint64_t>(o.sent.packets, 1));
+    std::snprintf(text, sizeof text, "%s %7.0f/s %5.0f %5.0f ns", o.lossFree() ? "ok  " : "LOSS",
+                  o.sent.rate(), o.cpuSeconds * 1e9 / packets, o.processCpuSeconds * 1e9 / packets);
+    return text;
+}
+
+void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize,
+                     kavro::bench::PacketRingPath* ring) {
     camera.model().writeRegister(kavro::gvcp::reg::kScps0, packetSize);
     auto& dev = *kavro::frame::DeviceTable::instance().record(kDevice);
     uint32_t dataSize = 0;
@@ -356,64 +437,99 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize) {
     const uint16_t port = dev.streamPort;
     const SenderSocket sender = makeSender(camera.addressNet(), traffic);
 
+    // The sides in the order each step tries them; the drain is the baseline.
+    struct Side {
+        const char* name;
+        std::function<Outcome(double)> run;
+        Best best;
+    };
+    std::vector<Side> sides;
+    sides.push_back(
+        {"recvmmsg drain",
+         [&](double rate) { return runDrain(sender, traffic, rate, size_t{packetSize} + 100); },
+         {}});
+    sides.push_back(
+        {"socket path", [&](double rate) { return runLibrary(sender, traffic, rate, port); }, {}});
+    if (ring != nullptr) {
+        sides.push_back({"packet ring",
+                         [&](double rate) {
+                             return runPacketRing(*ring, sender, traffic, rate, camera.addressNet(),
+                                                  port, dataSize);
+                         },
+                         {}});
+    }
+
     std::printf("\n%u-byte packets (%u data bytes), frames of %u packets, %u per send:\n",
                 packetSize, dataSize, Traffic::packetsPerFrame(), sender.segmentsPerSend);
-    std::printf("  %12s  %-30s %-30s\n", "asked pkt/s", "drain: sent, CPU/pkt",
-                "library: sent, CPU/pkt");
-    Best drain;
-    Best library;
+    std::printf("  each side: sent, CPU per packet of the receiving thread, of the process\n");
+    std::printf("  %12s", "asked pkt/s");
+    for (const Side& side : sides)
+        std::printf("  %-33s", side.name);
+    std::printf("\n");
     bool senderBound = false;
     double rate = kFirstRate;
-    for (int step = 0; step < kMaxSteps && !(drain.done && library.done);
-         ++step, rate *= kRateStep) {
-        char drainText[48] = "-";
-        char libraryText[48] = "-";
+    const auto allDone = [&] {
+        return std::all_of(sides.begin(), sides.end(), [](const Side& x) { return x.best.done; });
+    };
+    for (int step = 0; step < kMaxSteps && !allDone(); ++step, rate *= kRateStep) {
         double sentRate = 0.0;
-        if (!drain.done) {
-            const Outcome o = runDrain(sender, traffic, rate, size_t{packetSize} + 100);
-            record(drain, o);
-            sentRate = o.sent.rate();
-            std::snprintf(drainText, sizeof drainText, "%s %7.0f/s %5.0f ns",
-                          o.lossFree() ? "ok  " : "LOSS", o.sent.rate(),
-                          o.cpuSeconds * 1e9 / o.sent.packets);
+        std::printf("  %12.0f", rate);
+        for (Side& side : sides) {
+            std::string text = "-";
+            if (!side.best.done) {
+                const Outcome o = side.run(rate);
+                record(side.best, o);
+                sentRate = std::max(sentRate, o.sent.rate());
+                text = describe(o);
+            }
+            std::printf("  %-33s", text.c_str());
         }
-        if (!library.done) {
-            const Outcome o = runLibrary(sender, traffic, rate, port);
-            record(library, o);
-            sentRate = std::max(sentRate, o.sent.rate());
-            std::snprintf(libraryText, sizeof libraryText, "%s %7.0f/s %5.0f ns",
-                          o.lossFree() ? "ok  " : "LOSS", o.sent.rate(),
-                          o.cpuSeconds * 1e9 / o.sent.packets);
-        }
-        std::printf("  %12.0f  %-30s %-30s\n", rate, drainText, libraryText);
+        std::printf("\n");
         std::fflush(stdout);
         if (sentRate < rate * kSenderShortfall) {
-            senderBound = !drain.done && !library.done;
+            senderBound =
+                !std::any_of(sides.begin(), sides.end(), [](const Side& x) { return x.best.done; });
             std::printf("  (the sender can't go faster)\n");
             break;
         }
     }
     const auto gbit = [&](double r) { return r * packetSize * 8.0 / 1e9; };
-    std::printf("  highest loss-free rate:\n");
-    std::printf("    recvmmsg drain  %10.0f pkt/s  %6.2f Gbit/s  %6.0f ns CPU/pkt\n", drain.rate,
-                gbit(drain.rate), drain.cpuPerPacket * 1e9);
-    std::printf("    library         %10.0f pkt/s  %6.2f Gbit/s  %6.0f ns CPU/pkt\n", library.rate,
-                gbit(library.rate), library.cpuPerPacket * 1e9);
-    if (drain.rate > 0.0 && drain.cpuPerPacket > 0.0) {
-        std::printf("    ratio library/drain: rate %.2f, CPU per packet %.2f\n",
-                    library.rate / drain.rate, library.cpuPerPacket / drain.cpuPerPacket);
+    const Best& base = sides.front().best;
+    std::printf("  highest loss-free rate, CPU per packet there (thread, process):\n");
+    for (const Side& side : sides) {
+        const Best& b = side.best;
+        std::printf("    %-15s %10.0f pkt/s  %6.2f Gbit/s  %6.0f ns  %6.0f ns", side.name, b.rate,
+                    gbit(b.rate), b.cpuPerPacket * 1e9, b.processCpuPerPacket * 1e9);
+        if (&b != &base && base.rate > 0.0 && base.cpuPerPacket > 0.0 &&
+            base.processCpuPerPacket > 0.0) {
+            std::printf("   / drain: rate %.2f, CPU %.2f, process CPU %.2f", b.rate / base.rate,
+                        b.cpuPerPacket / base.cpuPerPacket,
+                        b.processCpuPerPacket / base.processCpuPerPacket);
+        }
+        std::printf("\n");
     }
-    if (senderBound && drain.cpuPerPacket > 0.0 && library.cpuPerPacket > 0.0) {
-        // Neither side lost a packet before the sender ran out: the rate each thread would
-        // carry with a core to itself, from its CPU time per packet at the highest rate.
-        const double drainCeiling = 1.0 / drain.cpuPerPacket;
-        const double libraryCeiling = 1.0 / library.cpuPerPacket;
-        std::printf("  both sides kept up with the sender; one core would carry about:\n");
-        std::printf("    recvmmsg drain  %10.0f pkt/s  %6.2f Gbit/s\n", drainCeiling,
-                    gbit(drainCeiling));
-        std::printf("    library         %10.0f pkt/s  %6.2f Gbit/s\n", libraryCeiling,
-                    gbit(libraryCeiling));
-        std::printf("    ratio library/drain: %.2f\n", libraryCeiling / drainCeiling);
+    if (senderBound) {
+        // No side lost a packet before the sender ran out: the rate each thread would carry
+        // with a core to itself, from its CPU time per packet at the highest rate.
+        std::printf("  every side kept up with the sender; one core would carry about:\n");
+        for (const Side& side : sides) {
+            if (side.best.cpuPerPacket <= 0.0)
+                continue;
+            const double ceiling = 1.0 / side.best.cpuPerPacket;
+            std::printf("    %-15s %10.0f pkt/s  %6.2f Gbit/s\n", side.name, ceiling,
+                        gbit(ceiling));
+        }
+    }
+    if (ring != nullptr && packetSize == 1500) {
+        int lossFree = 0;
+        std::printf("  packet ring at 10 GbE line rate (%.0f pkt/s):", kLineRate);
+        for (int k = 0; k < kLineRateTrials; ++k) {
+            const Outcome o = runPacketRing(*ring, sender, traffic, kLineRate, camera.addressNet(),
+                                            port, dataSize);
+            lossFree += o.lossFree() ? 1 : 0;
+            std::printf("  %s", describe(o).c_str());
+        }
+        std::printf("\n    %d of %d trials loss-free\n", lossFree, kLineRateTrials);
     }
 }
 
@@ -444,9 +560,12 @@ int main() {
 
     std::printf("GVSP reception over loopback, %.1f s per trial, rates x%.2f from %.0f pkt/s\n",
                 std::chrono::duration<double>(kTrialLength).count(), kRateStep, kFirstRate);
+    auto ring = kavro::bench::PacketRingPath::open(kDevice);
+    if (!ring)
+        std::printf("(packet ring not measured: the engine needs CAP_NET_RAW)\n");
     const auto start = Clock::now();
     for (const uint32_t size : {1500u, 9000u})
-        benchPacketSize(*camera, size);
+        benchPacketSize(*camera, size, ring.get());
     std::printf("\ntotal %.1f s\n", std::chrono::duration<double>(Clock::now() - start).count());
     (void)GEVClose(kDevice);
     return 0;

@@ -358,12 +358,16 @@ void BlockAssembler::store(RingEntry& e, uint32_t p, std::span<const uint8_t> da
     if (data.size() < want && !multiPart)
         e.validEnd = std::min<uint64_t>(e.validEnd, start + data.size());
     const size_t n = std::min<size_t>(data.size(), slot);
-    uint8_t* dst = e.data + index_.offset(p);
-    // A payload read straight into its place is there already.
-    if (n != 0 && data.data() != dst)
-        std::memmove(dst, data.data(), n);
-    if (n < slot)
-        std::memset(dst + n, 0, slot - n);
+    if (placer_) {
+        placer_(e, p, data.first(n));
+    } else {
+        uint8_t* dst = e.data + index_.offset(p);
+        // A payload read straight into its place is there already.
+        if (n != 0 && data.data() != dst)
+            std::memmove(dst, data.data(), n);
+        if (n < slot)
+            std::memset(dst + n, 0, slot - n);
+    }
     if (mark == kAskedAgain && device_.resendEnabled.load() != 0)
         ++e.resendReceived;
     e.packetMap[p] = kReceived;

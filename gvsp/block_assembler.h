@@ -20,6 +20,11 @@ namespace kavro::gvsp {
 using ResendSender =
     std::function<bool(uint64_t blockId, uint32_t first, uint32_t last, bool extended)>;
 
+// Puts the bytes of payload packet `packet` of an entry's block in place; `data` stays valid
+// as long as the caller that fed the datagram keeps it so.
+using PayloadPlacer =
+    std::function<void(RingEntry& entry, uint32_t packet, std::span<const uint8_t> data)>;
+
 class BlockAssembler {
   public:
     // Leaders of blocks this far behind the expected block are stale copies and are dropped.
@@ -29,6 +34,10 @@ class BlockAssembler {
 
     BlockAssembler(frame::GevDevice& device, ImageRing& ring, const PacketIndex& index,
                    ResendSender resend);
+
+    // Payload bytes go to `placer` instead of being copied into the entry's buffer (a receiver
+    // that keeps the datagrams and copies each image out once, when it is read).
+    void placePayloadsWith(PayloadPlacer placer) { placer_ = std::move(placer); }
 
     void onDatagram(std::span<const uint8_t> datagram);
     // A datagram read in two pieces: its header (at least the header of the stream's id mode)
@@ -92,6 +101,7 @@ class BlockAssembler {
     ImageRing& ring_;
     const PacketIndex& index_;
     ResendSender resend_;
+    PayloadPlacer placer_;
 
     int idMode_ = 0;  // 0 undetermined, 1 standard, 2 extended
     BlockIds ids_;

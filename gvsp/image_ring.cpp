@@ -78,6 +78,7 @@ RingEntry* ImageRing::acquireForWrite(std::chrono::milliseconds timeout) {
         return nullptr;
     found->state = EntryState::Writing;
     found->outOfOrder = false;
+    ++found->uses;
     writeCursor_ = (found->index + 1u) % n;
     return found;
 }
@@ -92,7 +93,8 @@ void ImageRing::handOver(RingEntry* entry) {
         entry->state = EntryState::Filled;
         filled_[(filledHead_ + filledCount_) % filled_.size()] = entry->index;
         ++filledCount_;
-        recordHandOver(counters_, static_cast<uint64_t>(platform::monotonicNs()));
+        entry->handedOverNs = platform::monotonicNs();
+        recordHandOver(counters_, static_cast<uint64_t>(entry->handedOverNs));
     }
     data_.notify_all();
 }
@@ -136,6 +138,11 @@ bool ImageRing::release(RingEntry* entry) {
 
 RingEntry* ImageRing::entry(size_t index) {
     return index < entries_.size() ? &entries_[index] : nullptr;
+}
+
+bool ImageRing::inUse(size_t index) const {
+    std::lock_guard lock(mutex_);
+    return index < entries_.size() && entries_[index].state != EntryState::Free;
 }
 
 uint16_t ImageRing::freeCount() const {

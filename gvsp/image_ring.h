@@ -71,6 +71,8 @@ struct RingEntry {
     uint16_t status = 0;
     EntryState state = EntryState::Free;
     uint8_t index = 0;
+    int64_t handedOverNs = 0;  // monotonic time of the last hand-over to the reader
+    uint64_t uses = 0;         // times the writer has taken the entry
 
     // Receiver bookkeeping of the block being written.
     std::unique_ptr<uint8_t[]> packetMap;  // PacketMark per packet; index p, 1..N (0 unused)
@@ -117,6 +119,8 @@ class ImageRing {
     bool release(RingEntry* entry);
     // The entry with this index, or null.
     RingEntry* entry(size_t index);
+    // The entry is being written, waits for the reader or is being read.
+    bool inUse(size_t index) const;
 
     uint16_t size() const { return static_cast<uint16_t>(entries_.size()); }
     // Entries that hold no unread image: free or being written.
