@@ -1,8 +1,11 @@
 // Stream reception over loopback: a sender thread sends GVSP frames at increasing packet rates,
-// first to a plain recvmmsg drain and then to the library's receiver (an open device with a
-// running acquisition, images taken with the ring-buffer calls, which copy nothing). For 1500-
-// and 9000-byte packets it prints the highest rate at which each side lost nothing, the
-// receiving thread's CPU time per packet, and the library's figures as ratios of the drain's.
+// at each rate to a plain recvmmsg drain (one buffer used over and over), to a drain into
+// frame-sized buffers (as much memory as the library's ring, so the cost of writing to it shows
+// apart) and to the library's receiver (an open device with a running acquisition, images taken
+// with the ring-buffer calls, which copy nothing). For 1500- and 9000-byte packets it prints the
+// highest rate at which each side lost nothing, then the receiving thread's CPU time per packet
+// of each side at the highest rate all of them carried, in alternating rounds, and the library's
+// figures as ratios of the drains'.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -12,6 +15,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -50,6 +54,7 @@ constexpr int kMaxSteps = 24;
 // A trial whose sender reached less than this share of the asked rate ends the climb.
 constexpr double kSenderShortfall = 0.95;
 constexpr size_t kBatch = 64;
+constexpr uint16_t kBufferCount = 64;     // ring entries of the library
 constexpr size_t kMaxSegments = 64;       // segments of one send
 constexpr size_t kMaxUdpPayload = 65507;  // bytes of one send
 
@@ -230,8 +235,19 @@ void setReceiveTimeout(const platform::UniqueSocket& socket, std::chrono::millis
     (void)::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
-// The baseline: a thread of the same priority as the library's receiver that only drains.
-Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size_t datagramSize) {
+// Where a drain puts what it reads: one buffer used over and over (the plain drain), or frames
+// laid out as the library's ring lays them out (the same number of entries of the same size,
+// each datagram's bytes after its header at its packet's place, entries in turn), so that the
+// baseline writes to as much memory as the library does.
+struct DrainTarget {
+    bool intoFrames = false;
+    size_t entries = 0;
+    size_t entryBytes = 0;
+};
+
+// The baselines: a thread of the same priority as the library's receiver that only drains.
+Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size_t datagramSize,
+                 const DrainTarget& target) {
     platform::UniqueSocket socket = gvsp::createStreamSocket(htonl(INADDR_LOOPBACK), 0);
     const auto port = platform::localPort(socket);
     if (!socket.isValid() || !port)
@@ -240,25 +256,45 @@ Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size
     std::atomic<uint64_t> expected{~uint64_t{0}};
     std::atomic<uint64_t> received{0};
     std::atomic<double> cpu{0.0};
+    std::vector<uint8_t> frames(target.intoFrames ? target.entries * target.entryBytes : 0);
+    // Touched once, as the ring's buffers are when it is built.
+    std::fill(frames.begin(), frames.end(), uint8_t{0});
     platform::WorkerThread drain;
     const bool started = drain.start(
         [&] {
             std::vector<std::vector<uint8_t>> buffers(kBatch, std::vector<uint8_t>(datagramSize));
-            std::vector<iovec> iov(kBatch);
+            std::vector<std::array<iovec, 2>> iov(kBatch);
             std::vector<mmsghdr> messages(kBatch);
             for (size_t i = 0; i < kBatch; ++i) {
-                iov[i] = {buffers[i].data(), buffers[i].size()};
-                messages[i].msg_hdr.msg_iov = &iov[i];
+                iov[i][0] = {buffers[i].data(), buffers[i].size()};
+                messages[i].msg_hdr.msg_iov = iov[i].data();
                 messages[i].msg_hdr.msg_iovlen = 1;
             }
+            const size_t dataSize = traffic.stride() - gvsp::kExtendedHeaderSize;
+            const uint64_t perFrame = Traffic::packetsPerFrame();
+            uint64_t place = 0;  // datagrams placed so far
             timespec t0{};
             ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
             uint64_t count = 0;
             while (count < expected.load()) {
+                if (target.intoFrames) {
+                    for (size_t i = 0; i < kBatch; ++i) {
+                        const uint64_t k = place + i;
+                        const size_t entry = (k / perFrame) % target.entries;
+                        // Leader and trailer land on the first and the last payload place.
+                        const size_t slot =
+                            std::clamp<size_t>(k % perFrame, 1, kPacketsPerFrame) - 1;
+                        iov[i][0] = {buffers[i].data(), gvsp::kExtendedHeaderSize};
+                        iov[i][1] = {frames.data() + entry * target.entryBytes + slot * dataSize,
+                                     dataSize};
+                        messages[i].msg_hdr.msg_iovlen = 2;
+                    }
+                }
                 const int n =
                     ::recvmmsg(socket.get(), messages.data(), kBatch, MSG_WAITFORONE, nullptr);
                 if (n > 0) {
                     count += static_cast<uint64_t>(n);
+                    place += static_cast<uint64_t>(n);
                 } else if (expected.load() != ~uint64_t{0}) {
                     break;  // silence after the sender finished: the rest was lost
                 }
@@ -344,7 +380,39 @@ void record(Best& best, const Outcome& o) {
     }
 }
 
-void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize) {
+double cpuPerPacket(const Outcome& o) {
+    return o.sent.packets != 0 ? o.cpuSeconds / static_cast<double>(o.sent.packets) : 0.0;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The sides measured: the plain drain, the drain into frame-sized buffers, the library.
+enum Side { kDrain, kFrameDrain, kLibrary, kSides };
+constexpr const char* kSideNames[kSides] = {"recvmmsg drain", "drain into frames", "library"};
+// Rounds of the three sides, in turn, at the paired rate.
+constexpr int kRounds = 3;
+
+struct Bench {
+    const SenderSocket& sender;
+    Traffic& traffic;
+    uint32_t packetSize;
+    uint16_t port;
+    DrainTarget frames;
+
+    Outcome run(Side side, double rate) {
+        if (side == kLibrary)
+            return runLibrary(sender, traffic, rate, port);
+        return runDrain(sender, traffic, rate, size_t{packetSize} + 100,
+                        side == kFrameDrain ? frames : DrainTarget{});
+    }
+};
+
+void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize, uint16_t buffers) {
     camera.model().writeRegister(kavro::gvcp::reg::kScps0, packetSize);
     auto& dev = *kavro::frame::DeviceTable::instance().record(kDevice);
     uint32_t dataSize = 0;
@@ -353,67 +421,85 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize) {
         return;
     }
     Traffic traffic(dataSize);
-    const uint16_t port = dev.streamPort;
     const SenderSocket sender = makeSender(camera.addressNet(), traffic);
+    Bench bench{sender,
+                traffic,
+                packetSize,
+                dev.streamPort,
+                {true, buffers, size_t{traffic.payloadSize()} + gvsp::kBufferSlack}};
 
     std::printf("\n%u-byte packets (%u data bytes), frames of %u packets, %u per send:\n",
                 packetSize, dataSize, Traffic::packetsPerFrame(), sender.segmentsPerSend);
-    std::printf("  %12s  %-30s %-30s\n", "asked pkt/s", "drain: sent, CPU/pkt",
-                "library: sent, CPU/pkt");
-    Best drain;
-    Best library;
+    std::printf("  %12s  %-27s %-27s %-27s\n", "asked pkt/s", "drain: sent, CPU/pkt",
+                "into frames: sent, CPU/pkt", "library: sent, CPU/pkt");
+    Best best[kSides];
+    // The highest rate at which every side lost nothing: there the sides are compared.
+    double pairedRate = 0.0;
     bool senderBound = false;
     double rate = kFirstRate;
-    for (int step = 0; step < kMaxSteps && !(drain.done && library.done);
-         ++step, rate *= kRateStep) {
-        char drainText[48] = "-";
-        char libraryText[48] = "-";
+    for (int step = 0; step < kMaxSteps; ++step, rate *= kRateStep) {
+        char text[kSides][48] = {"-", "-", "-"};
         double sentRate = 0.0;
-        if (!drain.done) {
-            const Outcome o = runDrain(sender, traffic, rate, size_t{packetSize} + 100);
-            record(drain, o);
-            sentRate = o.sent.rate();
-            std::snprintf(drainText, sizeof drainText, "%s %7.0f/s %5.0f ns",
-                          o.lossFree() ? "ok  " : "LOSS", o.sent.rate(),
-                          o.cpuSeconds * 1e9 / o.sent.packets);
-        }
-        if (!library.done) {
-            const Outcome o = runLibrary(sender, traffic, rate, port);
-            record(library, o);
+        bool allLossFree = true;
+        bool anyRunning = false;
+        for (int side = 0; side < kSides; ++side) {
+            if (best[side].done) {
+                allLossFree = false;
+                continue;
+            }
+            anyRunning = true;
+            const Outcome o = bench.run(static_cast<Side>(side), rate);
+            record(best[side], o);
+            allLossFree = allLossFree && o.lossFree() && o.sent.packets != 0;
             sentRate = std::max(sentRate, o.sent.rate());
-            std::snprintf(libraryText, sizeof libraryText, "%s %7.0f/s %5.0f ns",
-                          o.lossFree() ? "ok  " : "LOSS", o.sent.rate(),
-                          o.cpuSeconds * 1e9 / o.sent.packets);
+            std::snprintf(text[side], sizeof text[side], "%s %7.0f/s %5.0f ns",
+                          o.lossFree() ? "ok  " : "LOSS", o.sent.rate(), cpuPerPacket(o) * 1e9);
         }
-        std::printf("  %12.0f  %-30s %-30s\n", rate, drainText, libraryText);
+        if (!anyRunning)
+            break;
+        if (allLossFree)
+            pairedRate = rate;
+        std::printf("  %12.0f  %-27s %-27s %-27s\n", rate, text[0], text[1], text[2]);
         std::fflush(stdout);
         if (sentRate < rate * kSenderShortfall) {
-            senderBound = !drain.done && !library.done;
+            senderBound = allLossFree;
             std::printf("  (the sender can't go faster)\n");
             break;
         }
     }
     const auto gbit = [&](double r) { return r * packetSize * 8.0 / 1e9; };
     std::printf("  highest loss-free rate:\n");
-    std::printf("    recvmmsg drain  %10.0f pkt/s  %6.2f Gbit/s  %6.0f ns CPU/pkt\n", drain.rate,
-                gbit(drain.rate), drain.cpuPerPacket * 1e9);
-    std::printf("    library         %10.0f pkt/s  %6.2f Gbit/s  %6.0f ns CPU/pkt\n", library.rate,
-                gbit(library.rate), library.cpuPerPacket * 1e9);
-    if (drain.rate > 0.0 && drain.cpuPerPacket > 0.0) {
-        std::printf("    ratio library/drain: rate %.2f, CPU per packet %.2f\n",
-                    library.rate / drain.rate, library.cpuPerPacket / drain.cpuPerPacket);
+    for (int side = 0; side < kSides; ++side) {
+        std::printf("    %-18s %10.0f pkt/s  %6.2f Gbit/s\n", kSideNames[side], best[side].rate,
+                    gbit(best[side].rate));
     }
-    if (senderBound && drain.cpuPerPacket > 0.0 && library.cpuPerPacket > 0.0) {
-        // Neither side lost a packet before the sender ran out: the rate each thread would
-        // carry with a core to itself, from its CPU time per packet at the highest rate.
-        const double drainCeiling = 1.0 / drain.cpuPerPacket;
-        const double libraryCeiling = 1.0 / library.cpuPerPacket;
-        std::printf("  both sides kept up with the sender; one core would carry about:\n");
-        std::printf("    recvmmsg drain  %10.0f pkt/s  %6.2f Gbit/s\n", drainCeiling,
-                    gbit(drainCeiling));
-        std::printf("    library         %10.0f pkt/s  %6.2f Gbit/s\n", libraryCeiling,
-                    gbit(libraryCeiling));
-        std::printf("    ratio library/drain: %.2f\n", libraryCeiling / drainCeiling);
+    if (best[kDrain].rate > 0.0) {
+        std::printf("    ratio library/drain: %.2f%s\n", best[kLibrary].rate / best[kDrain].rate,
+                    senderBound ? " (every side kept up with the sender)" : "");
+    }
+    if (pairedRate == 0.0)
+        return;
+    // CPU per packet at one rate for all sides, in alternating rounds (the machine's load
+    // changes from one trial to the next; the median of the rounds steadies the figure).
+    std::vector<double> cpu[kSides];
+    for (int round = 0; round < kRounds; ++round) {
+        for (int side = 0; side < kSides; ++side) {
+            const Outcome o = bench.run(static_cast<Side>(side), pairedRate);
+            if (o.lossFree())
+                cpu[side].push_back(cpuPerPacket(o));
+        }
+    }
+    std::printf("  CPU per packet at %.0f pkt/s (median of %d rounds, loss-free trials):\n",
+                pairedRate, kRounds);
+    double figure[kSides];
+    for (int side = 0; side < kSides; ++side) {
+        figure[side] = median(cpu[side]);
+        std::printf("    %-18s %6.0f ns  (%zu trials)\n", kSideNames[side], figure[side] * 1e9,
+                    cpu[side].size());
+    }
+    if (figure[kDrain] > 0.0 && figure[kFrameDrain] > 0.0) {
+        std::printf("    ratio library/drain: %.2f; library/drain into frames: %.2f\n",
+                    figure[kLibrary] / figure[kDrain], figure[kLibrary] / figure[kFrameDrain]);
     }
 }
 
@@ -433,7 +519,7 @@ int main() {
     std::strcpy(info.adapterName, "lo");
     if (GEVInit(kDevice, &info, nullptr, 0, 1) != GEV_STATUS_SUCCESS ||
         GEVOpenStreamChannel(kDevice, 0, 0, 0) != GEV_STATUS_SUCCESS ||
-        GEVSetBufferCount(kDevice, 64) != GEV_STATUS_SUCCESS) {
+        GEVSetBufferCount(kDevice, kBufferCount) != GEV_STATUS_SUCCESS) {
         std::fprintf(stderr, "stream_bench: could not open the simulated camera\n");
         return 1;
     }
@@ -446,7 +532,7 @@ int main() {
                 std::chrono::duration<double>(kTrialLength).count(), kRateStep, kFirstRate);
     const auto start = Clock::now();
     for (const uint32_t size : {1500u, 9000u})
-        benchPacketSize(*camera, size);
+        benchPacketSize(*camera, size, kBufferCount);
     std::printf("\ntotal %.1f s\n", std::chrono::duration<double>(Clock::now() - start).count());
     (void)GEVClose(kDevice);
     return 0;
