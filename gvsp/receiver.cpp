@@ -200,16 +200,17 @@ class BurstPacer {
         : blockDatagrams_(int64_t{packetsPerBlock} + 2), drainTarget_(drainTarget) {}
 
     void startBurst() { last_ = platform::monotonicNs(); }
-    // Position in the block: its leader is datagram 1, its trailer datagram N + 2. Leaders and
-    // trailers also give the span of a block.
-    void onDatagram(uint8_t format) {
-        if (format == kFormatLeader) {
+    // Position in the block: its leader is datagram 1, its trailer datagram N + 2. A leader and
+    // the trailer of the same block also give the span of a block.
+    void onDatagram(const PacketHeader& header) {
+        if (header.format == kFormatLeader) {
             position_ = 1;
             leaderNs_ = platform::monotonicNs();
+            leaderBlock_ = header.blockId;
             return;
         }
         ++position_;
-        if (format == kFormatTrailer && leaderNs_ != 0) {
+        if (header.format == kFormatTrailer && leaderNs_ != 0 && header.blockId == leaderBlock_) {
             spans_[spanCount_++ % spans_.size()] = platform::monotonicNs() - leaderNs_;
             const size_t known = std::min(spanCount_, spans_.size());
             const auto [shortest, longest] =
@@ -259,6 +260,7 @@ class BurstPacer {
     int64_t last_ = 0;
     int64_t intervalNs_ = 0;
     int64_t leaderNs_ = 0;  // when the current block's leader was seen; 0 after its trailer
+    uint64_t leaderBlock_ = 0;
     // Leader to trailer of the last blocks (a trailer seen after a pause makes a span too
     // long), and the shortest of them.
     std::array<int64_t, 8> spans_{};
@@ -380,7 +382,7 @@ class SocketReceiver {
             else
                 assembler_.onDatagram(head, body);
             if (const auto header = parseHeader(datagram, carriesExtendedIds(datagram))) {
-                pacer_.onDatagram(header->format);
+                pacer_.onDatagram(*header);
                 lastWasTrailer_ = header->format == kFormatTrailer;
                 sawTrailer_ = sawTrailer_ || lastWasTrailer_;
             }
