@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 
@@ -37,15 +35,8 @@ class LinkPacer {
   public:
     explicit LinkPacer(uint64_t bitsPerSecond)
         : nsPerByte_(bitsPerSecond == 0 ? 0.0 : 8e9 / static_cast<double>(bitsPerSecond)) {
-        if (bitsPerSecond != 0) {
+        if (bitsPerSecond != 0)
             (void)::prctl(PR_SET_TIMERSLACK, kPacingTimerSlackNs, 0UL, 0UL, 0UL);
-            // A camera's packets leave on time whatever else the host runs; the paced sender
-            // sleeps between packets, so a real-time policy costs others little. Without the
-            // privilege the sender keeps the default policy.
-            sched_param param{};
-            param.sched_priority = sched_get_priority_max(SCHED_FIFO) - 2;
-            (void)::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param);
-        }
     }
     // A frame starts: its first packet leaves at once unless the link is still busy.
     void startFrame() { free_ = std::max(free_, Clock::now()); }
