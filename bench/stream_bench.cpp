@@ -1,12 +1,14 @@
 // Stream reception over loopback: a sender thread sends GVSP frames at increasing packet rates,
-// first to a plain recvmmsg drain, then to the library's socket receiver (an open device with a
-// running acquisition, images taken with the ring-buffer calls, which copy nothing), then to the
-// packet-ring engine of the filter driver path (driven through the filter device interface,
-// images taken with its image read). For 1500- and 9000-byte packets it prints the highest rate
-// at which each side lost nothing, the receiving thread's CPU time per packet (kernel time of
-// that thread included) and the whole process's (sender, reader and the kernel's receive work
-// on loopback included), and each side's figures as ratios of the drain's. At 1500 bytes the
-// packet ring is then tried at 10 GbE line rate, 812,000 packets/s.
+// at each rate to a plain recvmmsg drain (one buffer used over and over), to a drain into
+// frame-sized buffers (as much memory as the library's ring, so the cost of writing to it shows
+// apart), to the library's socket receiver (an open device with a running acquisition, images
+// taken with the ring-buffer calls, which copy nothing) and to the packet-ring engine of the
+// filter driver path (driven through the filter device interface, images taken with its image
+// read). For 1500- and 9000-byte packets it prints the highest rate at which each side lost
+// nothing, then the CPU time per packet of each side at the highest rate all of them carried, in
+// alternating rounds: of the receiving thread (its kernel time included) and of the whole
+// process (sender, reader and the kernel's receive work on loopback included), as ratios of the
+// drains'. At 1500 bytes the packet ring is then tried at 10 GbE line rate, 812,000 packets/s.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -17,6 +19,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -60,6 +63,7 @@ constexpr int kMaxSteps = 24;
 // A trial whose sender reached less than this share of the asked rate ends the climb.
 constexpr double kSenderShortfall = 0.95;
 constexpr size_t kBatch = 64;
+constexpr uint16_t kBufferCount = 64;     // ring entries of the library
 constexpr size_t kMaxSegments = 64;       // segments of one send
 constexpr size_t kMaxUdpPayload = 65507;  // bytes of one send
 constexpr double kLineRate = 812000.0;    // 10 GbE of 1500-byte packets
@@ -261,8 +265,19 @@ void setReceiveTimeout(const platform::UniqueSocket& socket, std::chrono::millis
     (void)::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
-// The baseline: a thread of the same priority as the library's receiver that only drains.
-Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size_t datagramSize) {
+// Where a drain puts what it reads: one buffer used over and over (the plain drain), or frames
+// laid out as the library's ring lays them out (the same number of entries of the same size,
+// each datagram's bytes after its header at its packet's place, entries in turn), so that the
+// baseline writes to as much memory as the library does.
+struct DrainTarget {
+    bool intoFrames = false;
+    size_t entries = 0;
+    size_t entryBytes = 0;
+};
+
+// The baselines: a thread of the same priority as the library's receiver that only drains.
+Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size_t datagramSize,
+                 const DrainTarget& target) {
     platform::UniqueSocket socket = gvsp::createStreamSocket(htonl(INADDR_LOOPBACK), 0);
     const auto port = platform::localPort(socket);
     if (!socket.isValid() || !port)
@@ -271,25 +286,45 @@ Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size
     std::atomic<uint64_t> expected{~uint64_t{0}};
     std::atomic<uint64_t> received{0};
     std::atomic<double> cpu{0.0};
+    std::vector<uint8_t> frames(target.intoFrames ? target.entries * target.entryBytes : 0);
+    // Touched once, as the ring's buffers are when it is built.
+    std::fill(frames.begin(), frames.end(), uint8_t{0});
     platform::WorkerThread drain;
     const bool started = drain.start(
         [&] {
             std::vector<std::vector<uint8_t>> buffers(kBatch, std::vector<uint8_t>(datagramSize));
-            std::vector<iovec> iov(kBatch);
+            std::vector<std::array<iovec, 2>> iov(kBatch);
             std::vector<mmsghdr> messages(kBatch);
             for (size_t i = 0; i < kBatch; ++i) {
-                iov[i] = {buffers[i].data(), buffers[i].size()};
-                messages[i].msg_hdr.msg_iov = &iov[i];
+                iov[i][0] = {buffers[i].data(), buffers[i].size()};
+                messages[i].msg_hdr.msg_iov = iov[i].data();
                 messages[i].msg_hdr.msg_iovlen = 1;
             }
+            const size_t dataSize = traffic.stride() - gvsp::kExtendedHeaderSize;
+            const uint64_t perFrame = Traffic::packetsPerFrame();
+            uint64_t place = 0;  // datagrams placed so far
             timespec t0{};
             ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
             uint64_t count = 0;
             while (count < expected.load()) {
+                if (target.intoFrames) {
+                    for (size_t i = 0; i < kBatch; ++i) {
+                        const uint64_t k = place + i;
+                        const size_t entry = (k / perFrame) % target.entries;
+                        // Leader and trailer land on the first and the last payload place.
+                        const size_t slot =
+                            std::clamp<size_t>(k % perFrame, 1, kPacketsPerFrame) - 1;
+                        iov[i][0] = {buffers[i].data(), gvsp::kExtendedHeaderSize};
+                        iov[i][1] = {frames.data() + entry * target.entryBytes + slot * dataSize,
+                                     dataSize};
+                        messages[i].msg_hdr.msg_iovlen = 2;
+                    }
+                }
                 const int n =
                     ::recvmmsg(socket.get(), messages.data(), kBatch, MSG_WAITFORONE, nullptr);
                 if (n > 0) {
                     count += static_cast<uint64_t>(n);
+                    place += static_cast<uint64_t>(n);
                 } else if (expected.load() != ~uint64_t{0}) {
                     break;  // silence after the sender finished: the rest was lost
                 }
@@ -424,7 +459,17 @@ std::string describe(const Outcome& o) {
     return text;
 }
 
-void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize,
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Rounds of all sides, in turn, at the rate every side carried.
+constexpr int kRounds = 3;
+
+void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize, uint16_t buffers,
                      kavro::bench::PacketRingPath* ring) {
     camera.model().writeRegister(kavro::gvcp::reg::kScps0, packetSize);
     auto& dev = *kavro::frame::DeviceTable::instance().record(kDevice);
@@ -436,26 +481,44 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize,
     Traffic traffic(dataSize);
     const uint16_t port = dev.streamPort;
     const SenderSocket sender = makeSender(camera.addressNet(), traffic);
+    const DrainTarget frames{true, buffers, size_t{traffic.payloadSize()} + gvsp::kBufferSlack};
 
-    // The sides in the order each step tries them; the drain is the baseline.
+    // The sides in the order each step tries them; the plain drain is the baseline, the drain
+    // into frames the baseline that writes to as much memory as the receivers do.
     struct Side {
         const char* name;
         std::function<Outcome(double)> run;
         Best best;
+        std::vector<double> cpu;
+        std::vector<double> processCpu;
     };
     std::vector<Side> sides;
     sides.push_back(
         {"recvmmsg drain",
-         [&](double rate) { return runDrain(sender, traffic, rate, size_t{packetSize} + 100); },
+         [&](double rate) { return runDrain(sender, traffic, rate, size_t{packetSize} + 100, {}); },
+         {},
+         {},
          {}});
-    sides.push_back(
-        {"socket path", [&](double rate) { return runLibrary(sender, traffic, rate, port); }, {}});
+    sides.push_back({"drain into frames",
+                     [&](double rate) {
+                         return runDrain(sender, traffic, rate, size_t{packetSize} + 100, frames);
+                     },
+                     {},
+                     {},
+                     {}});
+    sides.push_back({"socket path",
+                     [&](double rate) { return runLibrary(sender, traffic, rate, port); },
+                     {},
+                     {},
+                     {}});
     if (ring != nullptr) {
         sides.push_back({"packet ring",
                          [&](double rate) {
                              return runPacketRing(*ring, sender, traffic, rate, camera.addressNet(),
                                                   port, dataSize);
                          },
+                         {},
+                         {},
                          {}});
     }
 
@@ -466,6 +529,8 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize,
     for (const Side& side : sides)
         std::printf("  %-33s", side.name);
     std::printf("\n");
+    // The highest rate at which every side lost nothing: there the sides are compared.
+    double pairedRate = 0.0;
     bool senderBound = false;
     double rate = kFirstRate;
     const auto allDone = [&] {
@@ -473,12 +538,16 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize,
     };
     for (int step = 0; step < kMaxSteps && !allDone(); ++step, rate *= kRateStep) {
         double sentRate = 0.0;
+        bool allLossFree = true;
         std::printf("  %12.0f", rate);
         for (Side& side : sides) {
             std::string text = "-";
-            if (!side.best.done) {
+            if (side.best.done) {
+                allLossFree = false;
+            } else {
                 const Outcome o = side.run(rate);
                 record(side.best, o);
+                allLossFree = allLossFree && o.lossFree() && o.sent.packets != 0;
                 sentRate = std::max(sentRate, o.sent.rate());
                 text = describe(o);
             }
@@ -486,38 +555,56 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize,
         }
         std::printf("\n");
         std::fflush(stdout);
+        if (allLossFree)
+            pairedRate = rate;
         if (sentRate < rate * kSenderShortfall) {
-            senderBound =
-                !std::any_of(sides.begin(), sides.end(), [](const Side& x) { return x.best.done; });
+            senderBound = allLossFree;
             std::printf("  (the sender can't go faster)\n");
             break;
         }
     }
     const auto gbit = [&](double r) { return r * packetSize * 8.0 / 1e9; };
     const Best& base = sides.front().best;
-    std::printf("  highest loss-free rate, CPU per packet there (thread, process):\n");
+    std::printf("  highest loss-free rate:\n");
     for (const Side& side : sides) {
-        const Best& b = side.best;
-        std::printf("    %-15s %10.0f pkt/s  %6.2f Gbit/s  %6.0f ns  %6.0f ns", side.name, b.rate,
-                    gbit(b.rate), b.cpuPerPacket * 1e9, b.processCpuPerPacket * 1e9);
-        if (&b != &base && base.rate > 0.0 && base.cpuPerPacket > 0.0 &&
-            base.processCpuPerPacket > 0.0) {
-            std::printf("   / drain: rate %.2f, CPU %.2f, process CPU %.2f", b.rate / base.rate,
-                        b.cpuPerPacket / base.cpuPerPacket,
-                        b.processCpuPerPacket / base.processCpuPerPacket);
-        }
+        std::printf("    %-18s %10.0f pkt/s  %6.2f Gbit/s", side.name, side.best.rate,
+                    gbit(side.best.rate));
+        if (&side.best != &base && base.rate > 0.0)
+            std::printf("   / drain %.2f", side.best.rate / base.rate);
         std::printf("\n");
     }
-    if (senderBound) {
-        // No side lost a packet before the sender ran out: the rate each thread would carry
-        // with a core to itself, from its CPU time per packet at the highest rate.
-        std::printf("  every side kept up with the sender; one core would carry about:\n");
+    if (senderBound)
+        std::printf("    (every side kept up with the sender)\n");
+    if (pairedRate > 0.0) {
+        // CPU per packet at one rate for all sides, in alternating rounds (the machine's load
+        // changes from one trial to the next; the median of the rounds steadies the figure).
+        for (int round = 0; round < kRounds; ++round) {
+            for (Side& side : sides) {
+                const Outcome o = side.run(pairedRate);
+                if (!o.lossFree() || o.sent.packets == 0)
+                    continue;
+                const double packets = static_cast<double>(o.sent.packets);
+                side.cpu.push_back(o.cpuSeconds / packets);
+                side.processCpu.push_back(o.processCpuSeconds / packets);
+            }
+        }
+        std::printf(
+            "  CPU per packet at %.0f pkt/s (median of %d rounds, loss-free trials), of "
+            "the receiving thread and of the process:\n",
+            pairedRate, kRounds);
+        const double drain = median(sides[0].cpu);
+        const double drainProcess = median(sides[0].processCpu);
+        const double frameDrain = median(sides[1].cpu);
         for (const Side& side : sides) {
-            if (side.best.cpuPerPacket <= 0.0)
-                continue;
-            const double ceiling = 1.0 / side.best.cpuPerPacket;
-            std::printf("    %-15s %10.0f pkt/s  %6.2f Gbit/s\n", side.name, ceiling,
-                        gbit(ceiling));
+            const double cpu = median(side.cpu);
+            const double process = median(side.processCpu);
+            std::printf("    %-18s %6.0f ns %6.0f ns  (%zu trials)", side.name, cpu * 1e9,
+                        process * 1e9, side.cpu.size());
+            if (&side != &sides[0] && drain > 0.0 && drainProcess > 0.0 && frameDrain > 0.0) {
+                std::printf("   / drain %.2f (process %.2f), / drain into frames %.2f", cpu / drain,
+                            process / drainProcess, cpu / frameDrain);
+            }
+            std::printf("\n");
         }
     }
     if (ring != nullptr && packetSize == 1500) {
@@ -549,7 +636,7 @@ int main() {
     std::strcpy(info.adapterName, "lo");
     if (GEVInit(kDevice, &info, nullptr, 0, 1) != GEV_STATUS_SUCCESS ||
         GEVOpenStreamChannel(kDevice, 0, 0, 0) != GEV_STATUS_SUCCESS ||
-        GEVSetBufferCount(kDevice, 64) != GEV_STATUS_SUCCESS) {
+        GEVSetBufferCount(kDevice, kBufferCount) != GEV_STATUS_SUCCESS) {
         std::fprintf(stderr, "stream_bench: could not open the simulated camera\n");
         return 1;
     }
@@ -565,7 +652,7 @@ int main() {
         std::printf("(packet ring not measured: the engine needs CAP_NET_RAW)\n");
     const auto start = Clock::now();
     for (const uint32_t size : {1500u, 9000u})
-        benchPacketSize(*camera, size, ring.get());
+        benchPacketSize(*camera, size, kBufferCount, ring.get());
     std::printf("\ntotal %.1f s\n", std::chrono::duration<double>(Clock::now() - start).count());
     (void)GEVClose(kDevice);
     return 0;

@@ -41,16 +41,23 @@ constexpr size_t kReadBatch = 64;
 // A burst is read in drains of about this many datagrams: the pause between two drains is
 // sized from the stream's packet interval so that about this many wait at its end. A small
 // receive buffer lowers it (drainTarget), so that a pause never fills more than half of it.
-constexpr int64_t kDrainTarget = 64;
+constexpr int64_t kDrainTarget = 256;
 // What a waiting datagram costs the receive buffer beyond its bytes (the kernel's bookkeeping).
 constexpr int64_t kDatagramOverhead = 512;
-// Bounds of that pause. The longest bounds the delay a block's hand-over can take after its
-// trailer arrived (the pause before a trailer is sized to end when the trailer is due, so the
-// delay is usually far shorter).
+// Bounds of that pause.
 constexpr microseconds kShortestPause{20};
-constexpr microseconds kLongestPause{800};
-// The pause before the packet interval is known.
+constexpr microseconds kLongestPause{4000};
+// A pause ends this long before the trailer is due, and earlier by as much as the spans of
+// recent blocks differ (at most kLongestSpreadNs); after that, pauses are a quarter of that
+// margin, within the bounds below. The longest bounds what a pause adds to a block's hand-over
+// when the trailer comes as expected.
+constexpr int64_t kTrailerMarginNs = 200000;
+constexpr int64_t kLongestSpreadNs = 1000000;
+constexpr int64_t kShortestFinalNs = 100000;
+constexpr int64_t kLongestFinalNs = 250000;
+// The pause before the packet interval is known, and the longest before a block's span is.
 constexpr microseconds kFirstPause{100};
+constexpr microseconds kFirstBlockPause{250};
 // A wait for the first datagram of a burst at least this long shows a gap between blocks:
 // pacing is worth it again.
 constexpr int64_t kBlockGapNs = 1000000;
@@ -64,6 +71,10 @@ constexpr int64_t kBlockGapNs = 1000000;
 // From the first datagram that is not the packet guessed on, every datagram of the read is put
 // together again in its scratch buffer before any of the read is handed on: what the assembler
 // does with one datagram can then not disturb another.
+//
+// A read ends where the guesses end: after the block's last packet expected it takes one more
+// datagram (the trailer, as a rule), and after a trailer only one (the next leader, whose block
+// has no place yet). So the next block's payload is read in place too instead of into scratch.
 class DatagramBatch {
   public:
     explicit DatagramBatch(size_t slot) : slot_(slot), buffer_(slot * kReadBatch) {
@@ -71,34 +82,40 @@ class DatagramBatch {
             messages_[i].msg_hdr.msg_iov = iov_[i].data();
     }
     // Places the next read's datagrams: where the assembler expects them, else in scratch.
-    void aim(const BlockAssembler& assembler) {
-        const bool guessing = assembler.idModeKnown();
+    // `leaderDue`: the last datagram was a trailer.
+    void aim(const BlockAssembler& assembler, bool leaderDue) {
         headerSize_ = assembler.extendedIds() ? kExtendedHeaderSize : kStandardHeaderSize;
-        for (size_t i = 0; i < kReadBatch; ++i) {
-            auto& iov = iov_[i];
-            uint8_t* scratch = buffer_.data() + i * slot_;
-            guess_[i] = guessing ? assembler.payloadSlot(static_cast<uint32_t>(i)) : std::nullopt;
-            if (guess_[i] && headerSize_ + guess_[i]->place.size() < slot_) {
-                const auto place = guess_[i]->place;
-                const size_t tail = headerSize_ + place.size();
-                iov[0] = {headers_[i].data(), headerSize_};
-                iov[1] = {place.data(), place.size()};
-                iov[2] = {scratch + tail, slot_ - tail};
-                messages_[i].msg_hdr.msg_iovlen = 3;
-            } else {
-                guess_[i].reset();
-                iov[0] = {scratch, slot_};
-                messages_[i].msg_hdr.msg_iovlen = 1;
+        size_t guessed = 0;
+        if (assembler.idModeKnown()) {
+            for (; guessed < kReadBatch; ++guessed) {
+                auto guess = assembler.payloadSlot(static_cast<uint32_t>(guessed));
+                if (!guess || headerSize_ + guess->place.size() >= slot_)
+                    break;
+                auto& iov = iov_[guessed];
+                const size_t tail = headerSize_ + guess->place.size();
+                iov[0] = {headers_[guessed].data(), headerSize_};
+                iov[1] = {guess->place.data(), guess->place.size()};
+                iov[2] = {buffer_.data() + guessed * slot_ + tail, slot_ - tail};
+                messages_[guessed].msg_hdr.msg_iovlen = 3;
+                guess_[guessed] = *guess;
             }
         }
+        guessed_ = guessed;
+        want_ = guessed != 0 ? std::min(kReadBatch, guessed + 1) : leaderDue ? 1 : kReadBatch;
+        for (size_t i = guessed; i < want_; ++i) {
+            iov_[i][0] = {buffer_.data() + i * slot_, slot_};
+            messages_[i].msg_hdr.msg_iovlen = 1;
+        }
     }
-    // Reads what is waiting, without blocking: the number of datagrams (0 when none), or -1
-    // when the socket failed. Datagrams that are not the packet guessed are put together.
+    // Reads what is waiting, at most the datagrams aimed at, without blocking: the number of
+    // datagrams (0 when none), or -1 when the socket failed. Datagrams that are not the packet
+    // guessed are put together.
     int read(int fd) {
         for (;;) {
-            const int n = ::recvmmsg(fd, messages_.data(), kReadBatch, MSG_DONTWAIT, nullptr);
+            const int n = ::recvmmsg(fd, messages_.data(), static_cast<unsigned>(want_),
+                                     MSG_DONTWAIT, nullptr);
             if (n >= 0) {
-                const int count = std::min(n, static_cast<int>(kReadBatch));
+                const int count = std::min(n, static_cast<int>(want_));
                 settle(count);
                 return count;
             }
@@ -107,6 +124,8 @@ class DatagramBatch {
             return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
         }
     }
+    // The last read took all it aimed at: more may be waiting.
+    bool filled(int n) const { return n == static_cast<int>(want_); }
     // Datagram i: in place, its header and its payload where it belongs; else all of it in one
     // piece (header empty).
     struct Datagram {
@@ -117,7 +136,7 @@ class DatagramBatch {
         const size_t length = std::min<size_t>(messages_[i].msg_len, slot_);
         if (inPlace_[i])
             return {{headers_[i].data(), headerSize_},
-                    {guess_[i]->place.data(), length - headerSize_}};
+                    {guess_[i].place.data(), length - headerSize_}};
         return {{}, {buffer_.data() + i * slot_, length}};
     }
 
@@ -125,18 +144,19 @@ class DatagramBatch {
     void settle(int n) {
         bool inOrder = true;
         for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-            inPlace_[i] = inOrder && guess_[i] && isGuessed(i);
+            const bool guessed = i < guessed_;
+            inPlace_[i] = inOrder && guessed && isGuessed(i);
             if (inPlace_[i])
                 continue;
             inOrder = false;
-            if (!guess_[i])
+            if (!guessed)
                 continue;
             // Header and place into the scratch buffer, before the tail read there already.
             const size_t length = std::min<size_t>(messages_[i].msg_len, slot_);
             uint8_t* scratch = buffer_.data() + i * slot_;
             std::memcpy(scratch, headers_[i].data(), std::min(length, headerSize_));
             if (length > headerSize_) {
-                const auto place = guess_[i]->place;
+                const auto place = guess_[i].place;
                 std::memcpy(scratch + headerSize_, place.data(),
                             std::min(length - headerSize_, place.size()));
             }
@@ -145,37 +165,60 @@ class DatagramBatch {
     // Datagram i is the payload packet guessed and fits its place.
     bool isGuessed(size_t i) const {
         const size_t length = messages_[i].msg_len;
-        if (length < headerSize_ || length - headerSize_ > guess_[i]->place.size())
+        if (length < headerSize_ || length - headerSize_ > guess_[i].place.size())
             return false;
         const auto header =
             parseHeader({headers_[i].data(), headerSize_}, headerSize_ == kExtendedHeaderSize);
-        return header && header->format == kFormatPayload &&
-               header->blockId == guess_[i]->blockId && header->packetId == guess_[i]->packetId;
+        return header && header->format == kFormatPayload && header->blockId == guess_[i].blockId &&
+               header->packetId == guess_[i].packetId;
     }
 
     size_t slot_;
     size_t headerSize_ = kStandardHeaderSize;
+    size_t guessed_ = 0;  // datagrams 0..guessed_-1 are aimed at places
+    size_t want_ = kReadBatch;
     std::vector<uint8_t> buffer_;
     std::array<std::array<uint8_t, kExtendedHeaderSize>, kReadBatch> headers_{};
-    std::array<std::optional<BlockAssembler::PayloadSlot>, kReadBatch> guess_{};
+    std::array<BlockAssembler::PayloadSlot, kReadBatch> guess_{};
     std::array<bool, kReadBatch> inPlace_{};
     std::array<std::array<iovec, 3>, kReadBatch> iov_{};
     std::array<mmsghdr, kReadBatch> messages_{};
 };
 
-// Sizes the pauses between the drains of a burst from the packet interval seen in earlier
-// drains (the time since the drain before, divided by the datagrams it found) and from what is
-// left of the block: a pause ends when about kDrainTarget datagrams wait, or when the block's
-// trailer is due, whichever is sooner.
+// Sizes the pauses between the drains of a burst. A pause ends when about kDrainTarget
+// datagrams wait, at the packet interval seen in earlier drains (the time since the drain
+// before, divided by the datagrams it found), and a little before the block's trailer is due.
+// When the trailer is due comes from the time: a block's trailer follows its leader after the
+// span earlier blocks took (the shortest lately), and from the datagrams still to come (when
+// an eighth of them is left). Either alone misleads: a sender that fell behind sends the rest of
+// a block at once, and a leader seen late puts the time off. Once the trailer is due, pauses
+// are short until it comes, and none is made when the trailer is all that is left, so its
+// block is handed over soon after it arrives. Until a span is known, all pauses are short.
 class BurstPacer {
   public:
     BurstPacer(uint32_t packetsPerBlock, int64_t drainTarget)
         : blockDatagrams_(int64_t{packetsPerBlock} + 2), drainTarget_(drainTarget) {}
 
     void startBurst() { last_ = platform::monotonicNs(); }
-    // Position in the block: its leader is datagram 1, its trailer datagram N + 2.
+    // Position in the block: its leader is datagram 1, its trailer datagram N + 2. A leader and
+    // the trailer of the same block also give the span of a block.
     void onDatagram(const PacketHeader& header) {
-        position_ = header.format == kFormatLeader ? 1 : position_ + 1;
+        if (header.format == kFormatLeader) {
+            position_ = 1;
+            leaderNs_ = platform::monotonicNs();
+            leaderBlock_ = header.blockId;
+            return;
+        }
+        ++position_;
+        if (header.format == kFormatTrailer && leaderNs_ != 0 && header.blockId == leaderBlock_) {
+            spans_[spanCount_++ % spans_.size()] = platform::monotonicNs() - leaderNs_;
+            const size_t known = std::min(spanCount_, spans_.size());
+            const auto [shortest, longest] =
+                std::minmax_element(spans_.begin(), spans_.begin() + known);
+            spanNs_ = *shortest;
+            spanSpreadNs_ = *longest - *shortest;
+            leaderNs_ = 0;
+        }
     }
     // A drain found `count` datagrams. It measures the arrival rate only when `arrivedAllAlong`:
     // a pause came before it (a drain after a full read finds a backlog) and the block did not
@@ -188,11 +231,26 @@ class BurstPacer {
         }
         last_ = now;
     }
-    microseconds pause() const {
+    // The next pause; none when the trailer is all that is left.
+    std::optional<microseconds> pause() const {
         if (intervalNs_ == 0)
             return kFirstPause;
-        const int64_t left = std::clamp<int64_t>(blockDatagrams_ - position_, 1, drainTarget_);
-        return std::clamp(microseconds(intervalNs_ * left / 1000), kShortestPause, kLongestPause);
+        const int64_t left = blockDatagrams_ - position_;
+        const int64_t byCount = intervalNs_ * (left - std::max<int64_t>(1, left / 8));
+        if (byCount <= 0)
+            return std::nullopt;
+        int64_t ns = std::min(intervalNs_ * drainTarget_, byCount);
+        if (spanNs_ == 0)
+            return std::clamp(microseconds(ns / 1000), kShortestPause, kFirstBlockPause);
+        if (leaderNs_ != 0) {
+            // The trailer may come as much sooner as the spans differ; the pauses after that
+            // point share the margin out in a few steps.
+            const int64_t margin = kTrailerMarginNs + std::min(spanSpreadNs_, kLongestSpreadNs);
+            const int64_t untilDue = leaderNs_ + spanNs_ - margin - platform::monotonicNs();
+            const int64_t finalPause = std::clamp(margin / 4, kShortestFinalNs, kLongestFinalNs);
+            ns = std::min(ns, untilDue > finalPause ? untilDue : finalPause);
+        }
+        return std::clamp(microseconds(ns / 1000), kShortestPause, kLongestPause);
     }
 
   private:
@@ -201,6 +259,14 @@ class BurstPacer {
     int64_t position_ = 0;
     int64_t last_ = 0;
     int64_t intervalNs_ = 0;
+    int64_t leaderNs_ = 0;  // when the current block's leader was seen; 0 after its trailer
+    uint64_t leaderBlock_ = 0;
+    // Leader to trailer of the last blocks (a trailer seen after a pause makes a span too
+    // long), and the shortest of them.
+    std::array<int64_t, 8> spans_{};
+    size_t spanCount_ = 0;
+    int64_t spanNs_ = 0;
+    int64_t spanSpreadNs_ = 0;  // how much they differ: the trailer may come that much sooner
 };
 
 // Datagrams a pause may let wait: kDrainTarget, or fewer when half the socket's receive buffer
@@ -278,20 +344,22 @@ class SocketReceiver {
         while (receiving() && !stop_.raised()) {
             // Everything waiting, in reads of a batch each.
             int total = 0;
-            int n = 0;
             sawTrailer_ = false;
-            do {
-                n = drain();
+            bool more = true;
+            while (more && receiving() && !stop_.raised()) {
+                const int n = drain();
                 if (n < 0)
                     return;  // the wait sees the failure
                 total += n;
-            } while (n == static_cast<int>(kReadBatch) && receiving() && !stop_.raised());
+                more = batch_.filled(n);
+            }
             pacer_.drained(total, afterPause && !sawTrailer_);
-            if (sawTrailer_ && !endedWithTrailer_)
+            if (sawTrailer_ && !lastWasTrailer_)
                 backToBack_ = true;
             if (total == 0 || sawTrailer_ || backToBack_)
                 return;
-            if (!pauseUnlessStopped(stop_, pacer_.pause()))
+            const auto pause = pacer_.pause();
+            if (!pause || !pauseUnlessStopped(stop_, *pause))
                 return;
             afterPause = true;
         }
@@ -300,9 +368,8 @@ class SocketReceiver {
     // Reads what is waiting and hands it to the assembler in arrival order. After a stop,
     // reception ends before the first datagram that finds no block in progress.
     int drain() {
-        batch_.aim(assembler_);
+        batch_.aim(assembler_, lastWasTrailer_);
         const int n = batch_.read(acquisition_.socket.get());
-        endedWithTrailer_ = false;
         for (int i = 0; i < n && receiving(); ++i) {
             if (stop_.raised() && assembler_.mayLeave()) {
                 leave_ = true;
@@ -316,8 +383,8 @@ class SocketReceiver {
                 assembler_.onDatagram(head, body);
             if (const auto header = parseHeader(datagram, carriesExtendedIds(datagram))) {
                 pacer_.onDatagram(*header);
-                endedWithTrailer_ = header->format == kFormatTrailer;
-                sawTrailer_ = sawTrailer_ || endedWithTrailer_;
+                lastWasTrailer_ = header->format == kFormatTrailer;
+                sawTrailer_ = sawTrailer_ || lastWasTrailer_;
             }
         }
         return n;
@@ -347,7 +414,8 @@ class SocketReceiver {
     BlockAssembler assembler_;
     microseconds timeout_{};
     bool leave_ = false;
-    bool endedWithTrailer_ = false;
+    // The last datagram handed on was a trailer: a leader comes next.
+    bool lastWasTrailer_ = false;
     bool sawTrailer_ = false;
     bool backToBack_ = false;
 };
