@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "KavroGigEVisionLib.h"
+
 namespace kavro::filterdriver::layout {
 
 inline uint16_t loadLe16(const uint8_t* p) {
@@ -24,6 +26,10 @@ inline void storeLe16(uint8_t* p, uint16_t v) {
 inline void storeLe32(uint8_t* p, uint32_t v) {
     storeLe16(p, static_cast<uint16_t>(v));
     storeLe16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+inline void storeLe64(uint8_t* p, uint64_t v) {
+    storeLe32(p, static_cast<uint32_t>(v));
+    storeLe32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 // Bind: the answer is a status word, 0 = bound.
@@ -71,6 +77,42 @@ namespace header {
 inline constexpr size_t kSize = 64;
 inline constexpr size_t kDeviceIndex = 0;
 inline constexpr size_t kImageHeader = 8;
+
+// The exported image header at `p`, field by field.
+inline void store(uint8_t* p, const GevImageHeader& h) {
+    storeLe64(p + 0, h.blockId);
+    storeLe64(p + 8, h.timestamp);
+    storeLe32(p + 16, h.pixelFormat);
+    storeLe32(p + 20, h.sizeX);
+    storeLe32(p + 24, h.sizeY);
+    storeLe32(p + 28, h.offsetX);
+    storeLe32(p + 32, h.offsetY);
+    storeLe16(p + 36, h.paddingX);
+    storeLe16(p + 38, h.paddingY);
+    storeLe32(p + 40, h.missingPackets);
+    storeLe16(p + 44, h.payloadType);
+    storeLe16(p + 46, h.reserved);
+    storeLe32(p + 48, h.chunkLength);
+    storeLe32(p + 52, h.chunkLayoutId);
+}
+inline GevImageHeader load(const uint8_t* p) {
+    GevImageHeader h{};
+    h.blockId = loadLe64(p + 0);
+    h.timestamp = loadLe64(p + 8);
+    h.pixelFormat = loadLe32(p + 16);
+    h.sizeX = loadLe32(p + 20);
+    h.sizeY = loadLe32(p + 24);
+    h.offsetX = loadLe32(p + 28);
+    h.offsetY = loadLe32(p + 32);
+    h.paddingX = loadLe16(p + 36);
+    h.paddingY = loadLe16(p + 38);
+    h.missingPackets = loadLe32(p + 40);
+    h.payloadType = loadLe16(p + 44);
+    h.reserved = loadLe16(p + 46);
+    h.chunkLength = loadLe32(p + 48);
+    h.chunkLayoutId = loadLe32(p + 52);
+    return h;
+}
 }  // namespace header
 
 // Statistics: request and answer share one 32-byte layout.

@@ -187,24 +187,7 @@ GevStatus sendGetImageHeader(FilterDevice& driver, uint8_t device, GevImageHeade
     std::array<uint8_t, layout::header::kSize> out{};
     if (const GevStatus s = refusedUnlessZero(driver.control(kRequestGetImageHeader, in, out)))
         return s;
-    // The exported header's layout, field by field; its last eight bytes carry the driver's
-    // 64-bit value unchanged.
-    const uint8_t* p = &out[layout::header::kImageHeader];
-    h = GevImageHeader{};
-    h.blockId = loadLe64(p + 0);
-    h.timestamp = loadLe64(p + 8);
-    h.pixelFormat = loadLe32(p + 16);
-    h.sizeX = loadLe32(p + 20);
-    h.sizeY = loadLe32(p + 24);
-    h.offsetX = loadLe32(p + 28);
-    h.offsetY = loadLe32(p + 32);
-    h.paddingX = loadLe16(p + 36);
-    h.paddingY = loadLe16(p + 38);
-    h.missingPackets = loadLe32(p + 40);
-    h.payloadType = loadLe16(p + 44);
-    h.reserved = loadLe16(p + 46);
-    h.chunkLength = loadLe32(p + 48);
-    h.chunkLayoutId = loadLe32(p + 52);
+    h = layout::header::load(&out[layout::header::kImageHeader]);
     return GEV_STATUS_SUCCESS;
 }
 

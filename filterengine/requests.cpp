@@ -5,31 +5,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "filterdriver/request_layout.h"
 #include "frame/device.h"
 
 namespace kavro::filterengine {
 
 namespace {
 
-uint16_t loadLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (static_cast<uint16_t>(p[1]) << 8));
-}
-uint32_t loadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void storeLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void storeLe32(uint8_t* p, uint32_t v) {
-    storeLe16(p, static_cast<uint16_t>(v));
-    storeLe16(p + 2, static_cast<uint16_t>(v >> 16));
-}
-void storeLe64(uint8_t* p, uint64_t v) {
-    storeLe32(p, static_cast<uint32_t>(v));
-    storeLe32(p + 4, static_cast<uint32_t>(v >> 32));
-}
+using layout::loadLe16;
+using layout::loadLe32;
+using layout::storeLe32;
+using layout::storeLe64;
+namespace stream = layout::start;
+namespace statistics = layout::statistics;
+
 // An address travels as its four bytes in network order.
 uint32_t loadAddressNet(const uint8_t* p) {
     uint32_t net = 0;
@@ -43,52 +32,10 @@ std::optional<uint8_t> deviceIndex(uint8_t oneBased) {
     return oneBased;
 }
 
-// Start and stop share one layout; stop sets only the device index.
-namespace stream {
-constexpr size_t kWidth = 0;
-constexpr size_t kHeight = 4;
-constexpr size_t kDeviceAddress = 8;
-constexpr size_t kStreamPort = 12;
-constexpr size_t kControlPort = 14;
-constexpr size_t kPixelFormat = 16;
-constexpr size_t kDestination = 20;
-constexpr size_t kPayloadSize = 24;
-constexpr size_t kPacketDataSize = 28;
-constexpr size_t kResendEnabled = 30;
-constexpr size_t kMaxResend = 31;
-constexpr size_t kDeviceIndex = 32;
-constexpr size_t kImageTimeout = 36;
-}  // namespace stream
-
 // Settings: the device index, one byte left unset where the value is 16 bits, the value.
-constexpr size_t kSettingValue = 1;
-constexpr size_t kSettingWord = 2;
-constexpr size_t kTestCount = 4;
-
-// Image header answer: the exported header from byte 8 on.
-namespace header {
-constexpr size_t kBlockId = 8;
-constexpr size_t kTimestamp = 16;
-constexpr size_t kPixelFormat = 24;
-constexpr size_t kSizeX = 28;
-constexpr size_t kSizeY = 32;
-constexpr size_t kOffsetX = 36;
-constexpr size_t kOffsetY = 40;
-constexpr size_t kPaddingX = 44;
-constexpr size_t kPaddingY = 46;
-constexpr size_t kMissingPackets = 48;
-constexpr size_t kPayloadType = 52;
-constexpr size_t kChunkLength = 56;
-constexpr size_t kChunkLayoutId = 60;
-}  // namespace header
-
-namespace statistics {
-constexpr size_t kImagesReceived = 4;
-constexpr size_t kImagesWithErrors = 8;
-constexpr size_t kPacketErrors = 12;
-constexpr size_t kIntervalCount = 16;
-constexpr size_t kIntervalSumMs = 24;
-}  // namespace statistics
+constexpr size_t kSettingValue = layout::setting::kByteValue;
+constexpr size_t kSettingWord = layout::setting::kBufferCount;
+constexpr size_t kTestCount = layout::setting::kTestCount;
 
 constexpr char kDevicePrefix[] = "\\DEVICE\\";
 
@@ -202,27 +149,14 @@ void writeVersion(std::span<uint8_t, kVersionAnswerSize> out) {
 
 void writeImageHeader(std::span<uint8_t, kImageHeaderSize> out, const GevImageHeader& h) {
     std::fill(out.begin(), out.end(), uint8_t{0});
-    uint8_t* p = out.data();
-    storeLe64(p + header::kBlockId, h.blockId);
-    storeLe64(p + header::kTimestamp, h.timestamp);
-    storeLe32(p + header::kPixelFormat, h.pixelFormat);
-    storeLe32(p + header::kSizeX, h.sizeX);
-    storeLe32(p + header::kSizeY, h.sizeY);
-    storeLe32(p + header::kOffsetX, h.offsetX);
-    storeLe32(p + header::kOffsetY, h.offsetY);
-    storeLe16(p + header::kPaddingX, h.paddingX);
-    storeLe16(p + header::kPaddingY, h.paddingY);
-    storeLe32(p + header::kMissingPackets, h.missingPackets);
-    storeLe16(p + header::kPayloadType, h.payloadType);
-    storeLe32(p + header::kChunkLength, h.chunkLength);
-    storeLe32(p + header::kChunkLayoutId, h.chunkLayoutId);
+    layout::header::store(out.data() + layout::header::kImageHeader, h);
 }
 
 void writeStatistics(std::span<uint8_t, kStatisticsSize> out, const Statistics& s) {
     std::fill(out.begin(), out.end(), uint8_t{0});
     uint8_t* p = out.data();
-    storeLe32(p + statistics::kImagesReceived, s.imagesReceived);
-    storeLe32(p + statistics::kImagesWithErrors, s.imagesWithErrors);
+    storeLe32(p + statistics::kFramesReceived, s.imagesReceived);
+    storeLe32(p + statistics::kFramesWithErrors, s.imagesWithErrors);
     storeLe32(p + statistics::kPacketErrors, s.packetErrors);
     storeLe32(p + statistics::kIntervalCount, s.intervalCount);
     storeLe64(p + statistics::kIntervalSumMs, s.intervalSumMs);

@@ -10,21 +10,23 @@
 #include <string>
 
 #include "KavroGigEVisionLib.h"
+#include "filterdriver/request_layout.h"
 
 namespace kavro::filterengine {
 
 inline constexpr uint8_t kVersionMajor = 1;
 inline constexpr uint8_t kVersionMinor = 0;
 
-inline constexpr size_t kBindAnswerSize = 4;
-inline constexpr size_t kStreamRequestSize = 40;  // start and stop
-inline constexpr size_t kByteSettingSize = 2;     // packet resend, out-of-order window
-inline constexpr size_t kBufferCountSize = 4;
-inline constexpr size_t kTestResendSize = 6;
-inline constexpr size_t kVersionRequestSize = 1;
-inline constexpr size_t kVersionAnswerSize = 2;
-inline constexpr size_t kImageHeaderSize = 64;
-inline constexpr size_t kStatisticsSize = 32;
+namespace layout = filterdriver::layout;
+inline constexpr size_t kBindAnswerSize = layout::kBindAnswerSize;
+inline constexpr size_t kStreamRequestSize = layout::start::kSize;  // start and stop
+inline constexpr size_t kByteSettingSize = layout::setting::kByteRequestSize;
+inline constexpr size_t kBufferCountSize = layout::setting::kBufferCountSize;
+inline constexpr size_t kTestResendSize = layout::setting::kTestSize;
+inline constexpr size_t kVersionRequestSize = layout::version::kRequestSize;
+inline constexpr size_t kVersionAnswerSize = layout::version::kAnswerSize;
+inline constexpr size_t kImageHeaderSize = layout::header::kSize;
+inline constexpr size_t kStatisticsSize = layout::statistics::kSize;
 
 struct StartStream {
     uint32_t imageWidth = 0;  // 0: started without a device description
