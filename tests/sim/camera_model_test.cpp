@@ -237,29 +237,22 @@ TEST_F(CameraModelTest, MalformedCommandsAreRefusedWithoutReadingPastTheDatagram
     auto padded = buildReadReg(2, reg::kVersion, 1);
     padded.insert(padded.end(), {0, 0, 0x07, 0});
     EXPECT_EQ(ask(padded).header.status, kStatusSuccess);
-}
-
-TEST_F(CameraModelTest, UnknownCommandsAreNotImplemented) {
-    const auto reply = ask(command(0x0042, 0, {}));
+    // Unknown commands are not implemented.
+    reply = ask(command(0x0042, 0, {}));
     EXPECT_EQ(reply.header.status, kStatusNotImplemented);
     EXPECT_EQ(reply.header.ackCode, 0x0043);
     EXPECT_EQ(reply.header.ackId, 3);
-}
-
-TEST_F(CameraModelTest, DatagramsThatAreNotCommandsGetNoAnswer) {
+    // Datagrams that are not commands get no answer.
     auto noKey = buildReadReg(1, 0, 1);
     noKey[0] = 0x43;
     EXPECT_FALSE(raw(noKey));
     EXPECT_FALSE(raw(Bytes{0x42, 0x01, 0x00, 0x80, 0x00, 0x00, 0x00}));
     EXPECT_FALSE(raw(Bytes{}));
-}
-
-TEST_F(CameraModelTest, CommandsWithoutAckFlagStillTakeEffect) {
-    Bytes payload(8);
-    platform::ByteWriter w(payload);
-    w.u32(reg::kCcp);
-    w.u32(2);
-    EXPECT_FALSE(raw(command(kWriteRegCmd, 8, payload, 0)));
+    // Without the acknowledge flag a command takes effect unanswered.
+    const uint32_t two[] = {2};
+    auto silent = buildWriteReg(4, reg::kCcp, two);
+    silent[1] = 0;
+    EXPECT_FALSE(raw(silent));
     EXPECT_EQ(model.readRegister(reg::kCcp), 2u);
 }
 
