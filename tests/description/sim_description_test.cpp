@@ -1,4 +1,5 @@
-// The simulated camera's description: where it sits, how it is protected, what the URL says.
+// The simulated camera's description memory: read-only regions. Where the description sits and
+// what its URL says is read end to end by the description call tests.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,36 +41,6 @@ TEST(SimDescription, ReadOnlyRegionsAreReadableAndRefuseWrites) {
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(memory.writeRegister(0x20004, 7, nullptr), gvcp::kStatusAccessDenied);
     EXPECT_EQ(memory.value(0x20000), 0x01020304u);
-}
-
-std::string firstUrlOf(const sim::CameraModel& camera) {
-    const Bytes text = camera.readMemory(gvcp::reg::kFirstUrl, gvcp::reg::kUrlSize);
-    return std::string(reinterpret_cast<const char*>(text.data()));
-}
-
-TEST(SimDescription, CameraCarriesItsDescriptionPlainOrZipped) {
-    const auto builtIn = sim::builtInDescription();
-    ASSERT_GT(builtIn.size(), 0u);
-    EXPECT_EQ(std::string(builtIn.begin(), builtIn.begin() + 5), "<?xml");
-
-    sim::CameraConfig config;
-    const sim::CameraModel plain(config);
-    char url[80];
-    std::snprintf(url, sizeof url, "Local:KavroSimCamera.xml;800000;%zX", builtIn.size());
-    EXPECT_EQ(firstUrlOf(plain), url);
-    EXPECT_EQ(plain.readMemory(sim::kDescriptionAddress, static_cast<uint32_t>(builtIn.size())),
-              Bytes(builtIn.begin(), builtIn.end()));
-
-    config.zipDescription = true;
-    const sim::CameraModel zipped(config);
-    const Bytes archive = sim::makeZipArchive(sim::kDescriptionName, builtIn);
-    std::snprintf(url, sizeof url, "Local:KavroSimCamera.zip;800000;%zX", archive.size());
-    EXPECT_EQ(firstUrlOf(zipped), url);
-    EXPECT_EQ(zipped.readMemory(sim::kDescriptionAddress, static_cast<uint32_t>(archive.size())),
-              archive);
-
-    config.firstUrl = "local:Other.xml;10;20";
-    EXPECT_EQ(firstUrlOf(sim::CameraModel(config)), config.firstUrl);
 }
 
 }  // namespace
