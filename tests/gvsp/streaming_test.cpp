@@ -181,20 +181,6 @@ TEST_F(Streaming, StartWithoutPayloadSizeIsRefused) {
     EXPECT_EQ(start(format), GEV_STATUS_SUCCESS);  // the stream lock was left free
 }
 
-TEST_F(Streaming, FrameCountEndsReception) {
-    format.frameCount = 10;
-    ASSERT_EQ(start(format, 3), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
-    for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
-    const auto end = std::chrono::steady_clock::now() + 3s;
-    while (frame::DeviceTable::instance().record(kDevice)->acquisitionStopped == 0 &&
-           std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_EQ(frame::DeviceTable::instance().record(kDevice)->acquisitionStopped.load(), 1u);
-}
-
 TEST_F(Streaming, RegisteredBuffersAreFilledInOrder) {
     format.frameCount = 6;
     format.frameRate = 200;
