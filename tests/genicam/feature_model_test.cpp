@@ -16,12 +16,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-constexpr std::string_view kExampleTree = R"(
-    <Category Name="Root"><pFeature>A</pFeature><pFeature>z</pFeature></Category>
-    <Category Name="A"><pFeature>x</pFeature><pFeature>B</pFeature></Category>
-    <Category Name="B"><pFeature>y</pFeature></Category>
-    <Integer Name="x"/><Integer Name="y"/><Integer Name="z"/>)";
-
 TEST(FeatureTree, CategoriesExpandInPreOrderWithLevels) {
     const auto built = buildFlat(kExampleTree);
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
