@@ -345,11 +345,8 @@ TEST_F(DeviceOpen, HeartbeatRateSetsAThirdOfTheTimeoutAsPeriod) {
     p.heartbeatPeriodMs = 5000;
     ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
     EXPECT_EQ(record().heartbeatPeriodMs, 2800u);
-}
 
-TEST_F(DeviceOpen, DisableHeartbeatSetsTheBitAndStopsTheThread) {
-    startCamera();
-    ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
+    // Disabled: the camera's bit is set and the thread stops.
     ASSERT_EQ(GEVDisableHeartbeat(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_EQ(camera().model().readRegister(reg::kGvcpConfiguration) & 1u, 1u);
     EXPECT_FALSE(record().heartbeatThread.running());
@@ -412,10 +409,7 @@ class MessageChannelEvents : public DeviceOpen {
 };
 
 TEST_F(MessageChannelEvents, EventIsAcknowledgedTracedAndHandedOver) {
-    send({.eventData = false,
-          .extended = false,
-          .ackRequired = true,
-          .reqId = 77,
+    send({.reqId = 77,
           .eventId = 0x0002,
           .streamChannel = 0x0001,
           .blockId = 0x1234,
@@ -450,7 +444,6 @@ TEST_F(MessageChannelEvents, ExtendedEventDataCarriesItsData) {
           .ackRequired = false,
           .reqId = 7,
           .eventId = 0x9001,
-          .streamChannel = 0,
           .blockId = 0x1122334455667788ull,
           .timestamp = 99,
           .data = data});
