@@ -368,14 +368,6 @@ TEST_F(FaultedStreaming, OnePercentLossWithResendLosesNoFrame) {
     run(faults);
 }
 
-TEST_F(FaultedStreaming, ReorderedPacketsWithResendLoseNoFrame) {
-    sim::StreamFaults faults;
-    faults.seed = 11;
-    faults.reorder = 0.01;
-    faults.reorderDistance = 3;
-    run(faults);
-}
-
 // Packets read straight into the place of the packet expected next: a wrong guess after a
 // loss, a duplicate or a late packet aimed at a place that holds data already, and packets cut
 // short or lengthened in the middle of a run of right guesses.
