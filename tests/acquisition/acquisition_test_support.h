@@ -64,20 +64,8 @@ class DescribedCameraTest : public SimCameraTest {
         return text;
     }
     uint32_t cameraWord(uint32_t address) { return camera().model().readRegister(address); }
-    frame::GevDevice& record() { return *frame::DeviceTable::instance().record(kDevice); }
+    frame::GevDevice& record() { return test::record(kDevice); }
     static bool logged(const std::string& line) { return LogCapture::instance().contains(line); }
-
-    // Polls `done` until it holds or `timeout` passes.
-    static bool eventually(const std::function<bool()>& done,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
 
     sim::CameraConfig config;
 };

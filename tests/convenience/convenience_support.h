@@ -12,11 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "KavroGigEVisionLib.h"
-#include "frame/device_table.h"
-#include "genicam/description_api.h"
 #include "gvcp/wire.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/description_file_fixture.h"
 
 namespace kavro::test {
 
@@ -74,25 +71,15 @@ inline std::vector<uint32_t> touchedAddresses(const sim::CameraServer& camera, b
 
 using Replacements = std::vector<std::pair<std::string, std::string>>;
 
-class ConvenienceTest : public SimCameraTest {
+class ConvenienceTest : public DescriptionFileTest {
   protected:
     void SetUp() override {
-        SimCameraTest::SetUp();
-        genicam::setLibraryFolderOverride(KAVRO_SCHEMA_DIR);
-        sim::CameraConfig config;
-        config.enforceControlPrivilege = false;  // opened without the control handshake
-        startCamera(config);
-        openTransportOnly();
+        DescriptionFileTest::SetUp();
         load({});
-    }
-    void TearDown() override {
-        genicam::releaseDeviceDescription(kDevice);
-        genicam::setLibraryFolderOverride({});
-        SimCameraTest::TearDown();
     }
 
     // Builds the device's description from camera.xml with `replacements` applied (each text
-    // must occur), then forgets the commands and log lines of the build.
+    // must occur).
     void load(const Replacements& replacements) {
         std::ifstream in(std::string(KAVRO_TEST_DATA_DIR) + "/convenience/camera.xml");
         std::stringstream text;
@@ -108,17 +95,10 @@ class ConvenienceTest : public SimCameraTest {
                                  ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                                  ".xml";
         std::ofstream(path) << xml;
-        ASSERT_EQ(GEVSetXmlFile(kDevice, path.c_str()), GEV_STATUS_SUCCESS);
-        camera().clearReceivedCommands();
-        LogCapture::instance().clear();
+        describe(path);
     }
 
-    void setWord(uint32_t address, uint32_t value) {
-        camera().model().writeRegister(address, value);
-    }
-    uint32_t word(uint32_t address) { return camera().model().readRegister(address); }
-    frame::GevDevice& record() { return *frame::DeviceTable::instance().record(kDevice); }
-    static bool logged(const std::string& line) { return LogCapture::instance().contains(line); }
+    frame::GevDevice& record() { return test::record(kDevice); }
     std::vector<uint32_t> touched(bool write) const { return touchedAddresses(*camera_, write); }
 };
 

@@ -145,33 +145,51 @@ TEST_F(DescriptionCalls, FirstUrlFaultsDecideBetweenSecondUrlAndGivingUp) {
     EXPECT_EQ(genicam::lastDescriptionName(), "Second.xml");
 }
 
-TEST_F(DescriptionCalls, UrlWithoutSeparatorIsAnEmptyDescription) {
-    sim::CameraConfig config;
-    config.firstUrl = "Local:KavroSimCamera.xml";
-    open(config);
-    uint32_t size = 1;
-    EXPECT_EQ(GEVGetXmlSize(kDevice, &size), GEV_STATUS_DESCRIPTION_EMPTY);
-    EXPECT_EQ(size, 0u);
-    EXPECT_TRUE(logged("[ERROR] - Xml file size is 0."));
-    EXPECT_EQ(GEVInitXml(kDevice), GEV_STATUS_DESCRIPTION_EMPTY);
-    EXPECT_EQ(record().descriptionReady.load(), 0u);
-    Bytes scratch(8);
-    void* buffer = scratch.data();
-    EXPECT_EQ(GEVGetXmlFile(kDevice, &buffer), GEV_STATUS_DESCRIPTION_EMPTY);
-}
-
-TEST_F(DescriptionCalls, CorruptedArchiveFailsTheBuildAndStaysHeld) {
+// Descriptions that do not build leave no model; what was fetched stays held.
+TEST_F(DescriptionCalls, DescriptionsThatDoNotBuildLeaveNoModel) {
     Bytes archive = sim::makeZipArchive(sim::kDescriptionName, builtIn());
     archive.resize(archive.size() - 30);  // the end of the central directory is gone
-    sim::CameraConfig config;
-    config.descriptionBytes = archive;
-    config.firstUrl = localUrl("Broken.zip", archive.size());
-    open(config);
-    EXPECT_EQ(GEVInitXml(kDevice), GEV_STATUS_ZIP_ERROR);
-    EXPECT_TRUE(logged("[ERROR] - mz_zip_reader_init_file() failed!"));
-    EXPECT_EQ(record().descriptionReady.load(), 0u);
-    EXPECT_EQ(genicam::FeatureModels::instance().get(kDevice), nullptr);
-    EXPECT_EQ(heldText(static_cast<uint32_t>(archive.size())), archive);
+    const Bytes broken = bytesOf("<RegisterDescription><unclosed></RegisterDescription>");
+    const struct {
+        const char* what;
+        Bytes bytes;
+        std::string url;
+        GevStatus status;
+        const char* line;
+    } cases[] = {
+        {"URL without separator",
+         {},
+         "Local:KavroSimCamera.xml",
+         GEV_STATUS_DESCRIPTION_EMPTY,
+         "[ERROR] - Xml file size is 0."},
+        {"corrupted archive", archive, localUrl("Broken.zip", archive.size()), GEV_STATUS_ZIP_ERROR,
+         "[ERROR] - mz_zip_reader_init_file() failed!"},
+        {"not well-formed", broken, localUrl("Bad.xml", broken.size()),
+         GEV_STATUS_XML_NOT_WELL_FORMED, "[INFO] - XML-Name: Bad.xml"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::CameraConfig config;
+        config.descriptionBytes = c.bytes;
+        config.firstUrl = c.url;
+        open(config);
+        EXPECT_EQ(GEVInitXml(kDevice), c.status);
+        EXPECT_EQ(LogCapture::instance().count(c.line), 1u);
+        EXPECT_EQ(record().descriptionReady.load(), 0u);
+        EXPECT_EQ(genicam::FeatureModels::instance().get(kDevice), nullptr);
+        if (c.bytes.empty()) {
+            uint32_t size = 1;
+            EXPECT_EQ(GEVGetXmlSize(kDevice, &size), GEV_STATUS_DESCRIPTION_EMPTY);
+            EXPECT_EQ(size, 0u);
+            Bytes scratch(8);
+            void* buffer = scratch.data();
+            EXPECT_EQ(GEVGetXmlFile(kDevice, &buffer), GEV_STATUS_DESCRIPTION_EMPTY);
+        } else if (c.status == GEV_STATUS_ZIP_ERROR) {
+            EXPECT_EQ(heldText(static_cast<uint32_t>(c.bytes.size())), c.bytes);
+        }
+        ASSERT_EQ(GEVClose(kDevice), GEV_STATUS_SUCCESS);
+        camera_.reset();
+    }
 }
 
 TEST_F(DescriptionCalls, HostZipIsUnpackedAndNeverSaved) {
@@ -185,17 +203,6 @@ TEST_F(DescriptionCalls, HostZipIsUnpackedAndNeverSaved) {
     EXPECT_TRUE(memoryReads().empty()) << "the description came from the host";
     EXPECT_EQ(GEVSetXmlFile(kDevice, (files.str() + "/missing.xml").c_str()),
               GEV_STATUS_FILE_OPEN_ERROR);
-    EXPECT_EQ(record().descriptionReady.load(), 0u);
-    EXPECT_EQ(genicam::FeatureModels::instance().get(kDevice), nullptr);
-}
-
-TEST_F(DescriptionCalls, DescriptionThatDoesNotLoadLeavesNoModel) {
-    const std::string text = "<RegisterDescription><unclosed></RegisterDescription>";
-    sim::CameraConfig config;
-    config.descriptionBytes = bytesOf(text);
-    config.firstUrl = localUrl("Bad.xml", text.size());
-    open(config);
-    EXPECT_EQ(GEVInitXml(kDevice), GEV_STATUS_XML_NOT_WELL_FORMED);
     EXPECT_EQ(record().descriptionReady.load(), 0u);
     EXPECT_EQ(genicam::FeatureModels::instance().get(kDevice), nullptr);
 }

@@ -66,4 +66,11 @@ inline std::vector<std::string> entries(const FeatureList& list) {
     return out;
 }
 
+// Root: A (x, B (y)), z.
+inline constexpr std::string_view kExampleTree = R"(
+    <Category Name="Root"><pFeature>A</pFeature><pFeature>z</pFeature></Category>
+    <Category Name="A"><pFeature>x</pFeature><pFeature>B</pFeature></Category>
+    <Category Name="B"><pFeature>y</pFeature></Category>
+    <Integer Name="x"/><Integer Name="y"/><Integer Name="z"/>)";
+
 }  // namespace kavro::genicam::test

@@ -1,5 +1,7 @@
 // The shipped schemas and stylesheets applied to realistic descriptions: what the node model
-// finds in the flattened document.
+// finds in the flattened document. Every transformation is held to the shipped stylesheets on
+// every sample by the native-steps test at the end; the tests before it check the shape the
+// node model relies on.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -86,95 +88,6 @@ TEST_F(FlattenedDescription, EveryNodeIsANamedChildOfTheRoot) {
                             "AnalogControl", "LUTControl", "TransportLayerControl"));
 }
 
-TEST_F(FlattenedDescription, EnumEntriesBecomeTopLevelNodesAfterAllOthers) {
-    load("camera_v1_1.xml");
-    EXPECT_THAT(texts(node("PixelFormat"), "pEnumEntry"),
-                ElementsAre("EnumEntry_PixelFormat_Mono8", "EnumEntry_PixelFormat_Mono12Packed",
-                            "EnumEntry_PixelFormat_BayerRG8"));
-    EXPECT_EQ(property("PixelFormat", "pValue"), "PixelFormatReg");
-    EXPECT_EQ(kind("EnumEntry_PixelFormat_Mono8"), "EnumEntry");
-    EXPECT_THAT(texts(node("EnumEntry_PixelFormat_Mono8"), "Symbolic"), ElementsAre("Mono8"));
-    EXPECT_EQ(property("EnumEntry_PixelFormat_Mono8", "Value"), "0x01080001");
-    EXPECT_EQ(property("EnumEntry_PixelFormat_Mono12Packed", "pIsAvailable"),
-              "HighBitDepthAvailable");
-    EXPECT_EQ(property("EnumEntry_PixelFormat_BayerRG8", "pIsImplemented"), "ColorSensor");
-    // Entries of an enumeration nested two groups deep.
-    EXPECT_THAT(texts(node("DeviceTemperatureSelector"), "pEnumEntry"),
-                ElementsAre("EnumEntry_DeviceTemperatureSelector_Sensor",
-                            "EnumEntry_DeviceTemperatureSelector_Mainboard"));
-    EXPECT_EQ(property("EnumEntry_DeviceTemperatureSelector_Sensor", "DisplayName"), "Sensor");
-    // An entry symbol never comes before a real node of the same name.
-    EXPECT_GT(position("EnumEntry_DeviceTemperatureSelector_Sensor"), position("Device"));
-}
-
-TEST_F(FlattenedDescription, StructEntriesBecomeMaskedRegistersSharingTheRegister) {
-    load("camera_v1_1.xml");
-    for (const std::string entry : {"ReverseX", "ReverseY", "TestImageSelectorBits"}) {
-        SCOPED_TRACE(entry);
-        EXPECT_EQ(kind(entry), "MaskedIntReg");
-        EXPECT_THAT(texts(node(entry), "Address"), ElementsAre("0xA110"));
-        EXPECT_EQ(property(entry, "Length"), "4");
-        EXPECT_EQ(property(entry, "pPort"), "Device");
-        EXPECT_EQ(property(entry, "Cachable"), "WriteThrough");
-        EXPECT_EQ(property(entry, "Endianess"), "BigEndian");
-        EXPECT_EQ(property(entry, "Bit"), "<missing>");
-    }
-    EXPECT_EQ(property("ReverseX", "LSB"), "0");
-    EXPECT_EQ(property("ReverseX", "MSB"), "0");
-    EXPECT_EQ(property("ReverseY", "LSB"), "1");
-    EXPECT_EQ(property("ReverseY", "MSB"), "1");
-    EXPECT_EQ(property("ReverseX", "ToolTip"), "Flip horizontally");
-    EXPECT_EQ(property("ReverseX", "AccessMode"), "RW");
-    // The entry's own access mode replaces the register's.
-    EXPECT_THAT(texts(node("TestImageSelectorBits"), "AccessMode"), ElementsAre("RO"));
-    EXPECT_EQ(property("TestImageSelectorBits", "LSB"), "8");
-    EXPECT_EQ(property("TestImageSelectorBits", "MSB"), "11");
-    EXPECT_EQ(property("TestImageSelectorBits", "Visibility"), "Invisible");
-    // A Bit outside a StructReg too; LSB and MSB given by the description stay as they are.
-    EXPECT_THAT(texts(node("FrameRateAvailableReg"), "LSB"), ElementsAre("31"));
-    EXPECT_THAT(texts(node("FrameRateAvailableReg"), "MSB"), ElementsAre("31"));
-    EXPECT_THAT(texts(node("GevSCPSPacketSize"), "MSB"), ElementsAre("16"));
-}
-
-TEST_F(FlattenedDescription, LiteralIndexOffsetBecomesAnIntegerNode) {
-    load("camera_v1_1.xml");
-    const xmlNode* index = child(node("GainReg"), "pIndex");
-    ASSERT_NE(index, nullptr);
-    EXPECT_EQ(text(index), "GainSelectorReg");
-    EXPECT_EQ(attribute(index, "pOffset"), "GainReg__IndexOffset");
-    EXPECT_FALSE(hasAttribute(index, "Offset"));
-    EXPECT_EQ(kind("GainReg__IndexOffset"), "Integer");
-    EXPECT_EQ(property("GainReg__IndexOffset", "Value"), "4");
-    // A node reference as offset stays as it is.
-    EXPECT_EQ(attribute(child(node("LUTValue"), "pIndex"), "pOffset"), "LUTStride");
-    EXPECT_EQ(node("LUTValue__IndexOffset"), nullptr);
-}
-
-TEST_F(FlattenedDescription, InlineAddressFormulaBecomesAReferencedNode) {
-    load("camera_v1_1.xml");
-    EXPECT_EQ(child(node("LUTValue"), "IntSwissKnife"), nullptr);
-    EXPECT_THAT(texts(node("LUTValue"), "pAddress"), ElementsAre("LUTValue__Address1"));
-    EXPECT_EQ(kind("LUTValue__Address1"), "IntSwissKnife");
-    EXPECT_THAT(variables(node("LUTValue__Address1")), ElementsAre(Pair("BASE", "LUTBase")));
-    EXPECT_EQ(property("LUTValue__Address1", "Formula"), "BASE + 0x100");
-}
-
-TEST_F(FlattenedDescription, ConstantsAndExpressionsBecomeVariables) {
-    load("camera_v1_1.xml");
-    EXPECT_THAT(variables(node("HighBitDepthAvailable")),
-                ElementsAre(Pair("W", "Width"), Pair("LIMIT", "HighBitDepthAvailable__LIMIT"),
-                            Pair("HALF", "HighBitDepthAvailable__HALF")));
-    EXPECT_EQ(property("HighBitDepthAvailable", "Formula"), "W <= LIMIT + HALF");
-    EXPECT_EQ(kind("HighBitDepthAvailable__LIMIT"), "Integer");
-    EXPECT_EQ(property("HighBitDepthAvailable__LIMIT", "Value"), "1024");
-    EXPECT_EQ(kind("HighBitDepthAvailable__HALF"), "IntSwissKnife");
-    EXPECT_THAT(variables(node("HighBitDepthAvailable__HALF")),
-                ElementsAre(Pair("W", "Width"), Pair("LIMIT", "HighBitDepthAvailable__LIMIT")));
-    EXPECT_EQ(property("HighBitDepthAvailable__HALF", "Formula"), "LIMIT / 2");
-    EXPECT_EQ(child(node("HighBitDepthAvailable"), "Constant"), nullptr);
-    EXPECT_EQ(child(node("HighBitDepthAvailable"), "Expression"), nullptr);
-}
-
 // Properties the node model reads, each where the description gave it.
 TEST_F(FlattenedDescription, KeepsTheModelsProperties) {
     load("camera_v1_1.xml");
@@ -214,24 +127,6 @@ TEST_F(FlattenedDescription, KeepsTheModelsProperties) {
     EXPECT_EQ(text(indexed), "BlackLevelRed");
 }
 
-TEST_F(FlattenedDescription, SchemaOneZeroEntriesKeepGivenNamesAndSymbols) {
-    load("camera_v1_0.xml");
-    EXPECT_THAT(texts(node("BinningHorizontal"), "pEnumEntry"),
-                ElementsAre("EnumEntry_BinningHorizontal_X1", "EnumEntry_BinningHorizontal_X2",
-                            "EnumEntry_BinningHorizontal_Four"));
-    EXPECT_THAT(texts(node("EnumEntry_BinningHorizontal_X1"), "Symbolic"), ElementsAre("X1"));
-    EXPECT_THAT(texts(node("EnumEntry_BinningHorizontal_X2"), "Symbolic"), ElementsAre("X2"));
-    EXPECT_THAT(texts(node("EnumEntry_BinningHorizontal_Four"), "Symbolic"), ElementsAre("X4"));
-}
-
-TEST_F(FlattenedDescription, SchemaOneZeroTextIsTrimmedAndVendorDataDropped) {
-    load("camera_v1_0.xml");
-    EXPECT_EQ(property("Width", "pPort"), "Device");
-    EXPECT_EQ(property("Width", "ToolTip"), "Width of the line in pixels");
-    EXPECT_EQ(child(node("Width"), "Extension"), nullptr);
-    EXPECT_EQ(property("Width", "Endianess"), "LittleEndian");
-}
-
 TEST_F(FlattenedDescription, StructRegWithIndexAndComputedAddress) {
     load("camera_v1_0.xml");
     const xmlNode* inverter = node("LineInverter");
@@ -253,24 +148,6 @@ TEST_F(FlattenedDescription, StructRegWithIndexAndComputedAddress) {
         ElementsAre(Pair("BASE", "LineConfigBase"), Pair("SKIP", "LineInverter__Address1__SKIP")));
     EXPECT_EQ(property("LineInverter__Address1__SKIP", "Value"), "8");
     EXPECT_EQ(property("LineInverter__Address1", "Formula"), "BASE + SKIP");
-}
-
-TEST_F(FlattenedDescription, FloatFormulaConstantsAndBooleanWords) {
-    load("camera_v1_0.xml");
-    EXPECT_EQ(kind("LineRateAbs__SCALE"), "Float");
-    EXPECT_EQ(property("LineRateAbs__SCALE", "Value"), "0.001");
-    EXPECT_EQ(kind("LineRateAbs__MASK"), "Integer");
-    EXPECT_EQ(kind("LineRateAbs__KHZ"), "SwissKnife");
-    EXPECT_THAT(variables(node("LineRateAbs__KHZ")),
-                ElementsAre(Pair("RATE", "LineRate"), Pair("SCALE", "LineRateAbs__SCALE"),
-                            Pair("MASK", "LineRateAbs__MASK")));
-    EXPECT_EQ(property("LineRateAbs__KHZ", "Formula"), "RATE * SCALE");
-    EXPECT_THAT(texts(node("Enhanced"), "Value"), ElementsAre("0x10"));
-    EXPECT_EQ(kind("SensorKey"), "IntKey");
-    EXPECT_EQ(property("TapGainB", "Length"), "8");
-    EXPECT_EQ(property("TapGain", "ValueDefault"), "1.5");
-    EXPECT_THAT(texts(node("Root"), "pFeature"), ElementsAre("ImageFormat", "Sensor", "IO"));
-    EXPECT_EQ(property("SensorKey", "Key"), "0x12");
 }
 
 // Texts whose shapes the samples lack: character data sections, processing instructions,

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "genicam/description_loader.h"
+#include "tests/support/scratch_folder.h"
 
 namespace kavro::genicam::test {
 
@@ -40,34 +41,10 @@ inline std::string sample(std::string_view name) {
     return readFile(kSampleDir / name);
 }
 
-// A fresh empty folder, removed with everything in it at the end of the test.
-class ScratchFolder final {
+// A scratch folder that takes copies of the shipped schemas and stylesheets.
+class ScratchFolder final : public kavro::test::ScratchFolder {
   public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kavro-genicam-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    [[nodiscard]] const fs::path& path() const { return path_; }
-    [[nodiscard]] std::string str() const { return path_.string(); }
-
-    void copyDataFiles(const std::vector<std::string>& files) const {
-        for (const std::string& file : files) {
-            fs::copy_file(kSchemaDir / file, path_ / file);
-        }
-    }
-    void write(const std::string& file, std::string_view text) const {
-        std::ofstream(path_ / file, std::ios::binary) << text;
-    }
-
-  private:
-    fs::path path_;
+    void copyDataFiles(const std::vector<std::string>& files) const { copyFrom(kSchemaDir, files); }
 };
 
 class RecordingLog {

@@ -28,15 +28,8 @@ class Navigation : public kavro::test::SimCameraTest {
     }
 };
 
-// Root: A (x, B (y)), z.
-constexpr std::string_view kExample = R"(
-    <Category Name="Root"><pFeature>A</pFeature><pFeature>z</pFeature></Category>
-    <Category Name="A"><pFeature>x</pFeature><pFeature>B</pFeature></Category>
-    <Category Name="B"><pFeature>y</pFeature></Category>
-    <Integer Name="x"/><Integer Name="y"/><Integer Name="z"/>)";
-
 TEST_F(Navigation, WalksTheExampleTree) {
-    install(kExample);
+    install(kExampleTree);
     uint8_t count = 99;
     ASSERT_EQ(get_root_count(kDevice, &count), GEV_STATUS_SUCCESS);
     EXPECT_EQ(count, 2);
@@ -116,7 +109,7 @@ TEST_F(Navigation, ChecksComeInOrderAndFailuresLeaveOutputsAlone) {
     EXPECT_EQ(head, nullptr);
     EXPECT_EQ(maxDepth, 0);
 
-    install(kExample);
+    install(kExampleTree);
     // Position 0, null buffer and length 0 come before the list.
     EXPECT_EQ(get_feature_name(kDevice, 1, 0, buffer, 7), GEV_STATUS_NOT_IMPLEMENTED);
     EXPECT_EQ(get_root_name(kDevice, 1, nullptr, 7), GEV_STATUS_NOT_IMPLEMENTED);

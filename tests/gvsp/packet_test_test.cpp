@@ -45,16 +45,33 @@ TEST_F(PacketTests, APacketThatNeverComesGivesSizeZero) {
     EXPECT_EQ(GEVTestPacket(kDevice, nullptr), GEV_STATUS_INVALID_ARGUMENT);
 }
 
-TEST_F(PacketTests, ReportsTheIpPacketSizeAndChecksTheTestData) {
-    open(withTestData());
-    uint32_t size = 0;
-    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(size, 1500u);  // 1472 bytes of UDP payload
-    EXPECT_TRUE(
-        LogCapture::instance().contains("[INFO] - GEVTestPacket: LFSR generator supported."));
-    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - GEVTestPacket: data ok."));
-    // The camera stores neither the fire bit nor anything but the size and "do not fragment".
-    EXPECT_EQ(camera().model().readRegister(gvcp::reg::kScps0), kScpsDoNotFragment | 1500u);
+// The IP packet size is reported; the test data is checked where the camera generates it; without
+// a stream channel a temporary socket receives the packet, at the port left in the camera.
+TEST_F(PacketTests, ReportsTheIpPacketSizeAndChecksTheTestDataWhereGenerated) {
+    const struct {
+        bool generator;
+        bool streamChannel;
+        const char* line;
+    } cases[] = {
+        {true, true, "[INFO] - GEVTestPacket: data ok."},
+        {false, true, "[INFO] - GEVTestPacket: LFSR generator not supported."},
+        {true, false, "[INFO] - GEVTestPacket: LFSR generator supported."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        open(c.generator ? withTestData() : sim::CameraConfig{}, c.streamChannel);
+        if (!c.generator)
+            camera().model().testPackets().corruptDataAt(10);
+        uint32_t size = 0;
+        EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(size, 1500u);  // 1472 bytes of UDP payload
+        EXPECT_TRUE(LogCapture::instance().contains(c.line));
+        // The camera stores neither the fire bit nor anything but the size and "do not fragment".
+        EXPECT_EQ(camera().model().readRegister(gvcp::reg::kScps0), kScpsDoNotFragment | 1500u);
+        EXPECT_NE(camera().model().readRegister(gvcp::reg::kScp0), 0u);
+        (void)GEVClose(kDevice);
+        camera_.reset();
+    }
 }
 
 TEST_F(PacketTests, ACorruptedByteIsReportedByItsPosition) {
@@ -74,24 +91,6 @@ TEST_F(PacketTests, ACorruptedByteIsReportedByItsPosition) {
     EXPECT_TRUE(LogCapture::instance().contains(line)) << line;
     EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - GEVTestPacket: 1 data errors."));
     EXPECT_EQ(LogCapture::instance().count("[ERROR] - GEVTestPacket: pos->"), 1u);
-}
-
-TEST_F(PacketTests, WithoutTheGeneratorCapabilityTheDataIsNotChecked) {
-    open();
-    camera().model().testPackets().corruptDataAt(10);
-    uint32_t size = 0;
-    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(size, 1500u);
-    EXPECT_TRUE(
-        LogCapture::instance().contains("[INFO] - GEVTestPacket: LFSR generator not supported."));
-}
-
-TEST_F(PacketTests, WithoutAStreamChannelATemporarySocketReceivesIt) {
-    open(withTestData(), false);
-    uint32_t size = 0;
-    EXPECT_EQ(GEVTestPacket(kDevice, &size), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(size, 1500u);
-    EXPECT_NE(camera().model().readRegister(gvcp::reg::kScp0), 0u);  // its port stays there
 }
 
 TEST_F(PacketTests, SearchFindsTheLargestSizeForEveryPathLimitAndRestoresTheSize) {

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -12,19 +11,14 @@
 #include "gvcp/wire.h"
 #include "gvsp/resend_command.h"
 #include "gvsp/secure_receiver.h"
-#include "gvsp/wire.h"
-#include "sim/stream_source.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/assembler_harness.h"
+#include "tests/support/stream_fixture.h"
 
 namespace kavro::gvsp {
 namespace {
 
 using namespace std::chrono_literals;
 using test::LogCapture;
-
-constexpr uint32_t kWidth = 100;
-constexpr uint32_t kHeight = 10;       // 1000 bytes of Mono8
-constexpr uint32_t kPacketData = 100;  // 10 packets per block
 
 std::atomic<int> callbacks{0};
 std::atomic<int> callbackDevice{0};
@@ -33,48 +27,14 @@ void countCallback(uint8_t device) {
     callbackDevice = device;
 }
 
-class SecureAssembly : public ::testing::Test {
+class SecureAssembly : public test::AssemblerHarness<SecureAssembler> {
   protected:
-    SecureAssembly() : index(kWidth * kHeight, kPacketData) {}
-
     void SetUp() override {
-        LogCapture::instance().clear();
         callbacks = 0;
         dev.deviceIndex = 3;
-        dev.logCallback = &LogCapture::callback;
-        dev.detailedLog = 0x07;
-        dev.gevVersionMajor = 1;
-        dev.geometry.payloadSize = index.payloadSize();
-        dev.acquisitionStopped = 0;
         dev.secureCallback = &countCallback;
-        ring = ImageRing::create(4, index, {}, dev.counters);
-        assembler = std::make_unique<SecureAssembler>(
-            dev, *ring, index, [this](uint64_t id, uint32_t first, uint32_t last, bool) {
-                resends.emplace_back(id, first, last);
-                return sendWorks;
-            });
+        build(4);
         assembler->start();
-    }
-
-    void feed(std::vector<uint8_t> d) { assembler->onDatagram(d); }
-    void leader(uint64_t id, uint32_t width = kWidth) {
-        Leader l{kPayloadImage, 1000 + id, 0x01080001, width, kHeight};
-        std::vector<uint8_t> d(64);
-        d.resize(writeLeader(d, {0, false, kFormatLeader, id, 0}, l));
-        feed(d);
-    }
-    void payload(uint64_t id, uint32_t p, uint16_t status = 0, size_t size = kPacketData) {
-        std::vector<uint8_t> d(8 + size);
-        writeHeader(d, {status, false, kFormatPayload, id, p});
-        for (size_t k = 0; k < size; ++k)
-            d[8 + k] = static_cast<uint8_t>(id + p);
-        feed(d);
-    }
-    void trailer(uint64_t id) {
-        std::vector<uint8_t> d(32);
-        d.resize(
-            writeTrailer(d, {0, false, kFormatTrailer, id, 11}, {kPayloadImage, true, kHeight}));
-        feed(d);
     }
     // Leader, payload packets but those in `skip`, trailer; a wait turn before each datagram as
     // the thread makes.
@@ -89,20 +49,6 @@ class SecureAssembly : public ::testing::Test {
         assembler->beforeWait();
         trailer(id);
     }
-    RingEntry* next() {
-        RingEntry* e = ring->acquireForRead(0ms);
-        if (e != nullptr)
-            ring->release(e);
-        return e;
-    }
-    using Request = std::tuple<uint64_t, uint32_t, uint32_t>;
-
-    frame::GevDevice dev;
-    PacketIndex index;
-    std::unique_ptr<ImageRing> ring;
-    std::unique_ptr<SecureAssembler> assembler;
-    std::vector<Request> resends;
-    bool sendWorks = true;
 };
 
 TEST_F(SecureAssembly, CallbackAtStartAndAfterEachCompletedBlock) {
@@ -272,32 +218,19 @@ TEST_F(SecureAssembly, FrameCountEndsReceptionAlsoAfterAResentPacket) {
 }
 
 // End to end: the library's secure-transfer receiver against the simulated camera.
-class SecureStreaming : public test::SimCameraTest {
+class SecureStreaming : public test::StreamingTest {
   protected:
     void SetUp() override {
-        SimCameraTest::SetUp();
         callbacks = 0;
-        startCamera();
-        const GevConnectInfo info = test::loopbackConnectInfo(camera().addressNet());
-        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
-        ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        StreamingTest::SetUp();
         ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x07), GEV_STATUS_SUCCESS);
         ASSERT_EQ(GEVSetSecureTransfer(kDevice, 1, &countCallback), GEV_STATUS_SUCCESS);
         GevChannelParameter p{};
         ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
         p.imageTimeout = 5000;  // generous: sanitizer builds on a loaded machine
         ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
-        source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
-        format.extendedIds = true;
         format.width = 640;  // 22 packets of 1452 bytes
         format.frameRate = 4.0;
-    }
-    void TearDown() override {
-        if (source)
-            source->stop();
-        source.reset();
-        (void)GEVClose(kDevice);
-        SimCameraTest::TearDown();
     }
     // Packet resend commands the camera received: (block id, first, last).
     std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> requests() const {
@@ -310,9 +243,15 @@ class SecureStreaming : public test::SimCameraTest {
         }
         return out;
     }
-
-    sim::StreamFormat format;
-    std::unique_ptr<sim::StreamSource> source;
+    // Streams `frames` blocks with `faults` and expects each whole.
+    void streamWhole(const sim::StreamFaults& faults, uint32_t frames) {
+        source->setFaults(faults);
+        format.frameCount = frames;
+        ASSERT_EQ(start(format, frames), GEV_STATUS_SUCCESS);
+        ASSERT_TRUE(source->start(format));
+        std::string fault;
+        EXPECT_EQ(test::completeFrames(kDevice, format, frames, fault), frames) << fault;
+    }
 };
 
 TEST_F(SecureStreaming, LostPacketsArriveWhenAskedOneAtATime) {
@@ -320,19 +259,7 @@ TEST_F(SecureStreaming, LostPacketsArriveWhenAskedOneAtATime) {
     faults.flagResentPackets = false;
     faults.resendSinglePacketsOnly = true;
     faults.dropPackets = {{2, 7}, {2, 9}};
-    source->setFaults(faults);
-    format.frameCount = 3;
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 3, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
-    std::vector<uint8_t> image(sim::blockBytes(format));
-    for (uint64_t id = 1; id <= 3; ++id) {
-        GevImageHeader h{};
-        ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS) << id;
-        EXPECT_EQ(h.blockId, id);
-        EXPECT_EQ(h.missingPackets, 0u);
-        for (size_t o = 0; o < image.size(); ++o)
-            ASSERT_EQ(image[o], sim::frameByte(id, o)) << id << ":" << o;
-    }
+    streamWhole(faults, 3);
     const auto asked = requests();
     ASSERT_FALSE(asked.empty());
     bool sawNine = false;
@@ -357,20 +284,9 @@ TEST_F(SecureStreaming, AVersionTwoCameraWithShortIdsAndFlaggedResendsCompletesI
     sim::StreamFaults faults;
     faults.resendSinglePacketsOnly = true;  // resent packets carry the camera's 0x0100 flag
     faults.dropPackets = {{1, 1}};
-    source->setFaults(faults);
     format.extendedIds = false;  // a version 2 device streaming 16-bit block ids
     format.width = 16;           // one packet a block, whatever the header size
-    format.frameCount = 2;
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 2, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
-    std::vector<uint8_t> image(sim::blockBytes(format));
-    for (uint64_t id = 1; id <= 2; ++id) {
-        GevImageHeader h{};
-        ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS) << id;
-        EXPECT_EQ(h.blockId, id);
-        for (size_t o = 0; o < image.size(); ++o)
-            ASSERT_EQ(image[o], sim::frameByte(id, o)) << id << ":" << o;
-    }
+    streamWhole(faults, 2);
     EXPECT_GE(source->stats().packetsResent, 1u);
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
 }

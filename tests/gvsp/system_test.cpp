@@ -19,45 +19,13 @@
 
 #include "frame/device_table.h"
 #include "gvcp/bootstrap.h"
-#include "sim/stream_source.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/stream_fixture.h"
 
 namespace kavro::test {
 namespace {
 
 using namespace std::chrono_literals;
 namespace reg = gvcp::reg;
-
-frame::GevDevice& record(uint8_t device) {
-    return *frame::DeviceTable::instance().record(device);
-}
-
-// Takes `frames` images from `device` and counts those whose every byte is the camera's, in
-// block order from 1; the first fault is described in `fault`.
-uint32_t completeFrames(uint8_t device, const sim::StreamFormat& format, uint32_t frames,
-                        std::string& fault) {
-    std::vector<uint8_t> image(sim::blockBytes(format));
-    uint32_t complete = 0;
-    for (uint64_t id = 1; id <= frames; ++id) {
-        GevImageHeader h{};
-        const GevStatus s = GEVGetImageBuffer(device, &h, image.data());
-        if (s == GEV_STATUS_TIMEOUT) {
-            if (fault.empty())
-                fault = "no image " + std::to_string(id);
-            break;
-        }
-        bool whole = s == GEV_STATUS_SUCCESS && h.blockId == id && h.missingPackets == 0;
-        for (size_t o = 0; whole && o < image.size(); ++o)
-            whole = image[o] == sim::frameByte(id, o);
-        if (whole) {
-            ++complete;
-        } else if (fault.empty()) {
-            fault = "image " + std::to_string(id) + ": status " + std::to_string(s) + ", block " +
-                    std::to_string(h.blockId) + ", missing " + std::to_string(h.missingPackets);
-        }
-    }
-    return complete;
-}
 
 TEST(ManyDevices, TwentyCamerasStreamAtOnceWithEveryFrameWhole) {
     constexpr uint8_t kDevices = 20;
@@ -235,29 +203,16 @@ TEST_F(MulticastStreaming, ListenerOfAUnicastStreamIgnoresTheGroupItWasGiven) {
 
 // Packet resend off: lost packets leave their frames incomplete, reordered ones still complete
 // theirs through the pending and early blocks, and frames reach the reader in block order.
-class StreamingWithoutResend : public SimCameraTest {
+class StreamingWithoutResend : public StreamingTest {
   protected:
     void SetUp() override {
-        SimCameraTest::SetUp();
-        startCamera();
-        const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
-        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
-        ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        StreamingTest::SetUp();
         ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
-        source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
     }
-    void TearDown() override {
-        source.reset();
-        (void)GEVClose(kDevice);
-        SimCameraTest::TearDown();
-    }
-    std::unique_ptr<sim::StreamSource> source;
 };
 
 TEST_F(StreamingWithoutResend, LossLeavesOnlyItsFramesIncompleteAndReorderingCostsNothing) {
     constexpr uint32_t kFrames = 300;
-    sim::StreamFormat format;
-    format.extendedIds = true;
     format.width = 100;
     format.height = 50;  // 4 packets: reordering by up to 3 often crosses into the next block
     format.frameCount = kFrames;
@@ -375,14 +330,6 @@ class LinkRepairMidStream : public SimCameraTest {
                camera().model().readRegister(reg::kScp0) == record(kDevice).streamPort &&
                (camera().model().readRegister(reg::kScps0) & 0xFFFF) == kPacketSize;
     }
-    template <class Condition>
-    static bool eventually(Condition condition) {
-        const auto end = std::chrono::steady_clock::now() + 10s;
-        while (!condition() && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(10ms);
-        return condition();
-    }
-
     static constexpr uint32_t kPacketSize = 1000;
     sim::CameraConfig config_;
     uint32_t address_ = 0;

@@ -62,17 +62,13 @@ TEST(MathParserVariables, DefineFindAndSet) {
     EXPECT_EQ(integerResult("Vt_Width"), 1);
 }
 
-TEST(MathParserVariables, SetDoesNotDefine) {
+TEST(MathParserVariables, SetDoesNotDefineAndInvalidArgumentsAreRejected) {
     int64_t value = 5;
     double real = 5;
     EXPECT_EQ(setIntegerVariable("Vt_NeverDefined", &value), kNotDefined);
     EXPECT_EQ(findIntegerVariable("Vt_NeverDefined"), kNotDefined);
     EXPECT_EQ(setDoubleVariable("Vt_NeverDefined", &real), kNotDefined);
     EXPECT_EQ(findDoubleVariable("Vt_NeverDefined"), kNotDefined);
-}
-
-TEST(MathParserVariables, InvalidArgumentsAreRejected) {
-    int64_t value = 1;
     EXPECT_EQ(findIntegerVariable(nullptr), kNotDefined);
     EXPECT_EQ(defineIntegerVariable(nullptr, &value), kNotDefined);
     EXPECT_EQ(defineIntegerVariable("", &value), kNotDefined);
@@ -105,21 +101,6 @@ TEST(MathParserVariables, CachedFormulaSeesNewValues) {
         bindInteger("Vt_Cached", v);
         EXPECT_EQ(integerResult("Vt_Cached < 0 ? -Vt_Cached : Vt_Cached"), v < 0 ? -v : v);
     }
-}
-
-TEST(MathParserVariables, ConverterFormulas) {
-    // Integer converter: FROM is the feature value, TO the raw register value.
-    bindInteger("TO", 0x1234);
-    EXPECT_EQ(integerResult("(TO >> 4) & 0xFF"), 0x23);
-    bindInteger("FROM", 0x23);
-    EXPECT_EQ(integerResult("FROM << 4"), 0x230);
-    // Float converter with a variable besides TO.
-    bindDouble("TO", 1000);
-    bindDouble("Vt_Scale", 0.5);
-    EXPECT_DOUBLE_EQ(doubleResult("TO * Vt_Scale / 1000"), 0.5);
-    bindDouble("FROM", 0.5);
-    EXPECT_EQ(integerResult("TO"), 0x1234) << "the double TO does not touch the integer one";
-    EXPECT_DOUBLE_EQ(doubleResult("FROM * 1000 / Vt_Scale"), 1000.0);
 }
 
 TEST(MathParserVariables, IntegerVariableKeepsAll64Bits) {

@@ -1,13 +1,9 @@
-// Broadcast DISCOVERY and FORCEIP reach a camera only through a real link: this test builds two
-// network namespaces of its own joined by a veth pair (198.19.7.0/24, never routed anywhere)
+// Broadcast DISCOVERY and FORCEIP reach a camera only through a real link: this test builds a
+// private network of two namespaces joined by a veth pair (198.19.7.0/24, never routed anywhere)
 // and skips when the machine does not allow that.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -16,6 +12,7 @@
 #include "platform/socket.h"
 #include "sim/camera_server.h"
 #include "sim/link_setup.h"
+#include "tests/support/netns_lab.h"
 
 namespace kavro::sim {
 namespace {
@@ -23,76 +20,17 @@ namespace {
 using namespace kavro::gvcp;
 using namespace std::chrono_literals;
 
-bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// The calling thread moves into the host namespace; the camera namespace is entered on demand.
-class VethPair {
-  public:
-    bool create(std::string& why) {
-        if (::geteuid() != 0 || !run("command -v ip")) {
-            why = "needs root and the ip command";
-            return false;
-        }
-        const std::string tag = std::to_string(::getpid());
-        host_ = "kvsimh" + tag;
-        camera_ = "kvsimc" + tag;
-        const std::string inHost = "ip netns exec " + host_ + " ";
-        const std::string inCamera = "ip netns exec " + camera_ + " ";
-        const bool ok =
-            run("ip netns add " + host_) && run("ip netns add " + camera_) &&
-            run("ip link add kvsh netns " + host_ + " type veth peer name kvsc netns " + camera_) &&
-            run(inHost + "ip addr add 198.19.7.1/24 dev kvsh") &&
-            run(inHost + "ip link set kvsh up") &&
-            run(inCamera + "ip addr add 198.19.7.2/24 dev kvsc") &&
-            run(inCamera + "ip link set kvsc up");
-        original_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        cameraFd_ = ::open(("/run/netns/" + camera_).c_str(), O_RDONLY | O_CLOEXEC);
-        hostFd_ = ::open(("/run/netns/" + host_).c_str(), O_RDONLY | O_CLOEXEC);
-        if (!ok || original_ < 0 || cameraFd_ < 0 || hostFd_ < 0 ||
-            ::setns(hostFd_, CLONE_NEWNET) != 0) {
-            why = "could not build the namespaces";
-            return false;
-        }
-        return true;
-    }
-    ~VethPair() {
-        if (original_ >= 0) {
-            (void)::setns(original_, CLONE_NEWNET);
-            ::close(original_);
-        }
-        for (const int fd : {cameraFd_, hostFd_}) {
-            if (fd >= 0)
-                ::close(fd);
-        }
-        for (const auto& ns : {host_, camera_}) {
-            if (!ns.empty())
-                run("ip netns del " + ns);
-        }
-    }
-    // Starts a camera inside the camera namespace; its server thread stays there.
-    std::unique_ptr<CameraServer> startCamera(const CameraConfig& config, const char* address) {
-        if (::setns(cameraFd_, CLONE_NEWNET) != 0)
-            return nullptr;
-        auto camera = CameraServer::start(config, platform::parseIpv4(address));
-        (void)::setns(hostFd_, CLONE_NEWNET);
-        return camera;
-    }
-
-  private:
-    std::string host_, camera_;
-    int original_ = -1, cameraFd_ = -1, hostFd_ = -1;
-};
-
 TEST(Broadcast, DiscoveryAndForceIpReachTheCameraAndAnswerByBroadcast) {
-    VethPair network;
     std::string why;
-    if (!network.create(why))
+    auto network =
+        test::NetnsLab::create({{"kvsh", "kvsc", "198.19.7.1/24", {"198.19.7.2/24"}}}, why);
+    if (!network)
         GTEST_SKIP() << "broadcast test skipped: " << why;
     CameraConfig config;
     config.broadcastInterface = "kvsc";
-    auto camera = network.startCamera(config, "198.19.7.2");
+    std::unique_ptr<CameraServer> camera;
+    network->inCameraNamespace(
+        [&] { camera = CameraServer::start(config, platform::parseIpv4("198.19.7.2")); });
     ASSERT_NE(camera, nullptr);
 
     // A broadcast answer reaches only sockets bound to no address: listen on the link itself.

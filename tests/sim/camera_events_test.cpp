@@ -1,4 +1,5 @@
-// Events on the message channel and heartbeat supervision of a camera served over loopback.
+// Events on the message channel of a camera served over loopback. (Its heartbeat supervision
+// is seen end to end by the link repair test.)
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -95,21 +96,6 @@ TEST_F(CameraEventsTest, UnacknowledgedEventIsSentAgainAsTheRetryCountSays) {
     }
     ASSERT_EQ(reqIds.size(), 3u);
     EXPECT_EQ(reqIds[0], reqIds[2]) << "a repeat keeps its req_id";
-}
-
-TEST_F(CameraEventsTest, ServerDropsControlOfASilentHost) {
-    CameraConfig config;
-    config.heartbeatTimeoutMs = 100;
-    start(config);
-    const uint32_t exclusive[] = {reg::kCcpExclusiveAccess};
-    ASSERT_TRUE(platform::sendTo(host, buildWriteReg(1, reg::kCcp, exclusive), server->addressNet(),
-                                 kPort));
-    ASSERT_TRUE(receive());
-    EXPECT_EQ(server->model().controlHolder()->port, platform::localPort(host));
-    pointMessageChannelAtHost();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(server->model().controlHolder(), std::nullopt);
-    EXPECT_EQ(server->model().readRegister(reg::kMcp), 0u);
 }
 
 }  // namespace

@@ -41,6 +41,20 @@ size_t LogCapture::count(const std::string& prefix) const {
         lines_.begin(), lines_.end(), [&](const auto& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
+frame::GevDevice& record(uint8_t device) {
+    return *frame::DeviceTable::instance().record(device);
+}
+
 GevConnectInfo loopbackConnectInfo(uint32_t cameraAddressNet) {
     GevConnectInfo info{};
     info.deviceAddress = cameraAddressNet;

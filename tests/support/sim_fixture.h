@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "KavroGigEVisionLib.h"
+#include "frame/device.h"
 #include "sim/camera_server.h"
 
 namespace kavro::test {
@@ -31,6 +33,13 @@ class LogCapture {
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
+
+// Polls `condition` until it holds or `limit` passed; whether it held.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
+
+// The record of an open device index.
+frame::GevDevice& record(uint8_t device);
 
 // Connection data for a camera on `cameraAddressNet` reached from 127.0.0.1.
 GevConnectInfo loopbackConnectInfo(uint32_t cameraAddressNet);

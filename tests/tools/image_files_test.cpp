@@ -21,6 +21,14 @@ std::vector<uint8_t> readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// `pixels` samples of the colour (10, 25, 40).
+std::vector<uint8_t> sameColour(size_t pixels) {
+    std::vector<uint8_t> samples;
+    for (size_t i = 0; i < pixels; ++i)
+        samples.insert(samples.end(), {10, 25, 40});
+    return samples;
+}
+
 TEST(ImageFiles, PixelFormatsBecomeTheirNetpbmSamples) {
     const struct {
         const char* what;
@@ -35,28 +43,10 @@ TEST(ImageFiles, PixelFormatsBecomeTheirNetpbmSamples) {
         {"Mono16", 0x01100007, 1, 1, {0x34, 0x12}, "P5\n1 1\n65535\n", {0x12, 0x34}},
         {"BGR8", 0x02180015, 1, 1, {1, 2, 3}, "P6\n1 1\n255\n", {3, 2, 1}},
         // R G / G B with red 10, greens 20 and 30, blue 40: every pixel is (10, 25, 40).
-        {"BayerRG8",
-         0x01080009,
-         2,
-         2,
-         {10, 20, 30, 40},
-         "P6\n2 2\n255\n",
-         {10, 25, 40, 10, 25, 40, 10, 25, 40, 10, 25, 40}},
-        {"BayerBG8",
-         0x0108000B,
-         2,
-         2,
-         {40, 20, 30, 10},
-         "P6\n2 2\n255\n",
-         {10, 25, 40, 10, 25, 40, 10, 25, 40, 10, 25, 40}},
+        {"BayerRG8", 0x01080009, 2, 2, {10, 20, 30, 40}, "P6\n2 2\n255\n", sameColour(4)},
+        {"BayerBG8", 0x0108000B, 2, 2, {40, 20, 30, 10}, "P6\n2 2\n255\n", sameColour(4)},
         // G R G / B G B: the odd last column takes the colour of the cell before it.
-        {"BayerGR8",
-         0x01080008,
-         3,
-         2,
-         {20, 10, 22, 40, 30, 44},
-         "P6\n3 2\n255\n",
-         {10, 25, 40, 10, 25, 40, 10, 25, 40, 10, 25, 40, 10, 25, 40, 10, 25, 40}},
+        {"BayerGR8", 0x01080008, 3, 2, {20, 10, 22, 40, 30, 44}, "P6\n3 2\n255\n", sameColour(6)},
     };
     const auto folder =
         std::filesystem::temp_directory_path() / ("gevtool_images_" + std::to_string(::getpid()));
