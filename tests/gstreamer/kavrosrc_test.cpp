@@ -40,6 +40,10 @@ struct Received {
     size_t expectedBytes = 0;
     size_t holdAfter = SIZE_MAX;   // frames after this many are kept (held downstream)
     std::vector<GstBuffer*> held;  // in arrival order
+    ~Received() {
+        for (GstBuffer* b : held)
+            gst_buffer_unref(b);
+    }
 };
 
 // Bytes of a buffer that differ from what the camera sent for its block.
@@ -138,15 +142,7 @@ class KavroSrcTest : public ::testing::Test {
             gst_object_unref(pipeline_);
             pipeline_ = nullptr;
         }
-        std::lock_guard lock(received_.mutex);
-        received_.blockIds.clear();
-        received_.caps.clear();
-        received_.damaged = 0;
-        received_.withoutCameraTimestamp = 0;
-        received_.holdAfter = SIZE_MAX;
-        for (GstBuffer* b : received_.held)
-            gst_buffer_unref(b);
-        received_.held.clear();
+        received_ = std::make_unique<Received>();
     }
 
     void startCamera(const sim::CameraConfig& config = {}) {
@@ -169,9 +165,9 @@ class KavroSrcTest : public ::testing::Test {
         GError* error = nullptr;
         pipeline_ = gst_parse_launch(description.c_str(), &error);
         ASSERT_NE(pipeline_, nullptr) << (error != nullptr ? error->message : "");
-        received_.expectedBytes = bytes;
+        received_->expectedBytes = bytes;
         GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline_), "sink");
-        g_signal_connect(sink, "handoff", G_CALLBACK(onHandoff), &received_);
+        g_signal_connect(sink, "handoff", G_CALLBACK(onHandoff), received_.get());
         gst_object_unref(sink);
     }
 
@@ -182,11 +178,21 @@ class KavroSrcTest : public ::testing::Test {
     }
 
     uint32_t cameraRegister(uint32_t address) { return camera_->model().readRegister(address); }
+    size_t frames() {
+        std::lock_guard lock(received_->mutex);
+        return received_->blockIds.size();
+    }
+    // Waits up to 3 s for the sink to have seen `atLeast` frames.
+    bool framesAfter(size_t atLeast) {
+        for (int i = 0; i < 300 && frames() < atLeast; ++i)
+            g_usleep(10000);
+        return frames() >= atLeast;
+    }
 
     std::unique_ptr<sim::CameraServer> camera_;
     std::string address_;
     GstElement* pipeline_ = nullptr;
-    Received received_;
+    std::unique_ptr<Received> received_ = std::make_unique<Received>();
 };
 
 // 100 frames through the element: each whole, with the camera's bytes, its block id as the
@@ -229,13 +235,13 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
         EXPECT_TRUE(out.eos) << out.error;
         EXPECT_EQ(out.warnings, 0u);
         {
-            std::lock_guard lock(received_.mutex);
-            EXPECT_EQ(received_.caps.rfind(c.caps, 0), 0u) << received_.caps;
-            ASSERT_EQ(received_.blockIds.size(), 100u);
-            EXPECT_EQ(received_.damaged, 0u);
-            EXPECT_EQ(received_.withoutCameraTimestamp, 0u);
-            for (size_t i = 1; i < received_.blockIds.size(); ++i)
-                EXPECT_EQ(received_.blockIds[i], received_.blockIds[i - 1] + 1);
+            std::lock_guard lock(received_->mutex);
+            EXPECT_EQ(received_->caps.rfind(c.caps, 0), 0u) << received_->caps;
+            ASSERT_EQ(received_->blockIds.size(), 100u);
+            EXPECT_EQ(received_->damaged, 0u);
+            EXPECT_EQ(received_->withoutCameraTimestamp, 0u);
+            for (size_t i = 1; i < received_->blockIds.size(); ++i)
+                EXPECT_EQ(received_->blockIds[i], received_->blockIds[i - 1] + 1);
         }
         if (c.packetSize != 0) {
             EXPECT_EQ(cameraRegister(gvcp::reg::kScps0) & 0xFFFF, c.packetSize);
@@ -260,9 +266,9 @@ TEST_F(KavroSrcTest, IncompleteFramesAreReportedNotPushed) {
     EXPECT_TRUE(out.eos) << out.error;
     EXPECT_GT(out.warnings, 0u);
     EXPECT_GT(out.droppedByQos, 0u);
-    std::lock_guard lock(received_.mutex);
-    EXPECT_EQ(received_.blockIds.size(), 20u);
-    EXPECT_EQ(received_.damaged, 0u);
+    std::lock_guard lock(received_->mutex);
+    EXPECT_EQ(received_->blockIds.size(), 20u);
+    EXPECT_EQ(received_->damaged, 0u);
 }
 
 // PLAYING streams, PAUSED stops the camera, PLAYING again resumes, NULL releases the camera so
@@ -271,17 +277,6 @@ TEST_F(KavroSrcTest, IncompleteFramesAreReportedNotPushed) {
 TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
     startCamera();
     makePipeline(std::string("features=\"") + kFastFrames + "\"", "", 640 * 480);
-    const auto framesAfter = [&](size_t atLeast) {
-        for (int i = 0; i < 300; ++i) {
-            {
-                std::lock_guard lock(received_.mutex);
-                if (received_.blockIds.size() >= atLeast)
-                    return true;
-            }
-            g_usleep(10000);
-        }
-        return false;
-    };
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
     EXPECT_NE(cameraRegister(gvcp::reg::kCcp), 0u);
     EXPECT_EQ(cameraRegister(feature::kAcquisitionActive), 0u);
@@ -292,11 +287,7 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
 
     ASSERT_EQ(gst_element_set_state(pipeline_, GST_STATE_PAUSED), GST_STATE_CHANGE_NO_PREROLL);
     EXPECT_EQ(cameraRegister(feature::kAcquisitionActive), 0u);
-    size_t paused = 0;
-    {
-        std::lock_guard lock(received_.mutex);
-        paused = received_.blockIds.size();
-    }
+    const size_t paused = frames();
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     EXPECT_TRUE(framesAfter(paused + 10));
 
@@ -322,18 +313,12 @@ TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
     startCamera();
     const std::string source = std::string("num-buffers=30 features=\"") + kFastFrames + "\"";
     makePipeline(source, "", 640 * 480);
-    {
-        std::lock_guard lock(received_.mutex);
-        received_.holdAfter = 20;
-    }
+    received_->holdAfter = 20;  // the pipeline is not yet playing
     EXPECT_TRUE(play().eos);
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     EXPECT_EQ(cameraRegister(gvcp::reg::kCcp), 0u);
     std::vector<GstBuffer*> held;
-    {
-        std::lock_guard lock(received_.mutex);
-        held.swap(received_.held);
-    }
+    held.swap(received_->held);  // the pipeline has stopped
     ASSERT_EQ(held.size(), 10u);
     reset();
     makePipeline(source, "", 640 * 480);
@@ -349,14 +334,7 @@ TEST_F(KavroSrcTest, VanishedCameraEndsWithAnError) {
     startCamera();
     makePipeline(std::string("features=\"") + kFastFrames + "\"", "", 640 * 480);
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    for (int i = 0; i < 300; ++i) {
-        {
-            std::lock_guard lock(received_.mutex);
-            if (!received_.blockIds.empty())
-                break;
-        }
-        g_usleep(10000);
-    }
+    EXPECT_TRUE(framesAfter(1));
     camera_.reset();
     const BusOutcome out = runUntilEnd(pipeline_);
     EXPECT_FALSE(out.eos);
