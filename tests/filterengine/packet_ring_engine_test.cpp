@@ -188,7 +188,6 @@ TEST_F(PacketRingEngine, ImagesEqualTheSocketPathsWithLossRepairedByResend) {
     ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, payloadSize), GEV_STATUS_SUCCESS);
     source->setFaults(faults);
     ASSERT_TRUE(source->start(format));
-    size_t compared = 0;
     for (uint32_t k = 0; k < kFrames; ++k) {
         Bytes image(payloadSize, 0x55);
         GevImageHeader h{};
@@ -196,9 +195,7 @@ TEST_F(PacketRingEngine, ImagesEqualTheSocketPathsWithLossRepairedByResend) {
         const auto engine = viaEngine.find(h.blockId);
         ASSERT_NE(engine, viaEngine.end()) << h.blockId;
         ASSERT_TRUE(engine->second == image) << "block " << h.blockId;
-        ++compared;
     }
-    EXPECT_EQ(compared, size_t{kFrames});
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
 }
 
