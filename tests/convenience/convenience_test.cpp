@@ -5,8 +5,17 @@
 namespace kavro::test {
 namespace {
 
-using VideoWindow = ConvenienceTest;
 using ConvenienceCalls = ConvenienceTest;
+using Words = std::vector<uint32_t>;
+
+class VideoWindow : public ConvenienceTest {
+  protected:
+    // The camera's width, height, offset x and offset y.
+    Words window() {
+        return {word(reg::kWidth), word(reg::kHeight), word(reg::kOffsetX), word(reg::kOffsetY)};
+    }
+    const Words sizeThenOffsets = {reg::kWidth, reg::kHeight, reg::kOffsetX, reg::kOffsetY};
+};
 
 // Exposure 100..5000 us and gain 10..200 in the test camera's description.
 TEST_F(ConvenienceCalls, ExposureAndGainAreLoweredToTheMaximumButNotRaisedToTheMinimum) {
@@ -71,23 +80,15 @@ TEST_F(ConvenienceCalls, CameraWithoutAutomaticModesRefusesExposureAndGainCalls)
 
 TEST_F(VideoWindow, IsWrittenAndReadSizeFirstThenOffsets) {
     ASSERT_EQ(LumexSetVideoWindow(kDevice, 8, 4, 640, 100), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(touched(true),
-              (std::vector<uint32_t>{reg::kWidth, reg::kHeight, reg::kOffsetX, reg::kOffsetY}));
-    EXPECT_EQ(word(reg::kWidth), 640u);
-    EXPECT_EQ(word(reg::kHeight), 100u);
-    EXPECT_EQ(word(reg::kOffsetX), 8u);
-    EXPECT_EQ(word(reg::kOffsetY), 4u);
+    EXPECT_EQ(touched(true), sizeThenOffsets);
+    EXPECT_EQ(window(), (Words{640, 100, 8, 4}));
 
     camera().clearReceivedCommands();
     setWord(reg::kWidth, 0x10280);  // only the low 16 bits are reported
     uint16_t x = 0, y = 0, w = 0, h = 0;
     ASSERT_EQ(LumexGetVideoWindow(kDevice, &x, &y, &w, &h), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(touched(false),
-              (std::vector<uint32_t>{reg::kWidth, reg::kHeight, reg::kOffsetX, reg::kOffsetY}));
-    EXPECT_EQ(w, 0x0280);
-    EXPECT_EQ(h, 100);
-    EXPECT_EQ(x, 8);
-    EXPECT_EQ(y, 4);
+    EXPECT_EQ(touched(false), sizeThenOffsets);
+    EXPECT_EQ((Words{w, h, x, y}), (Words{0x0280, 100, 8, 4}));
 
     setWord(reg::kWidthMax, 1280);
     setWord(reg::kHeightMax, 1024);
@@ -104,8 +105,7 @@ TEST_F(VideoWindow, WidthNotAMultipleOfFourChangesNothing) {
     EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 642, 100), GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4);
     EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 1, 100), GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4);
     EXPECT_TRUE(touched(true).empty());
-    EXPECT_EQ(word(reg::kWidth), 320u);
-    EXPECT_EQ(word(reg::kHeight), 0u);
+    EXPECT_EQ(window(), (Words{320, 0, 0, 0}));
     EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 0, 100), GEV_STATUS_SUCCESS) << "0 is a multiple";
 }
 
@@ -115,16 +115,11 @@ TEST_F(VideoWindow, ValuesReadBeforeAFailureAreKept) {
     setWord(reg::kHeight, 48);
     uint16_t x = 1, y = 2, w = 3, h = 4;
     EXPECT_EQ(LumexGetVideoWindow(kDevice, &x, &y, &w, &h), GEV_STATUS_FEATURE_NOT_FOUND);
-    EXPECT_EQ(w, 64);
-    EXPECT_EQ(h, 48);
-    EXPECT_EQ(x, 1);
-    EXPECT_EQ(y, 2) << "not read after the failure";
+    EXPECT_EQ((Words{w, h, x, y}), (Words{64, 48, 1, 2})) << "offsets not read after the failure";
 
-    // Writing stops at the failing step too: size written, offset y not.
+    // Writing stops at the failing step too: size written, offsets not.
     EXPECT_EQ(LumexSetVideoWindow(kDevice, 5, 6, 128, 96), GEV_STATUS_FEATURE_NOT_FOUND);
-    EXPECT_EQ(word(reg::kWidth), 128u);
-    EXPECT_EQ(word(reg::kHeight), 96u);
-    EXPECT_EQ(word(reg::kOffsetY), 0u);
+    EXPECT_EQ(window(), (Words{128, 96, 0, 0}));
 }
 
 TEST_F(ConvenienceCalls, ClosedIndexAndNullOutputsAreRefusedBeforeAnyRequest) {
