@@ -190,15 +190,10 @@ TEST_F(FilterDriverTest, AnswersReachTheCaller) {
     EXPECT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_IMAGE_INCOMPLETE);
     EXPECT_EQ(script.readFirstBytes, Bytes{0});
     EXPECT_EQ(image.back(), 0xA5);
-    EXPECT_EQ(h.blockId, 9u);
-    EXPECT_EQ(h.timestamp, 0x12345678u);
-    EXPECT_EQ(h.sizeX, kWidth);
-    EXPECT_EQ(h.paddingX, 8);
-    EXPECT_EQ(h.paddingY, 16);
-    EXPECT_EQ(h.missingPackets, 3u);
-    EXPECT_EQ(h.payloadType, 1);
-    EXPECT_EQ(h.chunkLength, 0xDDCCBBAAu);
-    EXPECT_EQ(h.chunkLayoutId, 0x44332211u);
+    using Fields = std::vector<uint64_t>;
+    EXPECT_EQ((Fields{h.blockId, h.timestamp, h.sizeX, h.paddingX, h.paddingY, h.missingPackets,
+                      h.payloadType, h.chunkLength, h.chunkLayoutId}),
+              (Fields{9, 0x12345678, kWidth, 8, 16, 3, 1, 0xDDCCBBAA, 0x44332211}));
 
     double fps = 0;
     ASSERT_EQ(GEVGetImageFPS(kDevice, &fps), GEV_STATUS_SUCCESS);
