@@ -26,12 +26,10 @@ class DescribedAcquisition : public DescribedCameraTest {
         std::vector<uint8_t> image(size_t{width} * height * bytesPerPixel, 0x55);
         GevImageHeader h{};
         ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
-        EXPECT_EQ(h.blockId, blockId);
-        EXPECT_EQ(h.payloadType, 0x0001);
         EXPECT_NE(h.timestamp, 0u);
-        EXPECT_EQ(h.sizeX, width);
-        EXPECT_EQ(h.sizeY, height);
-        EXPECT_EQ(h.missingPackets, 0u);
+        EXPECT_EQ(
+            (std::vector<uint64_t>{h.blockId, h.payloadType, h.sizeX, h.sizeY, h.missingPackets}),
+            (std::vector<uint64_t>{blockId, 0x0001, width, height, 0}));
         for (size_t o = 0; o < image.size(); ++o)
             ASSERT_EQ(image[o], sim::frameByte(blockId, o)) << "byte " << o;
     }
@@ -179,9 +177,8 @@ TEST_F(DescribedAcquisition, TriggeredFramesAndHeadersThatDifferFromTheFeatures)
     std::vector<uint8_t> image(kWidth * kHeight);
     GevImageHeader h{};
     ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(h.sizeX, kWidth);
-    EXPECT_EQ(h.sizeY, kHeight);
-    EXPECT_EQ(h.pixelFormat, f::kMono8);
+    EXPECT_EQ((std::vector<uint32_t>{h.sizeX, h.sizeY, h.pixelFormat}),
+              (std::vector<uint32_t>{kWidth, kHeight, f::kMono8}));
     EXPECT_TRUE(logged("[ERROR] - Stream header wrong (3): Width expected -> 160, actual -> 80"));
     EXPECT_TRUE(logged("[ERROR] - Stream header wrong (3): Height expected -> 120, actual -> 240"));
     EXPECT_TRUE(
@@ -228,9 +225,8 @@ TEST_F(DescribedAcquisition, ImageMemoryHoldsThePayloadOfTheLastBuildOrOfAGrownW
     ASSERT_EQ(GEVGetPixelPtr(kDevice, 0, &pixels), GEV_STATUS_SUCCESS);
     for (int k = 0; k < 3; ++k) {
         ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
-        EXPECT_EQ(h.sizeX, f::kSensorWidthPixels);
-        EXPECT_EQ(h.sizeY, f::kSensorHeightPixels);
-        EXPECT_EQ(h.missingPackets, 0u);
+        EXPECT_EQ((std::vector<uint32_t>{h.sizeX, h.sizeY, h.missingPackets}),
+                  (std::vector<uint32_t>{f::kSensorWidthPixels, f::kSensorHeightPixels, 0}));
         for (uint32_t o = 0; o < payload; o += 4099)
             ASSERT_EQ(pixels[o], sim::frameByte(h.blockId, o)) << "byte " << o;
         EXPECT_EQ(pixels[payload - 1], sim::frameByte(h.blockId, payload - 1));
