@@ -154,11 +154,12 @@ class KavroSrcTest : public ::testing::Test {
         address_ = text;
     }
 
-    // "kavrosrc address=<camera> <source> ! <between> ! fakesink", the sink checking every
-    // frame against `bytes` per frame.
-    void makePipeline(const std::string& source, const std::string& between, size_t bytes) {
-        std::string description =
-            "kavrosrc name=src address=" + address_ + " " + kDeepRing + " " + source;
+    // "kavrosrc address=<camera> <source> features=<features> ! <between> ! fakesink", the sink
+    // checking every frame against `bytes` per frame.
+    void makePipeline(const std::string& source, const std::string& features = kFastFrames,
+                      const std::string& between = "", size_t bytes = 640 * 480) {
+        std::string description = "kavrosrc name=src address=" + address_ + " " + kDeepRing + " " +
+                                  source + " features=\"" + features + "\"";
         if (!between.empty())
             description += " ! " + between;
         description += " ! fakesink name=sink signal-handoffs=true";
@@ -228,8 +229,7 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
         config.streamLoss = c.loss;
         config.colourSensor = c.colour;
         startCamera(config);
-        makePipeline("num-buffers=100 packet-size=" + std::to_string(c.packetSize) +
-                         " features=\"" + c.features + "\"",
+        makePipeline("num-buffers=100 packet-size=" + std::to_string(c.packetSize), c.features,
                      c.between, c.bytes);
         const BusOutcome out = play();
         EXPECT_TRUE(out.eos) << out.error;
@@ -260,8 +260,7 @@ TEST_F(KavroSrcTest, IncompleteFramesAreReportedNotPushed) {
     sim::CameraConfig config;
     config.streamLoss = 0.01;
     startCamera(config);
-    makePipeline(std::string("num-buffers=20 packet-resend=false features=\"") + kFastFrames + "\"",
-                 "", 640 * 480);
+    makePipeline("num-buffers=20 packet-resend=false");
     const BusOutcome out = play();
     EXPECT_TRUE(out.eos) << out.error;
     EXPECT_GT(out.warnings, 0u);
@@ -276,7 +275,7 @@ TEST_F(KavroSrcTest, IncompleteFramesAreReportedNotPushed) {
 // library's status text.
 TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
     startCamera();
-    makePipeline(std::string("features=\"") + kFastFrames + "\"", "", 640 * 480);
+    makePipeline("");
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
     EXPECT_NE(cameraRegister(gvcp::reg::kCcp), 0u);
     EXPECT_EQ(cameraRegister(feature::kAcquisitionActive), 0u);
@@ -297,7 +296,7 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
 
     // The released camera opens again; a feature it lacks fails that start with the status.
     reset();
-    makePipeline("num-buffers=1 features=\"NoSuchFeature=1\"", "", 640 * 480);
+    makePipeline("num-buffers=1", "NoSuchFeature=1");
     const BusOutcome refused = play();
     EXPECT_NE(refused.error.find("NoSuchFeature=1: GEV_STATUS_FEATURE_NOT_FOUND"),
               std::string::npos)
@@ -311,8 +310,7 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
 // while a new pipeline streams from it.
 TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
     startCamera();
-    const std::string source = std::string("num-buffers=30 features=\"") + kFastFrames + "\"";
-    makePipeline(source, "", 640 * 480);
+    makePipeline("num-buffers=30");
     received_->holdAfter = 20;  // the pipeline is not yet playing
     EXPECT_TRUE(play().eos);
     gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -321,7 +319,7 @@ TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
     held.swap(received_->held);  // the pipeline has stopped
     ASSERT_EQ(held.size(), 10u);
     reset();
-    makePipeline(source, "", 640 * 480);
+    makePipeline("num-buffers=30");
     EXPECT_TRUE(play().eos);
     for (GstBuffer* b : held) {
         EXPECT_TRUE(intact(b, 640 * 480)) << GST_BUFFER_OFFSET(b);
@@ -332,7 +330,7 @@ TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
 // A camera that goes away mid-stream ends the stream with an error, not a hang.
 TEST_F(KavroSrcTest, VanishedCameraEndsWithAnError) {
     startCamera();
-    makePipeline(std::string("features=\"") + kFastFrames + "\"", "", 640 * 480);
+    makePipeline("");
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     EXPECT_TRUE(framesAfter(1));
     camera_.reset();
