@@ -48,6 +48,14 @@ class DescribedCameraTest : public SimCameraTest {
         SimCameraTest::TearDown();
     }
 
+    // Feature writes that must succeed.
+    void setInteger(const char* name, int64_t value) {
+        ASSERT_EQ(GEVSetFeatureInteger(kDevice, name, value), GEV_STATUS_SUCCESS) << name;
+    }
+    void setEntry(const char* name, const char* entry) {
+        ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, name, entry), GEV_STATUS_SUCCESS) << name;
+    }
+
     uint64_t integer(const char* name) {
         uint64_t value = 0;
         EXPECT_EQ(GEVGetFeatureInteger(kDevice, name, &value), GEV_STATUS_SUCCESS) << name;

@@ -16,45 +16,45 @@ using Bytes = std::vector<uint8_t>;
 Bytes bytesOf(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
+// A status's six fields in their order.
+Bytes fields(const GevClinkStatus& s) {
+    return {s.receiveCount,          s.transmitCount,   s.transmitOverflow,
+            s.transmitDataAvailable, s.receiveOverflow, s.receiveDataAvailable};
+}
 
 // ---- Buffered bridge and look-up table on the plain-register camera ----
 
 using BufferedSerial = ConvenienceTest;
 using LookUpTable = ConvenienceTest;
 
-TEST_F(BufferedSerial, InitWithoutWordWiseFeaturesKeepsTheBufferedOnes) {
+// Init on a camera without the word-wise features keeps the buffered ones: a send writes the
+// bytes and their length (the camera has no SendTXBuf), no more than the transmit buffer holds.
+TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesAndSendsAtMostTheTransmitBuffer) {
     record().oldClinkFeatures = 1;  // as left by an earlier init on another description
     ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x01), GEV_STATUS_SUCCESS);
     ASSERT_EQ(LumexInitClinkSerial(kDevice, 115200), GEV_STATUS_SUCCESS);
     EXPECT_EQ(word(reg::kBaudRate), 115200u);
     EXPECT_EQ(record().oldClinkFeatures.load(), 0u);
     EXPECT_FALSE(logged("[INFO] - Old CLink functions active"));
-
-    // The camera has no SendTXBuf: the bytes and their length are written and the send is done.
     const Bytes hello = bytesOf("hello");
     ASSERT_EQ(LumexSendClink(kDevice, 5, hello.data()), GEV_STATUS_SUCCESS);
     EXPECT_EQ(word(reg::kTxDataLength), 5u);
     EXPECT_EQ(camera().model().readMemory(reg::kTxData, 5), hello);
-}
 
-TEST_F(BufferedSerial, SendRefusesMoreThanTheTransmitBufferAndReportsOverflow) {
     const Bytes data(20, 0xAB);
     setWord(reg::kTxData + 16, 0x5A5A5A5A);  // whatever follows TXData in the camera
     EXPECT_EQ(LumexSendClink(kDevice, 17, data.data()), GEV_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(word(reg::kTxData + 16), 0x5A5A5A5Au);
-    EXPECT_EQ(word(reg::kTxDataLength), 0u) << "nothing is sent";
+    EXPECT_EQ(word(reg::kTxDataLength), 5u) << "nothing is sent";
     EXPECT_TRUE(logged("[ERROR] - CLink send: 17 bytes exceed the transmit buffer of 16 bytes."));
     EXPECT_EQ(LumexSendClink(kDevice, 16, data.data()), GEV_STATUS_SUCCESS) << "a full buffer";
-
     setWord(reg::kTxBufOverflow, 1);
     EXPECT_EQ(LumexSendClink(kDevice, 2, data.data()), GEV_STATUS_CLINK_SEND_ERROR);
     EXPECT_EQ(LumexSendClink(kDevice, 2, nullptr), GEV_STATUS_INVALID_ARGUMENT);
 }
 
 TEST_F(BufferedSerial, ReceiveTakesNoMoreThanTheCapacityOrTheReceiveBuffer) {
-    Bytes waiting(16);
-    for (size_t i = 0; i < waiting.size(); ++i)
-        waiting[i] = static_cast<uint8_t>('a' + i);
+    const Bytes waiting = bytesOf("abcdefghijklmnop");
     camera().model().writeMemory(reg::kRxData, waiting);
     setWord(reg::kRxBufCnt, 0x30003);  // only the low 16 bits count
 
@@ -86,12 +86,7 @@ TEST_F(BufferedSerial, StatusFromTheBufferCountsAndFlagsUnlessTheLinkIsLost) {
     GevClinkStatus status;
     std::memset(&status, 0x77, sizeof status);
     ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(status.receiveCount, 3);
-    EXPECT_EQ(status.transmitCount, 0xFF);
-    EXPECT_EQ(status.transmitOverflow, 1);
-    EXPECT_EQ(status.transmitDataAvailable, 1);
-    EXPECT_EQ(status.receiveOverflow, 0);
-    EXPECT_EQ(status.receiveDataAvailable, 0);
+    EXPECT_EQ(fields(status), (Bytes{3, 0xFF, 1, 1, 0, 0}));
     EXPECT_EQ(
         touched(false),
         (std::vector<uint32_t>{reg::kTxBufCnt, reg::kRxBufCnt, reg::kTxBufOverflow,
@@ -101,10 +96,7 @@ TEST_F(BufferedSerial, StatusFromTheBufferCountsAndFlagsUnlessTheLinkIsLost) {
     load({{"Name=\"TXDataAvailable\"", "Name=\"TXDataAvailableOther\""}});
     std::memset(&status, 0x77, sizeof status);
     EXPECT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_FEATURE_NOT_FOUND);
-    EXPECT_EQ(status.transmitCount, 0xFF);
-    EXPECT_EQ(status.transmitOverflow, 1);
-    EXPECT_EQ(status.transmitDataAvailable, 0);
-    EXPECT_EQ(status.receiveDataAvailable, 0);
+    EXPECT_EQ(fields(status), (Bytes{3, 0xFF, 1, 0, 0, 0}));
 
     EXPECT_EQ(LumexGetClinkStatus(kDevice, nullptr), GEV_STATUS_INVALID_ARGUMENT);
 
@@ -139,15 +131,39 @@ TEST_F(LookUpTable, IncrementThreeFindsPositionSevenInByteOneOfIndexSix) {
     EXPECT_EQ(LumexGetLut(kDevice, 6, nullptr), GEV_STATUS_INVALID_ARGUMENT);
 }
 
-TEST_F(LookUpTable, CameraWithoutLutEntryIsReachedThroughLutValue) {
-    load({{"Name=\"LUTEntry\"", "Name=\"LUTValue\""}, {"<Inc>3</Inc>", "<Inc>1</Inc>"}});
-    const uint32_t value7 = reg::kLutEntries + 7 * 4;  // one value per index, 4 bytes apart
-    setWord(value7, 0x1234);
-    uint8_t value = 0;
-    ASSERT_EQ(LumexGetLut(kDevice, 7, &value), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(value, 0x34);
-    ASSERT_EQ(LumexSetLut(kDevice, 7, 0x55), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(word(value7), 0x55u);
+// Other entry layouts: a camera without LUTEntry reached through LUTValue, one value per index,
+// and eight-byte entries written back whole.
+TEST_F(LookUpTable, OtherEntryLayouts) {
+    const Replacements lutValue = {{"Name=\"LUTEntry\"", "Name=\"LUTValue\""},
+                                   {"<Inc>3</Inc>", "<Inc>1</Inc>"}};
+    const Replacements wide = {
+        {"<Inc>3</Inc>", "<Inc>8</Inc>"},
+        {"<pIndex Offset=\"4\">LUTIndexStore</pIndex>\n    <Length>4</Length>",
+         "<pIndex Offset=\"1\">LUTIndexStore</pIndex>\n    <Length>8</Length>"}};
+    const struct {
+        const char* what;
+        Replacements changes;
+        uint32_t address, before0, before1;  // the entry's two words
+        uint8_t position, read, write;
+        uint32_t after0, after1;
+    } cases[] = {
+        {"LUTValue, index 7", lutValue, reg::kLutEntries + 7 * 4, 0x1234, 0, 7, 0x34, 0x55, 0x55,
+         0},
+        {"byte 5 of the entry at index 8", wide, reg::kLutEntries + 8, 0x11223344, 0x55667788, 13,
+         0x33, 0xAA, 0x1122AA44, 0x55667788},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        load(c.changes);
+        setWord(c.address, c.before0);
+        setWord(c.address + 4, c.before1);
+        uint8_t value = 0;
+        ASSERT_EQ(LumexGetLut(kDevice, c.position, &value), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(value, c.read);
+        ASSERT_EQ(LumexSetLut(kDevice, c.position, c.write), GEV_STATUS_SUCCESS);
+        EXPECT_EQ(word(c.address), c.after0);
+        EXPECT_EQ(word(c.address + 4), c.after1);
+    }
 }
 
 TEST_F(LookUpTable, IncrementsOfZeroAndAboveEightAreNotSupported) {
@@ -161,22 +177,6 @@ TEST_F(LookUpTable, IncrementsOfZeroAndAboveEightAreNotSupported) {
         EXPECT_TRUE(logged(std::string("[ERROR] - LUT increment ") + inc + " not supported."));
         EXPECT_TRUE(camera().receivedCommands().empty()) << "no index chosen, no entry read";
     }
-}
-
-TEST_F(LookUpTable, WideEntryWordsAreWrittenBackWhole) {
-    load({{"<Inc>3</Inc>", "<Inc>8</Inc>"},
-          {"<pIndex Offset=\"4\">LUTIndexStore</pIndex>\n    <Length>4</Length>",
-           "<pIndex Offset=\"1\">LUTIndexStore</pIndex>\n    <Length>8</Length>"}});
-    // Position 13: byte 5 of the eight-byte entry at index 8.
-    const uint32_t entry = reg::kLutEntries + 8;
-    setWord(entry, 0x11223344);
-    setWord(entry + 4, 0x55667788);
-    uint8_t value = 0;
-    ASSERT_EQ(LumexGetLut(kDevice, 13, &value), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(value, 0x33);
-    ASSERT_EQ(LumexSetLut(kDevice, 13, 0xAA), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(word(entry), 0x1122AA44u);
-    EXPECT_EQ(word(entry + 4), 0x55667788u) << "the four low values are kept";
 }
 
 // ---- Both generations against the simulated camera's echoing serial device ----
@@ -195,9 +195,7 @@ TEST_F(SimSerial, WordWiseFeaturesWhenTheCameraHasThem) {
     EXPECT_EQ(LumexSendClink(kDevice, 0, nullptr), GEV_STATUS_SUCCESS);
     GevClinkStatus status{};
     ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(status.receiveCount, 6);
-    EXPECT_EQ(status.receiveDataAvailable, 1);
-    EXPECT_EQ(status.receiveOverflow, 0);
+    EXPECT_EQ(fields(status), (Bytes{6, 0, 0, 0, 0, 1}));
 
     // Four bytes from the first word, the last two from the low bytes of the second.
     camera().clearReceivedCommands();
@@ -209,28 +207,7 @@ TEST_F(SimSerial, WordWiseFeaturesWhenTheCameraHasThem) {
     const auto reads = touchedAddresses(camera(), false, sim::feature::kBlockBase);
     EXPECT_EQ(std::count(reads.begin(), reads.end(), sim::feature::kReceiveSerial), 2);
     ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(status.receiveCount, 0);
-    EXPECT_EQ(status.receiveDataAvailable, 0);
-}
-
-TEST_F(SimSerial, BufferedFeaturesUntilInit) {
-    EXPECT_EQ(record().oldClinkFeatures.load(), 0u);
-    const Bytes sent = bytesOf("hello");
-    ASSERT_EQ(LumexSendClink(kDevice, 5, sent.data()), GEV_STATUS_SUCCESS);
-    GevClinkStatus status{};
-    ASSERT_EQ(LumexGetClinkStatus(kDevice, &status), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(status.receiveCount, 5);
-    EXPECT_EQ(status.receiveDataAvailable, 1);
-
-    // Whole words: the camera takes off its queue what a read covers.
-    Bytes out(8, 0);
-    uint16_t received = 0;
-    ASSERT_EQ(LumexReceiveClink(kDevice, 4, out.data(), &received), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(received, 4);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), bytesOf("hell"));
-    ASSERT_EQ(LumexReceiveClink(kDevice, 8, out.data(), &received), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(received, 1);
-    EXPECT_EQ(out[0], 'o');
+    EXPECT_EQ(fields(status), Bytes(6, 0));
 }
 
 }  // namespace

@@ -172,10 +172,10 @@ TEST_F(PacketRingEngine, ImagesEqualTheSocketPathsWithLossRepairedByResend) {
 
     Bytes statistics = indexed(32, kDevice);
     ASSERT_EQ(control(kRequestGetStatistics, statistics, &statistics), 0u);
-    EXPECT_EQ(getLe(statistics, 4, 4), kFrames) << "images received";
-    EXPECT_EQ(getLe(statistics, 8, 4), 0u) << "images with errors";
-    EXPECT_EQ(getLe(statistics, 12, 4), 0u) << "packet errors";
-    EXPECT_EQ(getLe(statistics, 16, 4), kFrames - 1) << "frame intervals";
+    // Images received, images with errors, packet errors, frame intervals.
+    EXPECT_EQ((std::vector<uint64_t>{getLe(statistics, 4, 4), getLe(statistics, 8, 4),
+                                     getLe(statistics, 12, 4), getLe(statistics, 16, 4)}),
+              (std::vector<uint64_t>{kFrames, 0, 0, kFrames - 1}));
     EXPECT_GT(getLe(statistics, 24, 8), 0u);
     Bytes header = indexed(64, kDevice);
     ASSERT_EQ(control(kRequestGetImageHeader, header, &header), 0u);
@@ -188,7 +188,6 @@ TEST_F(PacketRingEngine, ImagesEqualTheSocketPathsWithLossRepairedByResend) {
     ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, payloadSize), GEV_STATUS_SUCCESS);
     source->setFaults(faults);
     ASSERT_TRUE(source->start(format));
-    size_t compared = 0;
     for (uint32_t k = 0; k < kFrames; ++k) {
         Bytes image(payloadSize, 0x55);
         GevImageHeader h{};
@@ -196,9 +195,7 @@ TEST_F(PacketRingEngine, ImagesEqualTheSocketPathsWithLossRepairedByResend) {
         const auto engine = viaEngine.find(h.blockId);
         ASSERT_NE(engine, viaEngine.end()) << h.blockId;
         ASSERT_TRUE(engine->second == image) << "block " << h.blockId;
-        ++compared;
     }
-    EXPECT_EQ(compared, size_t{kFrames});
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
 }
 

@@ -40,6 +40,10 @@ struct Received {
     size_t expectedBytes = 0;
     size_t holdAfter = SIZE_MAX;   // frames after this many are kept (held downstream)
     std::vector<GstBuffer*> held;  // in arrival order
+    ~Received() {
+        for (GstBuffer* b : held)
+            gst_buffer_unref(b);
+    }
 };
 
 // Bytes of a buffer that differ from what the camera sent for its block.
@@ -138,15 +142,7 @@ class KavroSrcTest : public ::testing::Test {
             gst_object_unref(pipeline_);
             pipeline_ = nullptr;
         }
-        std::lock_guard lock(received_.mutex);
-        received_.blockIds.clear();
-        received_.caps.clear();
-        received_.damaged = 0;
-        received_.withoutCameraTimestamp = 0;
-        received_.holdAfter = SIZE_MAX;
-        for (GstBuffer* b : received_.held)
-            gst_buffer_unref(b);
-        received_.held.clear();
+        received_ = std::make_unique<Received>();
     }
 
     void startCamera(const sim::CameraConfig& config = {}) {
@@ -158,20 +154,21 @@ class KavroSrcTest : public ::testing::Test {
         address_ = text;
     }
 
-    // "kavrosrc address=<camera> <source> ! <between> ! fakesink", the sink checking every
-    // frame against `bytes` per frame.
-    void makePipeline(const std::string& source, const std::string& between, size_t bytes) {
-        std::string description =
-            "kavrosrc name=src address=" + address_ + " " + kDeepRing + " " + source;
+    // "kavrosrc address=<camera> <source> features=<features> ! <between> ! fakesink", the sink
+    // checking every frame against `bytes` per frame.
+    void makePipeline(const std::string& source, const std::string& features = kFastFrames,
+                      const std::string& between = "", size_t bytes = 640 * 480) {
+        std::string description = "kavrosrc name=src address=" + address_ + " " + kDeepRing + " " +
+                                  source + " features=\"" + features + "\"";
         if (!between.empty())
             description += " ! " + between;
         description += " ! fakesink name=sink signal-handoffs=true";
         GError* error = nullptr;
         pipeline_ = gst_parse_launch(description.c_str(), &error);
         ASSERT_NE(pipeline_, nullptr) << (error != nullptr ? error->message : "");
-        received_.expectedBytes = bytes;
+        received_->expectedBytes = bytes;
         GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline_), "sink");
-        g_signal_connect(sink, "handoff", G_CALLBACK(onHandoff), &received_);
+        g_signal_connect(sink, "handoff", G_CALLBACK(onHandoff), received_.get());
         gst_object_unref(sink);
     }
 
@@ -182,11 +179,21 @@ class KavroSrcTest : public ::testing::Test {
     }
 
     uint32_t cameraRegister(uint32_t address) { return camera_->model().readRegister(address); }
+    size_t frames() {
+        std::lock_guard lock(received_->mutex);
+        return received_->blockIds.size();
+    }
+    // Waits up to 3 s for the sink to have seen `atLeast` frames.
+    bool framesAfter(size_t atLeast) {
+        for (int i = 0; i < 300 && frames() < atLeast; ++i)
+            g_usleep(10000);
+        return frames() >= atLeast;
+    }
 
     std::unique_ptr<sim::CameraServer> camera_;
     std::string address_;
     GstElement* pipeline_ = nullptr;
-    Received received_;
+    std::unique_ptr<Received> received_ = std::make_unique<Received>();
 };
 
 // 100 frames through the element: each whole, with the camera's bytes, its block id as the
@@ -222,20 +229,19 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
         config.streamLoss = c.loss;
         config.colourSensor = c.colour;
         startCamera(config);
-        makePipeline("num-buffers=100 packet-size=" + std::to_string(c.packetSize) +
-                         " features=\"" + c.features + "\"",
+        makePipeline("num-buffers=100 packet-size=" + std::to_string(c.packetSize), c.features,
                      c.between, c.bytes);
         const BusOutcome out = play();
         EXPECT_TRUE(out.eos) << out.error;
         EXPECT_EQ(out.warnings, 0u);
         {
-            std::lock_guard lock(received_.mutex);
-            EXPECT_EQ(received_.caps.rfind(c.caps, 0), 0u) << received_.caps;
-            ASSERT_EQ(received_.blockIds.size(), 100u);
-            EXPECT_EQ(received_.damaged, 0u);
-            EXPECT_EQ(received_.withoutCameraTimestamp, 0u);
-            for (size_t i = 1; i < received_.blockIds.size(); ++i)
-                EXPECT_EQ(received_.blockIds[i], received_.blockIds[i - 1] + 1);
+            std::lock_guard lock(received_->mutex);
+            EXPECT_EQ(received_->caps.rfind(c.caps, 0), 0u) << received_->caps;
+            ASSERT_EQ(received_->blockIds.size(), 100u);
+            EXPECT_EQ(received_->damaged, 0u);
+            EXPECT_EQ(received_->withoutCameraTimestamp, 0u);
+            for (size_t i = 1; i < received_->blockIds.size(); ++i)
+                EXPECT_EQ(received_->blockIds[i], received_->blockIds[i - 1] + 1);
         }
         if (c.packetSize != 0) {
             EXPECT_EQ(cameraRegister(gvcp::reg::kScps0) & 0xFFFF, c.packetSize);
@@ -254,15 +260,14 @@ TEST_F(KavroSrcTest, IncompleteFramesAreReportedNotPushed) {
     sim::CameraConfig config;
     config.streamLoss = 0.01;
     startCamera(config);
-    makePipeline(std::string("num-buffers=20 packet-resend=false features=\"") + kFastFrames + "\"",
-                 "", 640 * 480);
+    makePipeline("num-buffers=20 packet-resend=false");
     const BusOutcome out = play();
     EXPECT_TRUE(out.eos) << out.error;
     EXPECT_GT(out.warnings, 0u);
     EXPECT_GT(out.droppedByQos, 0u);
-    std::lock_guard lock(received_.mutex);
-    EXPECT_EQ(received_.blockIds.size(), 20u);
-    EXPECT_EQ(received_.damaged, 0u);
+    std::lock_guard lock(received_->mutex);
+    EXPECT_EQ(received_->blockIds.size(), 20u);
+    EXPECT_EQ(received_->damaged, 0u);
 }
 
 // PLAYING streams, PAUSED stops the camera, PLAYING again resumes, NULL releases the camera so
@@ -270,18 +275,7 @@ TEST_F(KavroSrcTest, IncompleteFramesAreReportedNotPushed) {
 // library's status text.
 TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
     startCamera();
-    makePipeline(std::string("features=\"") + kFastFrames + "\"", "", 640 * 480);
-    const auto framesAfter = [&](size_t atLeast) {
-        for (int i = 0; i < 300; ++i) {
-            {
-                std::lock_guard lock(received_.mutex);
-                if (received_.blockIds.size() >= atLeast)
-                    return true;
-            }
-            g_usleep(10000);
-        }
-        return false;
-    };
+    makePipeline("");
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
     EXPECT_NE(cameraRegister(gvcp::reg::kCcp), 0u);
     EXPECT_EQ(cameraRegister(feature::kAcquisitionActive), 0u);
@@ -292,11 +286,7 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
 
     ASSERT_EQ(gst_element_set_state(pipeline_, GST_STATE_PAUSED), GST_STATE_CHANGE_NO_PREROLL);
     EXPECT_EQ(cameraRegister(feature::kAcquisitionActive), 0u);
-    size_t paused = 0;
-    {
-        std::lock_guard lock(received_.mutex);
-        paused = received_.blockIds.size();
-    }
+    const size_t paused = frames();
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     EXPECT_TRUE(framesAfter(paused + 10));
 
@@ -306,7 +296,7 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
 
     // The released camera opens again; a feature it lacks fails that start with the status.
     reset();
-    makePipeline("num-buffers=1 features=\"NoSuchFeature=1\"", "", 640 * 480);
+    makePipeline("num-buffers=1", "NoSuchFeature=1");
     const BusOutcome refused = play();
     EXPECT_NE(refused.error.find("NoSuchFeature=1: GEV_STATUS_FEATURE_NOT_FOUND"),
               std::string::npos)
@@ -320,23 +310,16 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
 // while a new pipeline streams from it.
 TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
     startCamera();
-    const std::string source = std::string("num-buffers=30 features=\"") + kFastFrames + "\"";
-    makePipeline(source, "", 640 * 480);
-    {
-        std::lock_guard lock(received_.mutex);
-        received_.holdAfter = 20;
-    }
+    makePipeline("num-buffers=30");
+    received_->holdAfter = 20;  // the pipeline is not yet playing
     EXPECT_TRUE(play().eos);
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     EXPECT_EQ(cameraRegister(gvcp::reg::kCcp), 0u);
     std::vector<GstBuffer*> held;
-    {
-        std::lock_guard lock(received_.mutex);
-        held.swap(received_.held);
-    }
+    held.swap(received_->held);  // the pipeline has stopped
     ASSERT_EQ(held.size(), 10u);
     reset();
-    makePipeline(source, "", 640 * 480);
+    makePipeline("num-buffers=30");
     EXPECT_TRUE(play().eos);
     for (GstBuffer* b : held) {
         EXPECT_TRUE(intact(b, 640 * 480)) << GST_BUFFER_OFFSET(b);
@@ -347,16 +330,9 @@ TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
 // A camera that goes away mid-stream ends the stream with an error, not a hang.
 TEST_F(KavroSrcTest, VanishedCameraEndsWithAnError) {
     startCamera();
-    makePipeline(std::string("features=\"") + kFastFrames + "\"", "", 640 * 480);
+    makePipeline("");
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    for (int i = 0; i < 300; ++i) {
-        {
-            std::lock_guard lock(received_.mutex);
-            if (!received_.blockIds.empty())
-                break;
-        }
-        g_usleep(10000);
-    }
+    EXPECT_TRUE(framesAfter(1));
     camera_.reset();
     const BusOutcome out = runUntilEnd(pipeline_);
     EXPECT_FALSE(out.eos);

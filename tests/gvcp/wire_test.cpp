@@ -47,11 +47,9 @@ TEST(GvcpWire, EventsWith64BitIdsCarryFlag0x10AndSeveralShareOneDatagram) {
     EXPECT_EQ(bytes, golden);
     const auto events = parseEvents(golden);
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].blockId, 0x0102030405060708ull);
-    EXPECT_EQ(events[0].timestamp, 0x1112131415161718ull);
-    EXPECT_EQ(events[1].eventId, 0x0003);
-    EXPECT_EQ(events[1].blockId, 9u);
-    EXPECT_EQ(events[1].timestamp, 10u);
+    EXPECT_EQ((std::vector<uint64_t>{events[0].blockId, events[0].timestamp, events[1].eventId,
+                                     events[1].blockId, events[1].timestamp}),
+              (std::vector<uint64_t>{0x0102030405060708ull, 0x1112131415161718ull, 3, 9, 10}));
     // A length field that claims a third event the datagram does not hold gives two.
     Bytes lying = golden;
     lying[5] = 0x48;
@@ -70,16 +68,13 @@ TEST(GvcpWire, AcknowledgePayloadIsBoundedByWhatArrived) {
     const Bytes ack = {0x80, 0x06, 0x00, 0x81, 0x01, 0x00, 0x00, 0x09, 0xDE, 0xAD};
     const auto header = parseAckHeader(ack);
     ASSERT_TRUE(header);
-    EXPECT_EQ(header->status, 0x8006);
-    EXPECT_EQ(header->ackCode, 0x0081);
-    EXPECT_EQ(header->length, 0x0100);
-    EXPECT_EQ(header->ackId, 9);
+    EXPECT_EQ(
+        (std::vector<uint32_t>{header->status, header->ackCode, header->length, header->ackId}),
+        (std::vector<uint32_t>{0x8006, 0x0081, 0x0100, 9}));
     EXPECT_EQ(ackPayload(ack, *header).size(), 2u);
 
     EXPECT_FALSE(parseAckHeader(Bytes{0, 0, 0, 0x81, 0, 0, 0}));
     EXPECT_FALSE(parseCommandHeader(Bytes{0x43, 1, 0, 0x80, 0, 0, 0, 1}));
-    EXPECT_EQ(buildAck(0, kReadRegAck, 3, Bytes{1, 2, 3, 4}),
-              (Bytes{0, 0, 0, 0x81, 0, 4, 0, 3, 1, 2, 3, 4}));
 }
 
 }  // namespace
