@@ -32,7 +32,7 @@ class GvcpTransport : public SimCameraTest {
     uint16_t reqIdOfCommand(size_t i) { return camera().receivedCommands().at(i).reqId; }
 };
 
-TEST_F(GvcpTransport, RequestIdsStartAtOneAndWrapPast65535ToOne) {
+TEST_F(GvcpTransport, RequestIdsWrapPast65535ToOneAndStaleAcknowledgesAreDropped) {
     uint32_t value = 0;
     ASSERT_EQ(GEVReadRegister(kDevice, reg::kVersion, 1, &value), GEV_STATUS_SUCCESS);
     EXPECT_EQ(reqIdOfCommand(0), 1);
@@ -43,9 +43,9 @@ TEST_F(GvcpTransport, RequestIdsStartAtOneAndWrapPast65535ToOne) {
     ASSERT_EQ(GEVReadRegister(kDevice, reg::kVersion, 1, &value), GEV_STATUS_SUCCESS);
     EXPECT_EQ(reqIdOfCommand(1), 65535);
     EXPECT_EQ(reqIdOfCommand(2), 1);
-}
 
-TEST_F(GvcpTransport, StaleAcknowledgeIsDroppedAndNeverEndsTheTransaction) {
+    // An acknowledge with a stale id is dropped and never ends the transaction.
+    camera().clearReceivedCommands();
     camera().faults().staleAckBeforeNext(1);
     uint32_t values[2] = {};
     ASSERT_EQ(GEVReadRegister(kDevice, reg::kMacHigh, 2, values), GEV_STATUS_SUCCESS);
