@@ -30,7 +30,6 @@ TEST_F(SimFeatures, ExposureStaysWithinLimitsThatFollowTheFrameRate) {
     // A set frame rate bounds the exposure by its period.
     ASSERT_EQ(GEVSetFeatureBoolean(kDevice, "AcquisitionFrameRateEnable", 1), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVSetFeatureFloat(kDevice, "AcquisitionFrameRate", 100.0), GEV_STATUS_SUCCESS);
-    EXPECT_DOUBLE_EQ(floating("AcquisitionFrameRate"), 100.0);
     ASSERT_EQ(GEVGetFeatureParameter(kDevice, "ExposureTime", &p), GEV_STATUS_SUCCESS);
     EXPECT_EQ(p.max, 10000);
     EXPECT_EQ(integer("ExposureTime"), 10000u) << "cut to the new period";
