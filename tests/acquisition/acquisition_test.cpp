@@ -103,7 +103,6 @@ TEST_F(DescribedAcquisition, ContinuousModeLocksTheTransportParametersUntilItsSt
     EXPECT_TRUE(logged(kMismatch));
     EXPECT_EQ(record().geometry.frameCountLimit, 0u);
     EXPECT_EQ(cameraWord(f::kTlParamsLocked), 1u);
-    EXPECT_EQ(integer("TLParamsLocked"), 1u);
     uint8_t enabled = 1;
     ASSERT_EQ(GEVGetFeatureEnableStatus(kDevice, "Width", &enabled), GEV_STATUS_SUCCESS);
     EXPECT_EQ(enabled, 0u) << "Width shows as locked";

@@ -30,7 +30,6 @@ TEST_F(SimFeatures, ExposureStaysWithinLimitsThatFollowTheFrameRate) {
     // A set frame rate bounds the exposure by its period.
     ASSERT_EQ(GEVSetFeatureBoolean(kDevice, "AcquisitionFrameRateEnable", 1), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVSetFeatureFloat(kDevice, "AcquisitionFrameRate", 100.0), GEV_STATUS_SUCCESS);
-    EXPECT_DOUBLE_EQ(floating("AcquisitionFrameRate"), 100.0);
     ASSERT_EQ(GEVGetFeatureParameter(kDevice, "ExposureTime", &p), GEV_STATUS_SUCCESS);
     EXPECT_EQ(p.max, 10000);
     EXPECT_EQ(integer("ExposureTime"), 10000u) << "cut to the new period";
@@ -112,18 +111,9 @@ TEST_F(SimFeatures, FieldPatternsOfRealDescriptions) {
     EXPECT_DOUBLE_EQ(floating("ChunkSensorTemperatureCelsius"), -2.5);
 }
 
-TEST_F(SimFeatures, SerialPortEchoesInBothGenerations) {
-    // Word-wise: one byte per write, four per read of the receive register.
-    for (const char c : std::string("ABCDEF"))
-        setInteger("SendCLSerial", c);
-    uint64_t status = integer("StatusCLSerial");
-    EXPECT_EQ(status >> 24, 6u);
-    EXPECT_EQ(status & 1, 1u) << "data available";
-    EXPECT_EQ(integer("ReceiveCLSerial"), 0x41424344u);
-    EXPECT_EQ(integer("ReceiveCLSerial"), 0x4546u) << "the last two in the low bytes";
-    EXPECT_EQ(integer("StatusCLSerial"), 0u);
-
-    // Buffered: a block to send, its echo read from the receive buffer.
+// A block to send, its echo read from the receive buffer (the word-wise registers are
+// exercised through the serial bridge's calls).
+TEST_F(SimFeatures, SerialPortEchoesThroughItsBuffers) {
     setInteger("TXDataLength", 5);
     const char hello[8] = "hello";
     ASSERT_EQ(GEVSetFeatureRegister(kDevice, "TXData", 8, hello), GEV_STATUS_SUCCESS);

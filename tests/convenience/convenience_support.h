@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gvcp/wire.h"
+#include "platform/byte_order.h"
 #include "tests/support/description_file_fixture.h"
 
 namespace kavro::test {
@@ -58,8 +59,7 @@ inline std::vector<uint32_t> touchedAddresses(const sim::CameraServer& camera, b
                             : c.command == gvcp::kWriteRegCmd ? 8
                                                               : 0;
         for (size_t at = 8; at + 4 <= c.bytes.size(); at += step) {
-            const uint32_t a = uint32_t{c.bytes[at]} << 24 | uint32_t{c.bytes[at + 1]} << 16 |
-                               uint32_t{c.bytes[at + 2]} << 8 | c.bytes[at + 3];
+            const uint32_t a = platform::loadBe32(&c.bytes[at]);
             if (a >= from)
                 addresses.push_back(a);
             if (step == 0)

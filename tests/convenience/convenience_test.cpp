@@ -100,16 +100,16 @@ TEST_F(VideoWindow, IsWrittenAndReadSizeFirstThenOffsets) {
     EXPECT_EQ(format, 0x01080001u);
 }
 
-TEST_F(VideoWindow, WidthNotAMultipleOfFourChangesNothing) {
+// A width not a multiple of four changes nothing; other failures keep what came before them.
+TEST_F(VideoWindow, FailingCallsStopAtTheirFailingStep) {
     setWord(reg::kWidth, 320);
     EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 642, 100), GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4);
     EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 1, 100), GEV_STATUS_WIDTH_NOT_MULTIPLE_OF_4);
     EXPECT_TRUE(touched(true).empty());
     EXPECT_EQ(window(), (Words{320, 0, 0, 0}));
     EXPECT_EQ(LumexSetVideoWindow(kDevice, 0, 0, 0, 100), GEV_STATUS_SUCCESS) << "0 is a multiple";
-}
 
-TEST_F(VideoWindow, ValuesReadBeforeAFailureAreKept) {
+    // A missing offset feature: what came before it is kept.
     load({{"Name=\"OffsetX\"", "Name=\"OffsetXOther\""}});
     setWord(reg::kWidth, 64);
     setWord(reg::kHeight, 48);

@@ -2,7 +2,6 @@
 // bytes the camera sent, features and caps that change the camera, incomplete frames kept out
 // of the stream, state changes that start, stop and release the camera, and a camera that
 // vanishes.
-#include <arpa/inet.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "gvcp/bootstrap.h"
+#include "platform/socket.h"
 #include "sim/camera_server.h"
 #include "sim/feature_registers.h"
 #include "sim/stream_source.h"
@@ -148,9 +148,8 @@ class KavroSrcTest : public ::testing::Test {
     void startCamera(const sim::CameraConfig& config = {}) {
         camera_ = sim::CameraServer::startOnLoopback(config);
         ASSERT_NE(camera_, nullptr);
-        char text[INET_ADDRSTRLEN] = {};
-        const uint32_t address = camera_->addressNet();
-        ASSERT_NE(inet_ntop(AF_INET, &address, text, sizeof text), nullptr);
+        char text[16];
+        platform::formatIpv4(camera_->addressNet(), text);
         address_ = text;
     }
 
