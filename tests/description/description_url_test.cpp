@@ -71,16 +71,6 @@ TEST(DescriptionUrl, NamesOf255CharactersAreRefused) {
     EXPECT_EQ(parse("local:" + longest + "n;10;20").form, Form::NameTooLong);
 }
 
-TEST(DescriptionUrl, TextIsReadOnlyWithinTheRegister) {
-    // 600 bytes without a terminator: only the first 512 count, so the ";" at 520 is not seen.
-    std::vector<uint8_t> bytes(600, 'a');
-    const std::string scheme = "local:";
-    std::copy(scheme.begin(), scheme.end(), bytes.begin());
-    bytes[520] = ';';
-    EXPECT_EQ(parseDescriptionUrl(bytes).form, Form::LocalNoLength);
-    EXPECT_EQ(parseDescriptionUrl(std::span<const uint8_t>()).form, Form::Unknown);
-}
-
 TEST(DescriptionUrl, FileFormsAndUnknownSchemes) {
     const struct {
         const char* url;

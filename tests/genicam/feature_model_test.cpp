@@ -322,12 +322,6 @@ TEST(PostBuild, SelectorsThatSelectEachOtherEnd) {
     EXPECT_THAT(entries(built->model->features()), ElementsAre("B:1", "A:2", "C:0"));
 }
 
-}  // namespace
-}  // namespace kavro::genicam::test
-
-namespace kavro::genicam::test {
-namespace {
-
 std::vector<std::string> rootNames(const FeatureList& list) {
     std::vector<std::string> names;
     for (const GevFeatureEntry* entry = list.head(); entry != nullptr; entry = entry->next) {
@@ -370,12 +364,6 @@ TEST(SimulatorDescription, ValidatesFlattensAndBuilds) {
     EXPECT_EQ(lutEntry->pOffset, "LUTEntry__IndexOffset");
     EXPECT_EQ(model.findNode("TXBufOverflowBit")->LSB, 31);
 }
-
-}  // namespace
-}  // namespace kavro::genicam::test
-
-namespace kavro::genicam::test {
-namespace {
 
 std::string corpus(std::string_view file) {
     return sample(std::string("corpus/") + std::string(file));
