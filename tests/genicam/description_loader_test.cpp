@@ -110,25 +110,25 @@ TEST_F(DescriptionLoader, VersionWithoutSchemaFileFailsWithoutUseLine) {
     EXPECT_FALSE(loaded_.document);
 }
 
-TEST_F(DescriptionLoader, LibraryFolderWinsAndSuppliesTheStylesheets) {
+// The folder that holds the schema supplies the stylesheets: the library folder first, then the
+// fallback (given with a trailing separator), whatever stylesheets the other one holds.
+TEST_F(DescriptionLoader, TheFolderWithTheSchemaSuppliesTheStylesheets) {
     library_.copyDataFiles(kSchemaFiles);
     library_.copyDataFiles(kStylesheetFiles);
     fallback_.copyDataFiles(kSchemaFiles);
     fallback_.write("PreProcess_1.xsl", "not a stylesheet");
-
     ASSERT_EQ(load(kPlainDescription, library_.str(), fallback_.str()), GEV_STATUS_SUCCESS)
         << log_.all();
     EXPECT_TRUE(log_.contains(useLine(library_, "GenApiSchema_Version_1_0.xsd")));
-}
 
-TEST_F(DescriptionLoader, SchemaFoundInFallbackFolderTakesItsStylesheetsFromThere) {
-    // The library folder has stylesheets, but no schema: they must not be used.
-    library_.write("PreProcess_1.xsl", "not a stylesheet");
-    library_.copyDataFiles({"GenApiSchema_Version_1_1.xsd"});
-    fallback_.copyDataFiles(kSchemaFiles);
+    // The library folder below has stylesheets, but not the schema asked for.
+    ScratchFolder library;
+    library.write("PreProcess_1.xsl", "not a stylesheet");
+    library.copyDataFiles({"GenApiSchema_Version_1_1.xsd"});
+    std::filesystem::remove(fallback_.path() / "PreProcess_1.xsl");
     fallback_.copyDataFiles(kStylesheetFiles);
-
-    ASSERT_EQ(load(kPlainDescription, library_.str(), fallback_.str() + "/"), GEV_STATUS_SUCCESS)
+    log_.lines.clear();
+    ASSERT_EQ(load(kPlainDescription, library.str(), fallback_.str() + "/"), GEV_STATUS_SUCCESS)
         << log_.all();
     EXPECT_THAT(log_.lines,
                 ::testing::ElementsAre(useLine(fallback_, "GenApiSchema_Version_1_0.xsd")));
