@@ -39,12 +39,9 @@ TEST_F(NodeWrite, FieldIsMergedIntoTheRegisterInBothNumberings) {
     EXPECT_EQ(registerWrites(), (Writes{{0x10204, 0xA0}}));
 }
 
-TEST_F(NodeWrite, EightByteRegisterGetsHighWordFirst) {
+TEST_F(NodeWrite, EightByteRegisterGetsHighWordFirstAndTwoByteRegisterKeepsItsNeighbours) {
     ASSERT_EQ(writeInt("Wide", 0x0123456789ABCDEF), GEV_STATUS_SUCCESS);
     EXPECT_EQ(registerWrites(), (Writes{{0x10300, 0x01234567}, {0x10304, 0x89ABCDEF}}));
-}
-
-TEST_F(NodeWrite, TwoByteRegisterKeepsItsNeighbours) {
     setWord(0x10310, 0x11223344);
     ASSERT_EQ(writeInt("Short", 0x1CAFE), GEV_STATUS_SUCCESS);
     EXPECT_EQ(word(0x10310), 0x1122CAFEu);
@@ -63,19 +60,17 @@ TEST_F(NodeWrite, FloatConverterOverAnIntegerRegisterRoundsUp) {
     EXPECT_EQ(node("GainConverter").FloatValue, 2.0);
 }
 
-TEST_F(NodeWrite, FloatConverterOverAFloatRegisterWritesTheSinglePattern) {
+TEST_F(NodeWrite, FloatRegistersTakeTheirSingleOrDoublePattern) {
     ASSERT_EQ(writeDouble("Exposure", 1.5), GEV_STATUS_SUCCESS);
     EXPECT_EQ(registerWrites(), (Writes{{0x10700, std::bit_cast<uint32_t>(3.0f)}}));
     EXPECT_DOUBLE_EQ(floatOf("Exposure"), 1.5);
-}
 
-TEST_F(NodeWrite, EightByteFloatRegisterTakesADouble) {
+    camera().clearReceivedCommands();
     ASSERT_EQ(writeDouble("Precise", std::numbers::pi), GEV_STATUS_SUCCESS);
     const uint64_t bits = std::bit_cast<uint64_t>(2 * std::numbers::pi);
     EXPECT_EQ(registerWrites(), (Writes{{0x10A00, static_cast<uint32_t>(bits >> 32)},
                                         {0x10A04, static_cast<uint32_t>(bits)}}));
     EXPECT_EQ(floatOf("Precise"), std::numbers::pi);
-
     ASSERT_EQ(writeDouble("PreciseReg", 0.1), GEV_STATUS_SUCCESS);
     EXPECT_EQ(floatOf("PreciseReg"), 0.1) << "no single-precision rounding";
 }
@@ -127,22 +122,17 @@ TEST_F(NodeWrite, PartialFailureKeepsWhatWasWritten) {
 // with a status and a log line.
 using NodeCycle = NodeValueTest;
 
-TEST_F(NodeCycle, AddressThroughItsOwnAliasIsACycle) {
+// An address through its own alias, a variable naming its own formula, a converter without
+// data holder.
+TEST_F(NodeCycle, ReferencesBackToTheNodeAreCycles) {
     uint64_t value = 0;
+    double real = 0;
     EXPECT_EQ(readInt("LoopAlias", value), GEV_STATUS_REFERENCE_CYCLE);
     EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - Reference cycle at node LoopReg."));
     EXPECT_EQ(writeInt("LoopReg", 1), GEV_STATUS_REFERENCE_CYCLE);
     EXPECT_EQ(sentCommands(), 0u);
-}
-
-TEST_F(NodeCycle, VariableNamingItsOwnFormulaIsACycle) {
-    uint64_t value = 0;
     EXPECT_EQ(readInt("SelfKnife", value), GEV_STATUS_REFERENCE_CYCLE);
-    double real = 0;
     EXPECT_EQ(readDouble("SelfKnife", real), GEV_STATUS_REFERENCE_CYCLE);
-}
-
-TEST_F(NodeCycle, ConverterWithoutDataHolderIsACycleOnWrite) {
     EXPECT_EQ(writeInt("HeadlessUser", 3), GEV_STATUS_REFERENCE_CYCLE);
     EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - Reference cycle at node Headless."));
 }

@@ -110,25 +110,25 @@ TEST_F(DescriptionLoader, VersionWithoutSchemaFileFailsWithoutUseLine) {
     EXPECT_FALSE(loaded_.document);
 }
 
-TEST_F(DescriptionLoader, LibraryFolderWinsAndSuppliesTheStylesheets) {
+// The folder that holds the schema supplies the stylesheets: the library folder first, then the
+// fallback (given with a trailing separator), whatever stylesheets the other one holds.
+TEST_F(DescriptionLoader, TheFolderWithTheSchemaSuppliesTheStylesheets) {
     library_.copyDataFiles(kSchemaFiles);
     library_.copyDataFiles(kStylesheetFiles);
     fallback_.copyDataFiles(kSchemaFiles);
     fallback_.write("PreProcess_1.xsl", "not a stylesheet");
-
     ASSERT_EQ(load(kPlainDescription, library_.str(), fallback_.str()), GEV_STATUS_SUCCESS)
         << log_.all();
     EXPECT_TRUE(log_.contains(useLine(library_, "GenApiSchema_Version_1_0.xsd")));
-}
 
-TEST_F(DescriptionLoader, SchemaFoundInFallbackFolderTakesItsStylesheetsFromThere) {
-    // The library folder has stylesheets, but no schema: they must not be used.
-    library_.write("PreProcess_1.xsl", "not a stylesheet");
-    library_.copyDataFiles({"GenApiSchema_Version_1_1.xsd"});
-    fallback_.copyDataFiles(kSchemaFiles);
+    // The library folder below has stylesheets, but not the schema asked for.
+    ScratchFolder library;
+    library.write("PreProcess_1.xsl", "not a stylesheet");
+    library.copyDataFiles({"GenApiSchema_Version_1_1.xsd"});
+    std::filesystem::remove(fallback_.path() / "PreProcess_1.xsl");
     fallback_.copyDataFiles(kStylesheetFiles);
-
-    ASSERT_EQ(load(kPlainDescription, library_.str(), fallback_.str() + "/"), GEV_STATUS_SUCCESS)
+    log_.lines.clear();
+    ASSERT_EQ(load(kPlainDescription, library.str(), fallback_.str() + "/"), GEV_STATUS_SUCCESS)
         << log_.all();
     EXPECT_THAT(log_.lines,
                 ::testing::ElementsAre(useLine(fallback_, "GenApiSchema_Version_1_0.xsd")));
@@ -170,60 +170,58 @@ TEST_F(DescriptionLoader, InvalidDescriptionIsNeverTransformed) {
     EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to parse stylesheet file PreProcess_1.xsl.");
 }
 
-TEST_F(DescriptionLoader, MissingThirdStylesheetFailsAfterTheFirstTwoRan) {
-    library_.copyDataFiles(kSchemaFiles);
-    library_.write("PreProcess_1.xsl", tracingStylesheet(1));
-    library_.write("PreProcess_2.xsl", tracingStylesheet(2));
-    library_.write("PreProcess_4.xsl", tracingStylesheet(4));
-
-    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
-    const int first = log_.indexOf("applied PreProcess_1");
-    const int second = log_.indexOf("applied PreProcess_2");
-    const int failed = log_.indexOf("[ERROR] - Unable to parse stylesheet file PreProcess_3.xsl.");
-    ASSERT_GE(first, 0) << log_.all();
-    EXPECT_LT(first, second);
-    EXPECT_LT(second, failed);
-    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to parse stylesheet file PreProcess_3.xsl.");
-    EXPECT_FALSE(log_.contains("PreProcess_4")) << log_.all();
-    EXPECT_FALSE(loaded_.document);
-}
-
-TEST_F(DescriptionLoader, EachStylesheetFailureHasItsOwnMessage) {
+// Stylesheets run in order; the first that is missing, does not parse, aborts, leaves no root
+// element or tries to write a file ends the load with its own message, and no document.
+TEST_F(DescriptionLoader, EachStylesheetFailureEndsTheLoadWithItsOwnMessage) {
     library_.copyDataFiles(kSchemaFiles);
     for (int n = 1; n <= 4; ++n) {
         library_.write("PreProcess_" + std::to_string(n) + ".xsl", tracingStylesheet(n));
     }
-    const std::string aborting =
-        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-        "<xsl:template match=\"/\"><xsl:message terminate=\"yes\">no camera here</xsl:message>"
-        "</xsl:template></xsl:stylesheet>";
+    const auto fails = [&](GevStatus status, const std::string& lastLine) {
+        log_.lines.clear();
+        EXPECT_EQ(load(kPlainDescription, library_.str()), status);
+        ASSERT_FALSE(log_.lines.empty());
+        EXPECT_EQ(log_.lines.back(), lastLine);
+        EXPECT_FALSE(loaded_.document);
+        EXPECT_EQ(loaded_.root, nullptr);
+    };
+    const std::string head =
+        "<xsl:stylesheet version=\"1.1\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+        "<xsl:template match=\"/\">";
+    const std::string tail = "</xsl:template></xsl:stylesheet>";
 
-    library_.write("PreProcess_2.xsl", aborting);
-    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
-    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to apply stylesheet file PreProcess_2.xsl.");
+    std::filesystem::remove(library_.path() / "PreProcess_3.xsl");
+    fails(GEV_STATUS_STYLESHEET_ERROR,
+          "[ERROR] - Unable to parse stylesheet file PreProcess_3.xsl.");
+    const int first = log_.indexOf("applied PreProcess_1");
+    ASSERT_GE(first, 0) << log_.all();
+    EXPECT_LT(first, log_.indexOf("applied PreProcess_2"));
+    EXPECT_FALSE(log_.contains("PreProcess_4")) << log_.all();
+    library_.write("PreProcess_3.xsl", tracingStylesheet(3));
+
+    library_.write("PreProcess_2.xsl",
+                   head + "<xsl:message terminate=\"yes\">no camera here</xsl:message>" + tail);
+    fails(GEV_STATUS_STYLESHEET_ERROR,
+          "[ERROR] - Unable to apply stylesheet file PreProcess_2.xsl.");
     EXPECT_TRUE(log_.contains("no camera here")) << log_.all();
-
     library_.write("PreProcess_2.xsl", tracingStylesheet(2));
+
     library_.write("PreProcess_4.xsl", "<xsl:stylesheet version=\"1.0\"");
-    log_.lines.clear();
-    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
-    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to parse stylesheet file PreProcess_4.xsl.");
+    fails(GEV_STATUS_STYLESHEET_ERROR,
+          "[ERROR] - Unable to parse stylesheet file PreProcess_4.xsl.");
     EXPECT_TRUE(log_.contains("PreProcess_4.xsl:")) << "the parse error itself is logged\n"
                                                     << log_.all();
-}
 
-TEST_F(DescriptionLoader, StylesheetResultWithoutRootElementFails) {
-    library_.copyDataFiles(kSchemaFiles);
-    library_.copyDataFiles({"PreProcess_1.xsl", "PreProcess_2.xsl", "PreProcess_3.xsl"});
-    library_.write("PreProcess_4.xsl",
-                   "<xsl:stylesheet version=\"1.0\" "
-                   "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                   "<xsl:template match=\"/\"/></xsl:stylesheet>");
+    library_.write("PreProcess_4.xsl", head + tail);
+    fails(GEV_STATUS_XML_NO_ROOT, "[ERROR] - Unable to get xml root element.");
 
-    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_XML_NO_ROOT);
-    EXPECT_EQ(log_.lines.back(), "[ERROR] - Unable to get xml root element.");
-    EXPECT_FALSE(loaded_.document);
-    EXPECT_EQ(loaded_.root, nullptr);
+    const std::string written = library_.str() + "/written.txt";
+    library_.write("PreProcess_4.xsl", head + "<xsl:document href=\"" + written +
+                                           "\" method=\"text\">x</xsl:document>"
+                                           "<xsl:copy-of select=\".\"/>" +
+                                           tail);
+    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
+    EXPECT_FALSE(std::filesystem::exists(written));
 }
 
 TEST_F(DescriptionLoader, TextThatIsNotXmlFailsWithTheParserDiagnostics) {
@@ -317,21 +315,6 @@ TEST_F(DescriptionLoader, DiagnosticsGoToTheLogOnlyDuringTheLoad) {
     EXPECT_GT(earlierHandlerCalls, 0);
     EXPECT_EQ(log_.lines.size(), linesAfterLoad);
     xmlSetStructuredErrorFunc(nullptr, nullptr);
-}
-
-TEST_F(DescriptionLoader, StylesheetsMayNotWriteFiles) {
-    library_.copyDataFiles(kSchemaFiles);
-    library_.copyDataFiles({"PreProcess_1.xsl", "PreProcess_2.xsl", "PreProcess_3.xsl"});
-    const std::string written = library_.str() + "/written.txt";
-    library_.write("PreProcess_4.xsl",
-                   "<xsl:stylesheet version=\"1.1\" "
-                   "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:template match=\"/\">"
-                   "<xsl:document href=\"" +
-                       written +
-                       "\" method=\"text\">x</xsl:document><xsl:copy-of select=\".\"/>"
-                       "</xsl:template></xsl:stylesheet>");
-    EXPECT_EQ(load(kPlainDescription, library_.str()), GEV_STATUS_STYLESHEET_ERROR);
-    EXPECT_FALSE(std::filesystem::exists(written));
 }
 
 std::string serialised(const LoadedDescription& loaded) {

@@ -297,36 +297,29 @@ TEST(PostBuild, SelectedFeaturesMoveBehindTheirSelector) {
     EXPECT_EQ(built->model->features().maxDepth(), 2);
 }
 
-TEST(PostBuild, SelectorAtTheEndPullsAllItsFeatures) {
-    const auto built = buildFlat(R"(
+// A selector at the end pulls all its features; selectors that select each other end.
+TEST(PostBuild, SelectorsAtTheEndOrInACircle) {
+    const auto atEnd = buildFlat(R"(
         <Category Name="Root"><pFeature>LUTValue</pFeature><pFeature>LUTIndex</pFeature>
           <pFeature>LUTSelector</pFeature></Category>
         <Integer Name="LUTSelector"><pSelected>LUTIndex</pSelected>
           <pSelected>LUTValue</pSelected></Integer>
         <Integer Name="LUTIndex"/><Integer Name="LUTValue"/>)");
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
-    placeSelectors(*built->model);
-    EXPECT_THAT(entries(built->model->features()),
+    ASSERT_EQ(atEnd->status, GEV_STATUS_SUCCESS);
+    placeSelectors(*atEnd->model);
+    EXPECT_THAT(entries(atEnd->model->features()),
                 ElementsAre("LUTSelector:0", "LUTIndex:1", "LUTValue:1"));
-}
 
-TEST(PostBuild, SelectorsThatSelectEachOtherEnd) {
-    const auto built = buildFlat(R"(
+    const auto circle = buildFlat(R"(
         <Category Name="Root"><pFeature>A</pFeature><pFeature>B</pFeature>
           <pFeature>C</pFeature></Category>
         <Integer Name="A"><pSelected>B</pSelected><pSelected>A</pSelected></Integer>
         <Integer Name="B"><pSelected>A</pSelected></Integer>
         <Integer Name="C"/>)");
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
-    placeSelectors(*built->model);
-    EXPECT_THAT(entries(built->model->features()), ElementsAre("B:1", "A:2", "C:0"));
+    ASSERT_EQ(circle->status, GEV_STATUS_SUCCESS);
+    placeSelectors(*circle->model);
+    EXPECT_THAT(entries(circle->model->features()), ElementsAre("B:1", "A:2", "C:0"));
 }
-
-}  // namespace
-}  // namespace kavro::genicam::test
-
-namespace kavro::genicam::test {
-namespace {
 
 std::vector<std::string> rootNames(const FeatureList& list) {
     std::vector<std::string> names;
@@ -370,12 +363,6 @@ TEST(SimulatorDescription, ValidatesFlattensAndBuilds) {
     EXPECT_EQ(lutEntry->pOffset, "LUTEntry__IndexOffset");
     EXPECT_EQ(model.findNode("TXBufOverflowBit")->LSB, 31);
 }
-
-}  // namespace
-}  // namespace kavro::genicam::test
-
-namespace kavro::genicam::test {
-namespace {
 
 std::string corpus(std::string_view file) {
     return sample(std::string("corpus/") + std::string(file));

@@ -1,7 +1,7 @@
 // The shipped schemas and stylesheets applied to realistic descriptions: what the node model
 // finds in the flattened document. Every transformation is held to the shipped stylesheets on
-// every sample by the native-steps test at the end; the tests before it check the shape the
-// node model relies on.
+// every sample by the native-steps test at the end, and what the node model reads from the
+// result by the feature model tests; the tests before it check the shape the model relies on.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -86,45 +86,6 @@ TEST_F(FlattenedDescription, EveryNodeIsANamedChildOfTheRoot) {
     EXPECT_THAT(texts(node("Root"), "pFeature"),
                 ElementsAre("DeviceControl", "ImageFormatControl", "AcquisitionControl",
                             "AnalogControl", "LUTControl", "TransportLayerControl"));
-}
-
-// Properties the node model reads, each where the description gave it.
-TEST_F(FlattenedDescription, KeepsTheModelsProperties) {
-    load("camera_v1_1.xml");
-    struct Expected {
-        const char* node;
-        const char* element;
-        const char* value;
-    };
-    const Expected table[] = {
-        {"ExposureTimeReg", "Length", "8"},
-        {"ExposureTimeReg", "Cachable", "WriteAround"},
-        {"ExposureTime", "Representation", "Logarithmic"},
-        {"ExposureTime", "DisplayNotation", "Fixed"},
-        {"Width", "pIsLocked", "TLParamsLocked"},
-        {"Width", "Description", "Width of the region of interest in pixels."},
-        {"Width", "Streamable", "Yes"},
-        {"Height", "Max", "0x400"},
-        {"DeviceReset", "ImposedAccessMode", "WO"},
-        {"DeviceTemperature", "Slope", "Increasing"},
-        {"DeviceTemperatureRaw", "PollingTime", "1000"},
-        {"DeviceUserID", "Value", "front camera"},
-        {"GainSelectorReg", "pInvalidator", "GainReg"},
-        {"TLParamsLockedReg", "pBlockPolling", "TLParamsLocked"},
-        {"EventExposureEnd", "EventID", "9001"},
-        {"ChunkPort", "ChunkID", "A5A5"},
-        {"GevSCPSPacketSize", "pAlias", "PacketSizeAlias"},
-        {"BlackLevel", "pIndex", "GainSelectorReg"},
-    };
-    for (const Expected& expected : table) {
-        EXPECT_EQ(property(expected.node, expected.element), expected.value)
-            << expected.node << "/" << expected.element;
-    }
-    EXPECT_THAT(texts(node("GainSelector"), "pSelected"), ElementsAre("Gain", "BlackLevel"));
-    const xmlNode* indexed = child(node("BlackLevel"), "pValueIndexed");
-    ASSERT_NE(indexed, nullptr);
-    EXPECT_EQ(attribute(indexed, "Index"), "1");
-    EXPECT_EQ(text(indexed), "BlackLevelRed");
 }
 
 TEST_F(FlattenedDescription, StructRegWithIndexAndComputedAddress) {

@@ -32,28 +32,27 @@ TEST(PacketIndex, LastPacketCarriesTheRest) {
     EXPECT_EQ(index.packetsFor(99999), 11u);
 }
 
-TEST(ImageRing, OneEntryAlternatesBetweenWriterAndReader) {
-    Ring r(1);
-    RingEntry* w = r.ring->acquireForWrite(0ms);
+// One entry alternates between writer and reader; two blocks in progress never share a buffer,
+// and the reader sees them in hand-over order.
+TEST(ImageRing, EntriesGoToOneSideAtATimeInHandOverOrder) {
+    Ring one(1);
+    RingEntry* w = one.ring->acquireForWrite(0ms);
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(r.ring->acquireForWrite(0ms), nullptr);
-    EXPECT_EQ(r.ring->acquireForRead(0ms), nullptr);
-    r.ring->handOver(w);
-    RingEntry* rd = r.ring->acquireForRead(0ms);
+    EXPECT_EQ(one.ring->acquireForWrite(0ms), nullptr);
+    EXPECT_EQ(one.ring->acquireForRead(0ms), nullptr);
+    one.ring->handOver(w);
+    RingEntry* rd = one.ring->acquireForRead(0ms);
     EXPECT_EQ(rd, w);
-    EXPECT_EQ(r.ring->acquireForWrite(10ms), nullptr);
-    EXPECT_TRUE(r.ring->release(rd));
-    EXPECT_EQ(r.ring->acquireForWrite(0ms), w);
-}
+    EXPECT_EQ(one.ring->acquireForWrite(10ms), nullptr);
+    EXPECT_TRUE(one.ring->release(rd));
+    EXPECT_EQ(one.ring->acquireForWrite(0ms), w);
 
-TEST(ImageRing, TwoBlocksInProgressNeverShareABuffer) {
     Ring r(3);
     RingEntry* a = r.ring->acquireForWrite(0ms);
     RingEntry* b = r.ring->acquireForWrite(0ms);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_NE(a->data, b->data);
-    // Handed over out of take order: the reader sees hand-over order.
     r.ring->handOver(b);
     r.ring->handOver(a);
     EXPECT_EQ(r.ring->acquireForRead(0ms), b);

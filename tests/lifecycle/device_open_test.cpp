@@ -50,13 +50,16 @@ class DeviceOpen : public SimCameraTest {
         EXPECT_EQ(reserved, 0);
         return s;
     }
-    // Short heartbeats and transactions, so that supervision runs in fractions of a second.
-    void startFastCamera() {
+    // Short heartbeats (and transactions), so that supervision runs in fractions of a second.
+    void openFastCamera(bool fastTransactions) {
         sim::CameraConfig config;
         config.heartbeatTimeoutMs = 300;  // heartbeat every 100 ms
         startCamera(config);
+        ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
+        if (fastTransactions) {
+            ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 40, 1), GEV_STATUS_SUCCESS);
+        }
     }
-    void useFastTransactions() { ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 40, 1), 0); }
 };
 
 TEST_F(DeviceOpen, CameraOutsideTheHostSubnetIsRefusedWithoutTraffic) {
@@ -256,9 +259,7 @@ TEST_F(DeviceOpen, TwoIndexesShareOneMessageChannelUntilTheLastClose) {
 }
 
 TEST_F(DeviceOpen, SilentCameraIsLostThenDeclaredFailed) {
-    startFastCamera();
-    ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
-    useFastTransactions();
+    openFastCamera(true);
     const uint16_t port = record().controlPort;
     camera().faults().goSilent(0ms);
     ASSERT_TRUE(eventually([&] { return status() == GEV_CONNECTION_LOST; }));
@@ -280,9 +281,7 @@ TEST_F(DeviceOpen, SilentCameraIsLostThenDeclaredFailed) {
 }
 
 TEST_F(DeviceOpen, CameraThatAnswersAgainIsReconnected) {
-    startFastCamera();
-    ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
-    useFastTransactions();
+    openFastCamera(true);
     camera().faults().goSilent(250ms);
     ASSERT_TRUE(eventually([&] { return status() == GEV_CONNECTION_LOST; }));
     ASSERT_TRUE(
@@ -292,8 +291,7 @@ TEST_F(DeviceOpen, CameraThatAnswersAgainIsReconnected) {
 }
 
 TEST_F(DeviceOpen, SocketErrorRebuildsTheControlSocketOnTheSamePort) {
-    startFastCamera();
-    ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
+    openFastCamera(false);
     const uint16_t oldPort = record().controlPort;
     {
         // Sends on a socket whose sending side is shut down fail: a socket error, not silence.
@@ -311,8 +309,7 @@ TEST_F(DeviceOpen, SocketErrorRebuildsTheControlSocketOnTheSamePort) {
 }
 
 TEST_F(DeviceOpen, LostAccessIsTakenBackAndTheMessageChannelRestored) {
-    startFastCamera();
-    ASSERT_EQ(open(), GEV_STATUS_SUCCESS);
+    openFastCamera(false);
     const uint32_t port = camera().model().readRegister(reg::kMcp);
     // What a camera does when another host took over and left: control and destinations gone.
     camera().model().writeRegister(reg::kCcp, 0);

@@ -65,12 +65,10 @@ TEST(MathParserLanguage, PrecedenceFromWeakestToStrongest) {
         {"ternary-in-then", "1 ? 0 ? 4 : 5 : 6", 5},
         {"ternary-in-parentheses", "(1 ? 2 : 3) * 10", 20},
         {"unary-minus-before-power", "-2**2", 4},
-        {"unary-minus-exponent", "2**-1*8", 0},
         {"unary-chain", "- -3", 3},
         {"unary-plus", "+5", 5},
         {"not-before-add", "!0+1", 2},
         {"complement-before-and", "~0&0xF", 15},
-        {"parentheses", "(2+3)*4", 20},
         {"whitespace-anywhere", " \t( 1\n+\r\n2 ) ", 3},
     });
 }
@@ -93,7 +91,6 @@ TEST(MathParserLanguage, IntegerArithmeticIsSigned64Bit) {
         {"min-modulo-minus-one", "(-0x7FFFFFFFFFFFFFFF-1)%-1", 0},
         {"negate-min", "-(-0x7FFFFFFFFFFFFFFF-1)", INT64_MIN},
         {"abs-min", "ABS(-0x7FFFFFFFFFFFFFFF-1)", INT64_MIN},
-        {"long-chain", "1+2+3+4+5+6+7+8+9+10", 55},
     });
 }
 
@@ -103,8 +100,8 @@ TEST(MathParserLanguage, BitOperatorsShiftsAndComparisons) {
         {"xor", "0xFF^0x0F", 240},
         {"and", "0xFF&0x0F", 15},
         {"complement", "~0", -1},
-        {"not-nonzero", "!5", 0},
         {"not-zero", "!0", 1},
+        {"not-nonzero", "!5", 0},
         {"shift-to-sign", "1<<63", INT64_MIN},
         {"shift-left-64", "1<<64", 0},
         {"shift-right-arithmetic", "-8>>1", -4},
@@ -174,10 +171,7 @@ TEST(MathParserLanguage, DoubleFormulaComputesInDouble) {
         {"modulo-sign", "-7.5%2", -1.5},
         {"power-fraction", "2**0.5", std::sqrt(2.0)},
         {"power-negative", "2**-1", 0.5},
-        {"power-right-assoc", "2**3**2", 512.0},
-        {"unary-minus-before-power", "-2**2", 4.0},
         {"comparison", "3 > 2", 1.0},
-        {"equality", "1.5 = 1.5", 1.0},
         {"not", "!2.5", 0.0},
         {"complement", "~0", -1.0},
         {"ternary", "0.0 ? 1 : 2.5", 2.5},
@@ -222,8 +216,6 @@ TEST(MathParserLanguage, Functions) {
         {"neg", "NEG(3)", -3},
         {"abs", "ABS(-4)", 4},
         {"round-integer-exact", "ROUND(0x7FFFFFFFFFFFFFFF)", INT64_MAX},
-        {"floor", "FLOOR(-2.5)", -3},
-        {"ceil", "CEIL(2.1)", 3},
         {"round", "ROUND(2.5)", 3},
         {"round-negative-digits", "ROUND(1234, -2)", 1200},
         {"sin-then-scale", "SIN(1)*100", 84},  // the other functions compute in double alike
@@ -241,14 +233,17 @@ TEST(MathParserLanguage, ShortCircuitSkipsTheOtherOperand) {
     });
 }
 
-TEST(MathParserLanguage, LongFlatFormula) {
-    std::string formula = "1";
-    for (int i = 0; i < 20000; ++i) {
-        formula += "+1";
-    }
-    int64_t result = 0;
-    ASSERT_EQ(evaluateIntegerFormula(formula.c_str(), &result), nullptr);
-    EXPECT_EQ(result, 20001);
+TEST(MathParserLanguage, LongFlatAndModeratelyNestedFormulas) {
+    std::string flat = "1";
+    for (int i = 0; i < 20000; ++i)
+        flat += "+1";
+    const std::string nested = [] {
+        std::string f;
+        for (int i = 0; i < 40; ++i)
+            f += "(1+";
+        return f + "0" + std::string(40, ')');
+    }();
+    expectIntegers({{"flat", flat.c_str(), 20001}, {"nested", nested.c_str(), 40}});
 }
 
 // Formulas that must fail, and the texts they fail with.
@@ -361,18 +356,6 @@ TEST(MathParserErrors, NestingAndLengthAreBounded) {
     const std::string longFormula(64 * 1024 + 1, '1');
     int64_t result = 0;
     EXPECT_STREQ(evaluateIntegerFormula(longFormula.c_str(), &result), "formula too long");
-}
-
-TEST(MathParserErrors, ModerateNestingIsAccepted) {
-    std::string formula;
-    for (int i = 0; i < 40; ++i) {
-        formula += "(1+";
-    }
-    formula += "0";
-    formula += std::string(40, ')');
-    int64_t result = 0;
-    ASSERT_EQ(evaluateIntegerFormula(formula.c_str(), &result), nullptr);
-    EXPECT_EQ(result, 40);
 }
 
 }  // namespace

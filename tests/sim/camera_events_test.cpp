@@ -47,37 +47,7 @@ class CameraEventsTest : public ::testing::Test {
     platform::UniqueSocket host;
 };
 
-TEST_F(CameraEventsTest, EventGoesToTheMessageChannelAndWaitsForItsAcknowledge) {
-    start();
-    EventToSend event;
-    event.eventId = 0x9001;
-    EXPECT_FALSE(server->sendEvent(event)) << "no destination yet";
-    pointMessageChannelAtHost();
-
-    auto sent = std::async(std::launch::async, [&] { return server->sendEvent(event); });
-    platform::Sender from;
-    const auto datagram = receive(&from);
-    ASSERT_TRUE(datagram);
-    const auto events = parseEvents(*datagram);
-    ASSERT_EQ(events.size(), 1u);
-    const auto* parsed = &events[0];
-    EXPECT_EQ(parsed->eventId, 0x9001);
-    EXPECT_EQ(parsed->header.flags & kFlagAckRequired, kFlagAckRequired);
-    EXPECT_NE(parsed->header.reqId, 0);
-    EXPECT_EQ(from.addressNet, server->addressNet());
-    EXPECT_EQ(from.port, kPort);
-    ASSERT_TRUE(platform::sendTo(host, buildEventAck(kEventCmd, parsed->header.reqId),
-                                 from.addressNet, from.port));
-    EXPECT_TRUE(sent.get());
-
-    const auto acks = server->receivedEventAcks();
-    ASSERT_EQ(acks.size(), 1u);
-    EXPECT_EQ(acks[0].ackCode, kEventAck);
-    EXPECT_EQ(acks[0].ackId, parsed->header.reqId);
-    EXPECT_EQ(acks[0].senderPort, platform::localPort(host));
-    EXPECT_TRUE(server->receivedCommands().empty()) << "acknowledges are not commands";
-}
-
+// Sending an event and taking its acknowledge are read end to end by the message channel tests.
 TEST_F(CameraEventsTest, UnacknowledgedEventIsSentAgainAsTheRetryCountSays) {
     start();
     pointMessageChannelAtHost();

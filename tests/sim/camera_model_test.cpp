@@ -70,17 +70,14 @@ class CameraModelTest : public ::testing::Test {
     CameraModel model{config};
 };
 
-TEST_F(CameraModelTest, ReadRegAckMatchesGoldenBytes) {
-    const Bytes expected = {0x00, 0x00, 0x00, 0x81, 0x00, 0x08, 0x00, 0x07,   // header
-                            0x00, 0x02, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00};  // version, mode
-    EXPECT_EQ(raw(buildReadReg(7, reg::kVersion, 2)), expected);
-}
-
-TEST_F(CameraModelTest, ReadMemAckMatchesGoldenBytes) {
-    const Bytes expected = {0x00, 0x00, 0x00, 0x85, 0x00, 0x0C, 0x00, 0x09,  // header
-                            0x00, 0x00, 0x00, 0x48,                          // address
-                            'K',  'a',  'v',  'r',  'o',  ' ',  'S',  'i'};
-    EXPECT_EQ(raw(buildReadMem(9, reg::kManufacturerName, 8)), expected);
+TEST_F(CameraModelTest, ReadAcksMatchGoldenBytes) {
+    EXPECT_EQ(raw(buildReadReg(7, reg::kVersion, 2)),
+              (Bytes{0x00, 0x00, 0x00, 0x81, 0x00, 0x08, 0x00, 0x07,     // header
+                     0x00, 0x02, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00}));  // version, mode
+    EXPECT_EQ(raw(buildReadMem(9, reg::kManufacturerName, 8)),
+              (Bytes{0x00, 0x00, 0x00, 0x85, 0x00, 0x0C, 0x00, 0x09,  // header
+                     0x00, 0x00, 0x00, 0x48,                          // address
+                     'K',  'a',  'v',  'r',  'o',  ' ',  'S',  'i'}));
 }
 
 TEST_F(CameraModelTest, BootstrapRegistersFollowTheConfiguration) {
@@ -142,23 +139,22 @@ TEST_F(CameraModelTest, RegisterAccessRulesGiveTheirStatus) {
               (Bytes{0, 0, 0x09, 0x0C, 0, 0, 0, 0}));
 }
 
-TEST_F(CameraModelTest, ReadRegStopsAtTheFirstBadAddress) {
-    const Bytes payload = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x09, 0x00};
-    const auto reply = ask(command(kReadRegCmd, 12, payload));
+// READREG stops at the first bad address, WRITEREG at the first bad pair and reports its index.
+TEST_F(CameraModelTest, RegisterCommandsStopAtTheFirstBadAddress) {
+    const Bytes read = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x09, 0x00};
+    auto reply = ask(command(kReadRegCmd, 12, read));
     EXPECT_EQ(reply.header.status, kStatusInvalidAddress);
     EXPECT_EQ(reply.header.ackCode, kReadRegAck);
     EXPECT_EQ(words(reply.payload), std::vector<uint32_t>{0x00020000});
-}
 
-TEST_F(CameraModelTest, WriteRegStopsAtTheFirstBadPairAndReportsItsIndex) {
     takeControl();
-    Bytes payload(24);
-    platform::ByteWriter w(payload);
+    Bytes write(24);
+    platform::ByteWriter w(write);
     for (const uint32_t v :
          {reg::kHeartbeatTimeout, 1000u, reg::kVersion, 5u, reg::kGvcpConfiguration, 1u}) {
         w.u32(v);
     }
-    const auto reply = ask(command(kWriteRegCmd, 24, payload));
+    reply = ask(command(kWriteRegCmd, 24, write));
     EXPECT_EQ(reply.header.status, kStatusAccessDenied);
     EXPECT_EQ(reply.header.ackCode, kWriteRegAck);
     EXPECT_EQ(reply.payload, (Bytes{0, 0, 0, 1}));

@@ -49,23 +49,12 @@ class ControlPrivilegeTest : public ::testing::Test {
     CameraModel model{config};
 };
 
-TEST_F(ControlPrivilegeTest, ExclusiveAccessShutsOutEveryOtherHost) {
+TEST_F(ControlPrivilegeTest, ControlAccessLetsOtherHostsReadAndExclusiveAccessShutsThemOut) {
     EXPECT_EQ(read(kHostB), kStatusSuccess) << "reads need no control";
-    EXPECT_EQ(write(kHostA, reg::kCcp, reg::kCcpExclusiveAccess), kStatusSuccess);
+    EXPECT_EQ(write(kHostA, reg::kCcp, reg::kCcpControlAccess), kStatusSuccess);
     EXPECT_EQ(model.controlHolder(), kHostA);
     EXPECT_EQ(model.readRegister(reg::kPrimaryApplicationPort), 50000u);
     EXPECT_EQ(model.readRegister(reg::kPrimaryApplicationAddress), 0x7F000001u);
-
-    EXPECT_EQ(read(kHostB), kStatusAccessDenied);
-    EXPECT_EQ(write(kHostB, kUser, 1), kStatusAccessDenied);
-    EXPECT_EQ(write(kHostB, reg::kCcp, reg::kCcpExclusiveAccess), kStatusAccessDenied);
-    EXPECT_EQ(model.controlHolder(), kHostA);
-    EXPECT_EQ(read(kHostA), kStatusSuccess);
-    EXPECT_EQ(writeMem(kHostA, kUser), kStatusSuccess);
-}
-
-TEST_F(ControlPrivilegeTest, ControlAccessLetsOtherHostsReadButNotWrite) {
-    EXPECT_EQ(write(kHostA, reg::kCcp, reg::kCcpControlAccess), kStatusSuccess);
     EXPECT_EQ(read(kHostB), kStatusSuccess);
     EXPECT_EQ(write(kHostB, kUser, 1), kStatusAccessDenied);
     EXPECT_EQ(writeMem(kHostB, kUser), kStatusAccessDenied);
@@ -74,6 +63,10 @@ TEST_F(ControlPrivilegeTest, ControlAccessLetsOtherHostsReadButNotWrite) {
     // The holder may change its mode, and release control for another host to take.
     EXPECT_EQ(write(kHostA, reg::kCcp, reg::kCcpExclusiveAccess), kStatusSuccess);
     EXPECT_EQ(read(kHostB), kStatusAccessDenied);
+    EXPECT_EQ(write(kHostB, reg::kCcp, reg::kCcpExclusiveAccess), kStatusAccessDenied);
+    EXPECT_EQ(model.controlHolder(), kHostA);
+    EXPECT_EQ(read(kHostA), kStatusSuccess);
+    EXPECT_EQ(writeMem(kHostA, kUser), kStatusSuccess);
     EXPECT_EQ(write(kHostA, reg::kCcp, 0), kStatusSuccess);
     EXPECT_EQ(model.controlHolder(), std::nullopt);
     EXPECT_EQ(model.readRegister(reg::kPrimaryApplicationPort), 0u);
