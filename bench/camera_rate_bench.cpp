@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <span>
@@ -228,13 +229,22 @@ Side runDrain(sim::CameraServer& camera, uint32_t frames) {
     return side;
 }
 
-// The library: an acquisition without description (the payload size given), a reader thread
-// that takes every frame with GEVGetImage into the image memory block.
-Side runLibrary(sim::CameraServer& camera, uint32_t frames) {
+// What one take of an image gave: nothing within the wait, or an image (whole or not).
+struct Take {
+    bool timedOut = false;
+    bool whole = false;
+    uint64_t blockId = 0;
+};
+
+// Starts a receiver with `start` (the thread it makes is the one measured), streams `frames`
+// from the camera and takes every image with `take` on a reader thread. The reader runs at the
+// receiver's priority, as the drain does: the latency then shows what the receiver adds, not how
+// long a busy machine keeps an ordinary thread waiting.
+Side measure(sim::CameraServer& camera, uint32_t frames, const std::function<bool()>& start,
+             const std::function<Take()>& take) {
     Side side;
-    const uint32_t payloadSize = kWidth * kHeight;
     const auto before = threadIds();
-    if (GEVAcquisitionStartEx(kDevice, 0, payloadSize) != GEV_STATUS_SUCCESS)
+    if (!start())
         return side;
     pid_t receiver = 0;
     for (const pid_t tid : threadIds()) {
@@ -247,23 +257,20 @@ Side runLibrary(sim::CameraServer& camera, uint32_t frames) {
     double cpu1 = cpu0;
     long wake1 = wake0;
     std::atomic<bool> finished{false};
-    // The reader runs at the receiver's priority, as the drain does: the latency then shows what
-    // the library adds, not how long a busy machine keeps an ordinary thread waiting.
     platform::WorkerThread reader;
     const bool reading = reader.start(
         [&] {
             auto lastImage = Clock::now();
             while (side.frames < frames &&
                    (!finished.load() || Clock::now() - lastImage < kQuietEnd)) {
-                GevImageHeader h{};
-                const GevStatus s = GEVGetImage(kDevice, &h);
+                const Take t = take();
                 const auto now = Clock::now();
-                if (s == GEV_STATUS_TIMEOUT)
+                if (t.timedOut)
                     continue;
                 lastImage = now;
-                if (s == GEV_STATUS_SUCCESS && h.missingPackets == 0) {
+                if (t.whole) {
                     ++side.frames;
-                    side.latencyMs.push_back(sent.msUntil(h.blockId, now));
+                    side.latencyMs.push_back(sent.msUntil(t.blockId, now));
                 }
             }
             cpu1 = threadCpuSeconds(receiver);
@@ -281,65 +288,44 @@ Side runLibrary(sim::CameraServer& camera, uint32_t frames) {
     }
     side.cpuSeconds = cpu1 - cpu0;
     side.wakeUps = wake1 - wake0;
+    return side;
+}
+
+// The library: an acquisition without description (the payload size given), every frame taken
+// with GEVGetImage into the image memory block.
+Side runLibrary(sim::CameraServer& camera, uint32_t frames) {
+    const Side side = measure(
+        camera, frames,
+        [] { return GEVAcquisitionStartEx(kDevice, 0, kWidth * kHeight) == GEV_STATUS_SUCCESS; },
+        [] {
+            GevImageHeader h{};
+            const GevStatus s = GEVGetImage(kDevice, &h);
+            return Take{s == GEV_STATUS_TIMEOUT, s == GEV_STATUS_SUCCESS && h.missingPackets == 0,
+                        h.blockId};
+        });
     (void)GEVAcquisitionStop(kDevice);
     return side;
 }
 
-// The filter driver path: the engine's thread receives; a reader thread takes every frame with
-// the image read into a buffer of its own.
+// The filter driver path: the engine's thread receives; every frame is taken with the image
+// read into a buffer of the reader's own.
 Side runPacketRing(sim::CameraServer& camera, uint32_t frames, kavro::bench::PacketRingPath& ring) {
-    Side side;
     auto& dev = *kavro::frame::DeviceTable::instance().record(kDevice);
     uint32_t dataSize = 0;
     if (gvsp::readPacketDataSize(dev, dataSize) != GEV_STATUS_SUCCESS || dataSize == 0)
-        return side;
+        return {};
     const kavro::bench::IdleStreamSocket idle(dev.streamSocket);
-    const auto before = threadIds();
-    if (!ring.start(camera.addressNet(), dev.streamPort, kWidth * kHeight, dataSize, 4))
-        return side;
-    pid_t receiver = 0;
-    for (const pid_t tid : threadIds()) {
-        if (before.count(tid) == 0)
-            receiver = tid;
-    }
-    SendTimes sent(frames);
-    const double cpu0 = threadCpuSeconds(receiver);
-    const long wake0 = threadWakeUps(receiver);
-    double cpu1 = cpu0;
-    long wake1 = wake0;
-    std::atomic<bool> finished{false};
-    platform::WorkerThread reader;
-    const bool reading = reader.start(
+    std::vector<uint8_t> image(kWidth * kHeight);
+    const Side side = measure(
+        camera, frames,
         [&] {
-            std::vector<uint8_t> image(kWidth * kHeight);
-            auto lastImage = Clock::now();
-            while (side.frames < frames &&
-                   (!finished.load() || Clock::now() - lastImage < kQuietEnd)) {
-                const uint32_t error = ring.read(image);
-                const auto now = Clock::now();
-                if (error == kavro::filterdriver::kErrorSemaphoreTimeout)
-                    continue;
-                lastImage = now;
-                if (error == 0) {
-                    ++side.frames;
-                    side.latencyMs.push_back(sent.msUntil(ring.lastBlockId(), now));
-                }
-            }
-            cpu1 = threadCpuSeconds(receiver);
-            wake1 = threadWakeUps(receiver);
+            return ring.start(camera.addressNet(), dev.streamPort, kWidth * kHeight, dataSize, 4);
         },
-        platform::ThreadPriority::Highest);
-    {
-        sim::StreamSource source(camera.model(), camera.addressNet());
-        source.setFrameSentObserver([&](uint64_t id, Clock::time_point t) { sent.record(id, t); });
-        if (reading && source.start(cameraFormat(frames)))
-            (void)source.waitFinished(std::chrono::seconds(frames));
-        finished = true;
-        reader.join(std::chrono::seconds(30));
-        side.packets = source.stats().packetsSent;
-    }
-    side.cpuSeconds = cpu1 - cpu0;
-    side.wakeUps = wake1 - wake0;
+        [&] {
+            const uint32_t error = ring.read(image);
+            return Take{error == kavro::filterdriver::kErrorSemaphoreTimeout, error == 0,
+                        ring.lastBlockId()};
+        });
     (void)ring.stop();
     return side;
 }
