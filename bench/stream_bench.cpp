@@ -349,12 +349,18 @@ Outcome runDrain(const SenderSocket& sender, Traffic& traffic, double rate, size
     return out;
 }
 
-// The library: a running acquisition on the open device; a reader thread takes every image
-// with the ring-buffer calls and counts those that arrived whole.
-Outcome runLibrary(const SenderSocket& sender, Traffic& traffic, double rate, uint16_t port) {
+// What one take of an image gave.
+enum class Take { kTimedOut, kWhole, kBroken };
+
+// Starts a receiver with `start` (the thread it makes is the one measured), sends at `rate` and
+// takes every image with `take` on a reader thread; `stop` ends the receiver and tells whether it
+// counted no loss. Only frames that arrived whole count as received.
+Outcome runReceiver(const SenderSocket& sender, Traffic& traffic, double rate, uint16_t port,
+                    const std::function<bool()>& start, const std::function<Take()>& take,
+                    const std::function<bool()>& stop) {
     const auto before = threadIds();
     const double process0 = processCpuSeconds();
-    if (GEVAcquisitionStartEx(kDevice, 0, traffic.payloadSize()) != GEV_STATUS_SUCCESS)
+    if (!start())
         return {};
     const pid_t receiver = newThread(before);
     const double cpu0 = receiver != 0 ? threadCpuSeconds(receiver) : 0.0;
@@ -363,18 +369,14 @@ Outcome runLibrary(const SenderSocket& sender, Traffic& traffic, double rate, ui
     std::thread reader([&] {
         uint64_t seen = 0;
         while (seen < expectedFrames.load()) {
-            GevImageHeader h{};
-            uint8_t index = 0;
-            const GevStatus s = GEVGetImageRingBuffer(kDevice, &h, &index);
-            if (s == GEV_STATUS_TIMEOUT) {
+            const Take t = take();
+            if (t == Take::kTimedOut) {
                 if (expectedFrames.load() != ~uint64_t{0})
                     break;
                 continue;
             }
             ++seen;
-            if (s == GEV_STATUS_SUCCESS && h.missingPackets == 0)
-                ++complete;
-            (void)GEVQueueRingBuffer(kDevice, index);
+            complete += t == Take::kWhole ? 1 : 0;
         }
     });
     Outcome out;
@@ -383,51 +385,53 @@ Outcome runLibrary(const SenderSocket& sender, Traffic& traffic, double rate, ui
     reader.join();
     out.cpuSeconds = receiver != 0 ? threadCpuSeconds(receiver) - cpu0 : 0.0;
     out.processCpuSeconds = processCpuSeconds() - process0;
-    (void)GEVAcquisitionStop(kDevice);
-    const auto& c = kavro::frame::DeviceTable::instance().record(kDevice)->counters;
-    if (c.framesLost.load() != 0 || c.packetsLost.load() != 0)
+    if (!stop())
         complete = 0;
     out.received = complete * Traffic::packetsPerFrame();
     return out;
 }
 
+// The library: a running acquisition on the open device; images taken with the ring-buffer
+// calls, which copy nothing.
+Outcome runLibrary(const SenderSocket& sender, Traffic& traffic, double rate, uint16_t port) {
+    return runReceiver(
+        sender, traffic, rate, port,
+        [&] {
+            return GEVAcquisitionStartEx(kDevice, 0, traffic.payloadSize()) == GEV_STATUS_SUCCESS;
+        },
+        [] {
+            GevImageHeader h{};
+            uint8_t index = 0;
+            const GevStatus s = GEVGetImageRingBuffer(kDevice, &h, &index);
+            if (s == GEV_STATUS_TIMEOUT)
+                return Take::kTimedOut;
+            (void)GEVQueueRingBuffer(kDevice, index);
+            return s == GEV_STATUS_SUCCESS && h.missingPackets == 0 ? Take::kWhole : Take::kBroken;
+        },
+        [] {
+            (void)GEVAcquisitionStop(kDevice);
+            const auto& c = kavro::frame::DeviceTable::instance().record(kDevice)->counters;
+            return c.framesLost.load() == 0 && c.packetsLost.load() == 0;
+        });
+}
+
+// The filter driver path: the packet-ring engine, images taken with its image read.
 Outcome runPacketRing(kavro::bench::PacketRingPath& ring, const SenderSocket& sender,
                       Traffic& traffic, double rate, uint32_t cameraAddressNet, uint16_t port,
                       uint32_t dataSize) {
     const kavro::bench::IdleStreamSocket idle(
         kavro::frame::DeviceTable::instance().record(kDevice)->streamSocket);
-    const auto before = threadIds();
-    const double process0 = processCpuSeconds();
-    if (!ring.start(cameraAddressNet, port, traffic.payloadSize(), dataSize, 64))
-        return {};
-    const pid_t receiver = newThread(before);
-    const double cpu0 = receiver != 0 ? threadCpuSeconds(receiver) : 0.0;
-    std::atomic<uint64_t> expectedFrames{~uint64_t{0}};
-    uint64_t complete = 0;
-    std::thread reader([&] {
-        std::vector<uint8_t> image(traffic.payloadSize());
-        uint64_t seen = 0;
-        while (seen < expectedFrames.load()) {
+    std::vector<uint8_t> image(traffic.payloadSize());
+    return runReceiver(
+        sender, traffic, rate, port,
+        [&] { return ring.start(cameraAddressNet, port, traffic.payloadSize(), dataSize, 64); },
+        [&] {
             const uint32_t error = ring.read(image);
-            if (error == filterdriver::kErrorSemaphoreTimeout) {
-                if (expectedFrames.load() != ~uint64_t{0})
-                    break;
-                continue;
-            }
-            ++seen;
-            complete += error == 0 ? 1 : 0;
-        }
-    });
-    Outcome out;
-    out.sent = send(sender, traffic, port, rate);
-    expectedFrames = out.sent.packets / Traffic::packetsPerFrame();
-    reader.join();
-    out.cpuSeconds = receiver != 0 ? threadCpuSeconds(receiver) - cpu0 : 0.0;
-    if (!ring.stop())
-        complete = 0;
-    out.processCpuSeconds = processCpuSeconds() - process0;
-    out.received = complete * Traffic::packetsPerFrame();
-    return out;
+            if (error == filterdriver::kErrorSemaphoreTimeout)
+                return Take::kTimedOut;
+            return error == 0 ? Take::kWhole : Take::kBroken;
+        },
+        [&] { return ring.stop(); });
 }
 
 struct Best {
