@@ -165,9 +165,10 @@ GevStatus copyImage(GevDevice& dev, uint32_t offset, uint32_t* size, GevImageHea
 
 GevStatus getImageRingBuffer(GevDevice& dev, GevImageHeader* header, uint8_t* index) {
     std::lock_guard streamLock(dev.streamLock);
-    // The driver keeps its images to itself: nothing to hand out.
+    // The driver keeps its images to itself: nothing to hand out. Refused like the other
+    // ring-buffer calls, so that no caller takes the untouched index for an image.
     if (filterdriver::driverInUse(dev))
-        return GEV_STATUS_SUCCESS;
+        return GEV_STATUS_NOT_SUPPORTED;
     const auto acquisition = currentAcquisition(dev);
     if (!acquisition)
         return GEV_STATUS_TIMEOUT;

@@ -361,8 +361,8 @@ KAVRO_API GevStatus get_image_header(uint8_t device, GevImageHeader* header);
  * GEVGetImageRingBuffer hands out the index of the oldest unread image, which stays out of the
  * ring until GEVQueueRingBuffer gives it back (in hand-out order). GEVReleaseRingBuffer forgets
  * the registrations; the library never frees application buffers. `unused` is not read.
- * While the filter driver is in use these calls give 0xC020, except GEVGetImageRingBuffer,
- * which gives 0 and nothing. */
+ * While the filter driver is in use these calls give 0xC020 (GEVGetImageRingBuffer too: the
+ * driver hands out no entries, and a success with no index would be taken for an image). */
 KAVRO_API GevStatus GEVSetRingBuffer(uint8_t device, uint32_t unused, void* buffer);
 KAVRO_API GevStatus GEVGetImageRingBuffer(uint8_t device, GevImageHeader* header, uint8_t* index);
 KAVRO_API GevStatus GEVQueueRingBuffer(uint8_t device, uint8_t index);
