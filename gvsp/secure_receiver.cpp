@@ -19,6 +19,11 @@ constexpr uint8_t kLogWarning = GEV_LOG_STREAM_WARNINGS;
 constexpr uint8_t kLogError = GEV_LOG_STREAM_ERRORS;
 constexpr uint32_t kNotAnImage = 0xFFFFFFFF;
 
+// All payload packets and the leader came.
+bool whole(const RingEntry& e) {
+    return e.missingPackets == 0 && e.leaderSeen;
+}
+
 // A block is complete here when all its packets came; what it carries may still be refused
 // (multi-part) or cut (a packet longer than its place).
 uint16_t blockStatus(const RingEntry& e) {
@@ -48,26 +53,29 @@ bool SecureAssembler::mayLeave() const {
     return device_.acquisitionStopped.load() != 0 && (current_ == nullptr || rangeWarning_);
 }
 
-uint32_t SecureAssembler::firstMissing() const {
+std::optional<uint32_t> SecureAssembler::firstMissing() const {
     if (current_ == nullptr)
-        return 0;
+        return std::nullopt;
+    if (!current_->leaderSeen)
+        return 0;  // the leader is asked for as packet 0
     for (uint32_t p = 1; p <= current_->packetCount; ++p) {
         if (current_->packetMap[p] == kNotReceived)
             return p;
     }
-    return 0;
+    return std::nullopt;
 }
 
 void SecureAssembler::beforeWait() {
     // After a stop nothing more is asked: a camera that keeps answering would otherwise keep
     // the receiver from ever seeing the quiet time-out that ends it.
-    if (current_ == nullptr || !resendMode_ || current_->missingPackets == 0 ||
+    if (current_ == nullptr || !resendMode_ || whole(*current_) ||
         device_.acquisitionStopped.load() != 0) {
         return;
     }
-    const uint32_t p = firstMissing();
-    if (p == 0)
+    const auto missing = firstMissing();
+    if (!missing)
         return;
+    const uint32_t p = *missing;
     const uint64_t id = current_->blockId;
     if (resend_ && resend_(id, p, p, ids_.extended())) {
         ++current_->resendRequested;
@@ -83,7 +91,7 @@ void SecureAssembler::beforeWait() {
 void SecureAssembler::onTimeout() {
     if (current_ == nullptr)
         return;
-    if (current_->missingPackets != 0) {
+    if (!whole(*current_)) {
         resendMode_ = true;
     } else {
         complete(true);
@@ -157,9 +165,31 @@ void SecureAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> b
     if (!leader)
         return;
     const uint64_t id = h.blockId & ids_.mask();
-    // A repeated leader must not restart the block it belongs to.
-    if (haveLastLeader_ && id == lastLeaderId_)
+    // The leader of a block begun without it: its packets stay, its geometry comes now.
+    if (current_ != nullptr && !current_->leaderSeen && id == current_->blockId) {
+        fillFromLeader(*current_, *leader, id, true);
+        if (resendMode_)
+            ++current_->resendReceived;
+        if (resendMode_ && whole(*current_))
+            complete(true);
         return;
+    }
+    // A repeated leader must not restart the block it belongs to, nor a late one (asked for
+    // again before its block was replaced) the block after it.
+    if (haveLastLeader_ && ids_.distance(id, lastLeaderId_) <= BlockAssembler::kStaleBlockWindow) {
+        return;
+    }
+    if (!beginBlock(id))
+        return;
+    fillFromLeader(*current_, *leader, id, false);
+    if (leader->timestamp <= lastTimestamp_ && lastTimestamp_ != 0 && logs(kLogWarning)) {
+        frame::gevLog(device_,
+                      "[WARNING] - Current image timestamp is smaller or equal as last one");
+    }
+    lastTimestamp_ = leader->timestamp;
+}
+
+bool SecureAssembler::beginBlock(uint64_t id) {
     auto& counters = device_.counters;
     if (counters.fpsWindowStart.load() == 0)
         counters.fpsWindowStart = static_cast<uint64_t>(platform::monotonicNs());
@@ -170,12 +200,14 @@ void SecureAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> b
 
     // The block before: complete but its trailer never came, or replaced while incomplete.
     if (current_ != nullptr) {
-        if (current_->missingPackets == 0) {
+        if (whole(*current_)) {
             complete(false);
         } else {
             dropCurrent();
         }
     }
+    rangeWarning_ = false;
+    resendMode_ = false;
     RingEntry* e = next_;
     next_ = nullptr;
     if (e == nullptr)
@@ -187,23 +219,78 @@ void SecureAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> b
         if (logs(kLogWarning))
             frame::gevLog(device_, "[WARNING] - Can't get buffer for writing. Read too slow");
         skipBlock_ = true;
-        return;
+        return false;
     }
     current_ = e;
-    fillFromLeader(*e, *leader, id);
-    if (leader->timestamp <= lastTimestamp_ && lastTimestamp_ != 0 && logs(kLogWarning)) {
-        frame::gevLog(device_,
-                      "[WARNING] - Current image timestamp is smaller or equal as last one");
-    }
-    lastTimestamp_ = leader->timestamp;
-    rangeWarning_ = false;
-    resendMode_ = false;
+    return true;
 }
 
-void SecureAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blockId) {
+bool SecureAssembler::beginWithoutLeader(uint64_t id) {
+    // Only a block after the last one begun (or skipped): packets of a block replaced or
+    // dropped before are late, not the start of another.
+    if (haveLastLeader_ && !ids_.isAhead(lastLeaderId_, id))
+        return false;
+    if (!beginBlock(id))
+        return false;
+    RingEntry& e = *current_;
+    const uint32_t n = index_.packets();
+    std::memset(e.packetMap.get(), 0, size_t{n} + 1);
+    e.blockId = id;
+    e.status = 0;
+    e.timestamp = 0;
+    e.payloadType = 0;
+    e.pixelFormat = e.sizeX = e.sizeY = e.offsetX = e.offsetY = 0;
+    e.paddingX = e.paddingY = 0;
+    e.chunkLength = e.chunkLayoutId = 0;
+    e.packetCount = n;
+    e.missingPackets = n;
+    e.blockBytes = index_.payloadSize();
+    e.lengthKnown = false;
+    e.validEnd = ~uint64_t{0};
+    e.resendRequested = e.resendReceived = e.resendCount = 0;
+    e.outOfOrder = false;
+    e.leaderSeen = false;
+    e.chunkOffset = e.chunkBytes = 0;
+    e.multiPart = e.overlong = false;
+    e.image = false;
+    e.trailerSizeY = 0;
+    if (logs(kLogWarning)) {
+        frame::gevLogf(device_, "[WARNING] - [BlockID %lld] Leader is missing, asked again.",
+                       static_cast<long long>(id));
+    }
+    // Asked for once now; if the block's trailer (or a time-out) still finds it missing, it is
+    // asked for again before every wait, like any missing packet.
+    if (resend_ && resend_(id, 0, 0, ids_.extended())) {
+        ++e.resendRequested;
+    } else if (logs(kLogError)) {
+        frame::gevLog(device_, "[ERROR] - Can't send packet resend command");
+    }
+    return true;
+}
+
+void SecureAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blockId,
+                                     bool keepPackets) {
+    if (!keepPackets) {
+        std::memset(e.packetMap.get(), 0, size_t{index_.packets()} + 1);
+        e.resendRequested = e.resendReceived = e.resendCount = 0;
+        e.outOfOrder = false;
+        e.multiPart = e.overlong = false;
+        e.validEnd = ~uint64_t{0};
+    }
+    fillGeometry(e, l, blockId);
+    if (!keepPackets || e.missingPackets == 0)
+        return;
+    // Packets that came before the leader count; a raw block's shorter length may leave some
+    // of them beyond its end.
+    uint32_t missing = 0;
+    for (uint32_t p = 1; p <= e.packetCount; ++p)
+        missing += e.packetMap[p] == kNotReceived ? 1 : 0;
+    e.missingPackets = missing;
+}
+
+void SecureAssembler::fillGeometry(RingEntry& e, const Leader& l, uint64_t blockId) {
     const uint32_t n = index_.packets();
     const uint32_t payloadSize = index_.payloadSize();
-    std::memset(e.packetMap.get(), 0, size_t{n} + 1);
     e.blockId = blockId;
     e.status = 0;
     e.timestamp = l.timestamp;
@@ -215,12 +302,8 @@ void SecureAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blo
     e.missingPackets = n;
     e.blockBytes = payloadSize;
     e.lengthKnown = false;
-    e.validEnd = ~uint64_t{0};
-    e.resendRequested = e.resendReceived = e.resendCount = 0;
-    e.outOfOrder = false;
     e.leaderSeen = true;
     e.chunkOffset = e.chunkBytes = 0;
-    e.multiPart = e.overlong = false;
     e.image = isImagePayload(l.payloadType);
     if (e.image) {
         e.pixelFormat = l.pixelFormat;
@@ -312,7 +395,7 @@ void SecureAssembler::checkPayloadSize(RingEntry& e, uint64_t blockId) {
 }
 
 void SecureAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> body) {
-    if (skipBlock_ || current_ == nullptr || (h.blockId & ids_.mask()) != current_->blockId)
+    if (!isCurrent(h.blockId & ids_.mask()))
         return;
     const auto trailer = parseTrailer(body);
     if (trailer && trailer->hasChunk && current_->chunkOffset != 0) {
@@ -320,16 +403,23 @@ void SecureAssembler::onTrailer(const PacketHeader& h, std::span<const uint8_t> 
         current_->chunkLayoutId = trailer->chunkLayoutId;
         current_->chunkBytes = std::min<uint64_t>(current_->chunkBytes, trailer->chunkLength);
     }
-    if (current_->missingPackets != 0) {
+    if (!whole(*current_)) {
         resendMode_ = true;
         return;
     }
     complete(false);
 }
 
+bool SecureAssembler::isCurrent(uint64_t id) {
+    if (current_ != nullptr && id == current_->blockId)
+        return !skipBlock_;
+    // A packet of a block whose leader was lost begins it.
+    return beginWithoutLeader(id);
+}
+
 void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> data,
                                 bool multiPart) {
-    if (skipBlock_ || current_ == nullptr || (h.blockId & ids_.mask()) != current_->blockId)
+    if (!isCurrent(h.blockId & ids_.mask()))
         return;
     RingEntry& e = *current_;
     const uint32_t n = index_.packets();
@@ -365,7 +455,7 @@ void SecureAssembler::onPayload(const PacketHeader& h, std::span<const uint8_t> 
         --e.missingPackets;
     if (resendMode_)
         ++e.resendReceived;
-    if (resendMode_ && e.missingPackets == 0)
+    if (resendMode_ && whole(e))
         complete(true);
 }
 
@@ -418,7 +508,7 @@ void SecureAssembler::dropCurrent() {
 }
 
 void SecureAssembler::finish() {
-    if (current_ != nullptr && current_->missingPackets == 0) {
+    if (current_ != nullptr && whole(*current_)) {
         RingEntry* e = current_;
         current_ = nullptr;
         e->status = blockStatus(*e);

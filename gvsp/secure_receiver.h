@@ -4,11 +4,13 @@
 // next block is taken as soon as a block is complete, and the application's secure-transfer
 // callback is told each time (and once at thread start).
 // Resent packets flagged with status 0x0100 are used like first sends; the first datagram
-// decides the id mode.
+// decides the id mode. A block whose leader was lost begins with its first packet that comes,
+// and its leader is asked for again (as packet 0) like a missing packet.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "frame/device.h"
@@ -51,7 +53,17 @@ class SecureAssembler {
     // `multiPart`: a packet of format 7, which starts with a part header.
     void onPayload(const PacketHeader& h, std::span<const uint8_t> data, bool multiPart);
     void onTrailer(const PacketHeader& h, std::span<const uint8_t> body);
-    void fillFromLeader(RingEntry& e, const Leader& leader, uint64_t blockId);
+    // `keepPackets`: the block began without its leader; what came of it stays.
+    void fillFromLeader(RingEntry& e, const Leader& leader, uint64_t blockId, bool keepPackets);
+    void fillGeometry(RingEntry& e, const Leader& leader, uint64_t blockId);
+    // Takes an entry for block `id` (the block before is handed over when whole, else
+    // dropped); false when none is free (the block is skipped).
+    bool beginBlock(uint64_t id);
+    // A payload packet or trailer of a block after the last one begun, whose leader was lost:
+    // the block begins, and its leader is asked for again like a missing packet.
+    bool beginWithoutLeader(uint64_t id);
+    // The packet belongs to the current block (begun now when its leader was lost).
+    bool isCurrent(uint64_t id);
     void checkDescribedHeader(RingEntry& e, uint64_t blockId);
     void checkPayloadSize(RingEntry& e, uint64_t blockId);
     void countMissingBlocks(uint64_t blockId);
@@ -59,7 +71,8 @@ class SecureAssembler {
     void complete(bool summaryLine);
     void dropCurrent();
     void callBack();
-    uint32_t firstMissing() const;
+    // The first packet the current block misses (0: its leader), if any.
+    std::optional<uint32_t> firstMissing() const;
 
     bool logs(uint8_t flag) const { return (device_.detailedLog.load() & flag) != 0; }
 
