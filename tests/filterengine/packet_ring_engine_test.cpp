@@ -124,9 +124,8 @@ TEST_F(PacketRingEngine, ImagesEqualTheSocketPathsWithLossRepairedByResend) {
     // The same stream through the socket path.
     ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, payloadSize), GEV_STATUS_SUCCESS);
     source->setFaults(faults);
-    ASSERT_TRUE(source->start(format));
+    play();
     for (uint32_t k = 0; k < kFrames; ++k) {
         Bytes image(payloadSize, 0x55);
         GevImageHeader h{};

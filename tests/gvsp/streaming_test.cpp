@@ -1,12 +1,17 @@
-// Streaming end to end: the library against the simulated camera's stream source over loopback.
+// Streaming end to end: the library's receivers, plain and secure-transfer, against the simulated
+// camera's stream source over loopback.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <tuple>
 #include <vector>
 
 #include "frame/device_table.h"
+#include "gvcp/wire.h"
+#include "gvsp/resend_command.h"
 #include "tests/support/stream_fixture.h"
 
 namespace kavro::test {
@@ -18,8 +23,7 @@ using Streaming = StreamingTest;
 
 TEST_F(Streaming, ImagesArriveWholeAndInOrder) {
     format.frameCount = 5;
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     std::string fault;
     EXPECT_EQ(completeFrames(kDevice, format, 5, fault), 5u) << fault;
     GevImageHeader last{};
@@ -37,8 +41,7 @@ TEST_F(Streaming, PaddingIsRemovedAndShortImagesEndInZeros) {
     format.height = 20;
     format.trailerHeight = 12;
     format.frameCount = 1;
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     std::vector<uint8_t> image(sim::blockBytes(format), 0x55);
     GevImageHeader h{};
     ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS);
@@ -56,8 +59,7 @@ TEST_F(Streaming, RawDataIsCopiedByItsByteCount) {
     format.payloadType = 0x0002;
     format.dataBytes = 5000;
     format.frameCount = 1;
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, 8000), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play(8000);
     std::vector<uint8_t> data(8000, 0x55);
     GevImageHeader h{};
     ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, data.data()), GEV_STATUS_SUCCESS);
@@ -73,8 +75,7 @@ TEST_F(Streaming, ChunksAfterTheImageReachTheCallerAndTheChunkRecord) {
     format.chunkTemperatureRaw = -40;
     format.frameCount = 2;
     const uint32_t imageBytes = format.width * format.height;
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     auto& dev = *frame::DeviceTable::instance().record(kDevice);
     std::vector<uint8_t> block(sim::blockBytes(format));
     GevImageHeader h{};
@@ -97,8 +98,7 @@ TEST_F(Streaming, ChunksAfterTheImageReachTheCallerAndTheChunkRecord) {
     source->stop();
     format.payloadType = 0x0001;
     format.frameCount = 1;
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     ASSERT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
     EXPECT_TRUE(dev.lastChunkData.snapshot().empty());
 }
@@ -110,8 +110,7 @@ TEST_F(Streaming, MultiPartBlocksAreRefusedAndOverlongPacketsFlagged) {
     format.dataBytes = 4000;
     format.frameCount = 1;
     ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x07), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, format.dataBytes), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play(format.dataBytes);
     EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_NOT_SUPPORTED);
     EXPECT_TRUE(LogCapture::instance().contains(
         "[ERROR] - [BlockID 1] Multi-part block (packet format 7) is not supported: handed over "
@@ -122,8 +121,7 @@ TEST_F(Streaming, MultiPartBlocksAreRefusedAndOverlongPacketsFlagged) {
     source->stop();
     format.payloadType = 0x0002;
     format.parts = 0;
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, format.dataBytes - 10), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play(format.dataBytes - 10);
     EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_IMAGE_INCOMPLETE);
     EXPECT_TRUE(LogCapture::instance().contains(
         "[ERROR] - [BlockID 1] Packet 3 carries 1096 bytes, its place 1086: block incomplete"));
@@ -137,8 +135,7 @@ TEST_F(Streaming, LostLeaderAndLostTailAreAskedForAgain) {
     sim::StreamFaults faults;
     faults.dropPackets = {{2, 0}, {3, 21}, {3, 22}, {3, 23}};
     source->setFaults(faults);
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     std::string fault;
     EXPECT_EQ(completeFrames(kDevice, format, 4, fault), 4u) << fault;
     EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
@@ -147,8 +144,7 @@ TEST_F(Streaming, LostLeaderAndLostTailAreAskedForAgain) {
 
 TEST_F(Streaming, StopCountsNoBlockThatNeverStarted) {
     format.frameRate = 100;  // the camera's stop aborts the frame then due
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     for (int k = 0; k < 5; ++k)
         ASSERT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
     source->stop();
@@ -184,8 +180,7 @@ TEST_F(Streaming, RegisteredBuffersAreFilledInOrder) {
     uint16_t count = 0;
     EXPECT_EQ(GEVGetBufferCount(kDevice, &count), GEV_STATUS_SUCCESS);
     EXPECT_EQ(count, 4);
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     for (uint64_t id = 1; id <= 6; ++id) {
         uint8_t index = 0xFF;
         GevImageHeader h{};
@@ -206,8 +201,7 @@ TEST_F(Streaming, ImageMemoryGrowsWithTheCallersPayloadWithinItsBound) {
     ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
     format.width = 256;
     format.height = 100;
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    ASSERT_TRUE(source->start(format));
+    play();
     GevImageHeader h{};
     ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
     uint8_t* pixels = nullptr;
@@ -235,8 +229,7 @@ TEST_F(Streaming, ReceiverEndsAtItsStopAndTheNextAcquisitionGetsEveryImage) {
         ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
         format.frameCount = 2;
         format.frameRate = 0;
-        ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-        ASSERT_TRUE(source->start(format));
+        play();
         for (int k = 0; k < 2; ++k)
             ASSERT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_SUCCESS);
         ASSERT_TRUE(source->waitFinished(3s));
@@ -250,8 +243,7 @@ TEST_F(Streaming, ReceiverEndsAtItsStopAndTheNextAcquisitionGetsEveryImage) {
         ASSERT_EQ(GEVSetPacketResend(kDevice, 0), GEV_STATUS_SUCCESS);
         format.frameCount = 20;
         format.frameRate = 100;
-        ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-        ASSERT_TRUE(source->start(format));
+        play();
         image.resize(sim::blockBytes(format));
         for (uint64_t id = 1; id <= 20; ++id) {
             GevImageHeader h{};
@@ -281,6 +273,105 @@ TEST_F(Streaming, ResendRequestUsesBothLayouts) {
     EXPECT_EQ(sent[0].bytes[11], 7);
 }
 
+std::atomic<int> callbacks{0};
+void countCallback(uint8_t) {
+    ++callbacks;
+}
+
+class SecureStreaming : public StreamingTest {
+  protected:
+    void SetUp() override {
+        callbacks = 0;
+        StreamingTest::SetUp();
+        ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x07), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetSecureTransfer(kDevice, 1, &countCallback), GEV_STATUS_SUCCESS);
+        GevChannelParameter p{};
+        ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+        p.imageTimeout = 5000;  // generous: sanitizer builds on a loaded machine
+        ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
+        format.width = 640;  // 22 packets of 1452 bytes
+        format.frameRate = 4.0;
+    }
+    // Packet resend commands the camera received: (block id, first, last).
+    std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> requests() const {
+        std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> out;
+        for (const auto& c : commands(gvsp::kPacketResendCommand)) {
+            const auto r = gvsp::parseResendPayload(
+                c.flags, c.reqId, std::span<const uint8_t>(c.bytes).subspan(gvcp::kHeaderSize));
+            if (r)
+                out.emplace_back(r->blockId, r->firstPacket, r->lastPacket);
+        }
+        return out;
+    }
+    // Streams `frames` blocks with `faults` and expects each whole.
+    void streamWhole(const sim::StreamFaults& faults, uint32_t frames) {
+        source->setFaults(faults);
+        format.frameCount = frames;
+        play(0, frames);
+        std::string fault;
+        EXPECT_EQ(completeFrames(kDevice, format, frames, fault), frames) << fault;
+    }
+};
+
+TEST_F(SecureStreaming, LostPacketsArriveWhenAskedOneAtATime) {
+    sim::StreamFaults faults;
+    faults.flagResentPackets = false;
+    faults.resendSinglePacketsOnly = true;
+    faults.dropPackets = {{2, 7}, {2, 9}};
+    streamWhole(faults, 3);
+    const auto asked = requests();
+    ASSERT_FALSE(asked.empty());
+    bool sawNine = false;
+    for (const auto& [block, first, last] : asked) {
+        EXPECT_EQ(block, 2u);
+        EXPECT_EQ(first, last);
+        // Packet 7 is asked for until it came; only then packet 9.
+        if (first == 9)
+            sawNine = true;
+        else
+            EXPECT_FALSE(sawNine) << "packet " << first << " asked for after packet 9";
+        EXPECT_TRUE(first == 7 || first == 9) << first;
+    }
+    EXPECT_TRUE(sawNine);
+    // Once at start, then after each completed block but the last (the frame count ends there).
+    EXPECT_GE(callbacks, 3);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 3, Errors: 0 Lost: 0.00 %"));
+}
+
+TEST_F(SecureStreaming, AVersionTwoCameraWithShortIdsAndFlaggedResendsCompletesItsBlocks) {
+    sim::StreamFaults faults;
+    faults.resendSinglePacketsOnly = true;  // resent packets carry the camera's 0x0100 flag
+    faults.dropPackets = {{1, 1}};
+    format.extendedIds = false;  // a version 2 device streaming 16-bit block ids
+    format.width = 16;           // one packet a block, whatever the header size
+    streamWhole(faults, 2);
+    EXPECT_GE(source->stats().packetsResent, 1u);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
+TEST_F(SecureStreaming, ChunksReachTheChunkRecordAndMultiPartBlocksAreRefused) {
+    format.payloadType = 0x4001;
+    format.chunkExposureUs = 777;
+    format.frameCount = 1;
+    play(0, 1);
+    GevImageHeader h{};
+    ASSERT_EQ(GEVGetImage(kDevice, &h), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(h.chunkLength, sim::kChunkBytes);
+    const auto chunks = sim::chunkBytes(format, 1, format.width * format.height);
+    EXPECT_EQ(frame::DeviceTable::instance().record(kDevice)->lastChunkData.snapshot(),
+              std::vector<uint8_t>(chunks.begin(), chunks.end()));
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+
+    source->stop();
+    format.payloadType = 0x000A;
+    format.parts = 2;
+    format.dataBytes = 4000;
+    play(4000, 1);
+    EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+}
+
 // 1000 frames with faults: with resend on every frame arrives complete, every byte in its
 // place. Faults that no resend repairs (`repairable` false: packets of the wrong size) leave
 // frames incomplete, and only those.
@@ -305,9 +396,8 @@ void FaultedStreaming::run(const sim::StreamFaults& faults, bool repairable) {
 #endif
     format.extendedIds = true;
     ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), 0);
     source->setFaults(faults);
-    ASSERT_TRUE(source->start(format));
+    play();
     uint32_t complete = 0;
     uint32_t incomplete = 0;
     for (const TakenImage& t : takeImages(kDevice, format, 1000)) {

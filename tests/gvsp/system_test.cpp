@@ -243,9 +243,8 @@ TEST_F(StreamingWithoutResend, LossLeavesOnlyItsFramesIncompleteAndReorderingCos
     faults.reorder = 0.05;
     faults.reorderDistance = 3;
     faults.dropPackets = {{40, 2}, {41, 4}, {200, 1}};
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
     source->setFaults(faults);
-    ASSERT_TRUE(source->start(format));
+    play();
 
     std::vector<uint64_t> incomplete;
     uint32_t complete = 0;

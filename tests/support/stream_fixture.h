@@ -20,6 +20,13 @@ class StreamingTest : public SimCameraTest {
     GevStatus start(const sim::StreamFormat& f, uint32_t frames = 0) {
         return GEVAcquisitionStartEx(kDevice, frames, sim::blockBytes(f));
     }
+    // Starts the acquisition (for `payload` bytes a block; 0: the format's) and the stream.
+    void play(uint32_t payload = 0, uint32_t frames = 0) {
+        ASSERT_EQ(GEVAcquisitionStartEx(kDevice, frames,
+                                        payload != 0 ? payload : sim::blockBytes(format)),
+                  GEV_STATUS_SUCCESS);
+        ASSERT_TRUE(source->start(format));
+    }
 
     sim::CameraConfig config;
     sim::StreamFormat format;  // extended ids: the simulated camera is a version 2 device
