@@ -9,7 +9,7 @@ void StreamingTest::SetUp() {
     SimCameraTest::SetUp();
     startCamera(config);
     const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
-    ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, controlMode), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
     source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
     format.extendedIds = true;

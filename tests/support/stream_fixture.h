@@ -29,6 +29,7 @@ class StreamingTest : public SimCameraTest {
     }
 
     sim::CameraConfig config;
+    uint8_t controlMode = 1;
     sim::StreamFormat format;  // extended ids: the simulated camera is a version 2 device
     std::unique_ptr<sim::StreamSource> source;
 };
