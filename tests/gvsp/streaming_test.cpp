@@ -20,6 +20,19 @@ namespace {
 using namespace std::chrono_literals;
 
 using Streaming = StreamingTest;
+using Requests = std::vector<std::tuple<uint64_t, uint32_t, uint32_t>>;
+
+// The packet resend requests among `commands`: (block id, first, last).
+Requests resendRequests(const std::vector<sim::ReceivedCommand>& commands) {
+    Requests out;
+    for (const auto& c : commands) {
+        const auto r = gvsp::parseResendPayload(
+            c.flags, c.reqId, std::span<const uint8_t>(c.bytes).subspan(gvcp::kHeaderSize));
+        if (r)
+            out.emplace_back(r->blockId, r->firstPacket, r->lastPacket);
+    }
+    return out;
+}
 
 TEST_F(Streaming, PaddingIsRemovedAndShortImagesEndInZeros) {
     format.paddingX = 16;
@@ -244,21 +257,17 @@ TEST_F(Streaming, ReceiverEndsAtItsStopAndTheNextAcquisitionGetsEveryImage) {
     }
 }
 
+// A version 2 camera is asked with 64-bit block ids, a version 1 camera with 16-bit ones.
 TEST_F(Streaming, ResendRequestUsesBothLayouts) {
-    camera().clearReceivedCommands();
-    ASSERT_EQ(GEVPacketResend(kDevice, 0, 0x0000000100000007ull, 3, 4), GEV_STATUS_SUCCESS);
-    auto sent = awaitCommands(0x0040, 1000ms);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].bytes.size(), 28u);
-    EXPECT_EQ(sent[0].flags, 0x10);
-    auto& dev = *frame::DeviceTable::instance().record(kDevice);
-    dev.gevVersionMajor = 1;
-    camera().clearReceivedCommands();
-    ASSERT_EQ(GEVPacketResend(kDevice, 0, 0x0000000100000007ull, 3, 4), GEV_STATUS_SUCCESS);
-    sent = awaitCommands(0x0040, 1000ms);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].bytes.size(), 20u);
-    EXPECT_EQ(sent[0].bytes[11], 7);
+    for (const uint8_t version : {2, 1}) {
+        record(kDevice).gevVersionMajor = version;
+        camera().clearReceivedCommands();
+        ASSERT_EQ(GEVPacketResend(kDevice, 0, 0x0000000100000007ull, 3, 4), GEV_STATUS_SUCCESS);
+        const auto sent = awaitCommands(gvsp::kPacketResendCommand, 1000ms);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].bytes.size(), version == 2 ? 28u : 20u);
+        EXPECT_EQ(resendRequests(sent), (Requests{{version == 2 ? 0x100000007u : 7u, 3, 4}}));
+    }
 }
 
 std::atomic<int> callbacks{0};
@@ -280,17 +289,6 @@ class SecureStreaming : public StreamingTest {
         format.width = 640;  // 22 packets of 1452 bytes
         format.frameRate = 4.0;
     }
-    // Packet resend commands the camera received: (block id, first, last).
-    std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> requests() const {
-        std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> out;
-        for (const auto& c : commands(gvsp::kPacketResendCommand)) {
-            const auto r = gvsp::parseResendPayload(
-                c.flags, c.reqId, std::span<const uint8_t>(c.bytes).subspan(gvcp::kHeaderSize));
-            if (r)
-                out.emplace_back(r->blockId, r->firstPacket, r->lastPacket);
-        }
-        return out;
-    }
     // Streams `frames` blocks with `faults` and expects each whole.
     void streamWhole(const sim::StreamFaults& faults, uint32_t frames) {
         source->setFaults(faults);
@@ -307,7 +305,7 @@ TEST_F(SecureStreaming, LostPacketsArriveWhenAskedOneAtATime) {
     faults.resendSinglePacketsOnly = true;
     faults.dropPackets = {{2, 7}, {2, 9}};
     streamWhole(faults, 3);
-    const auto asked = requests();
+    const auto asked = resendRequests(commands(gvsp::kPacketResendCommand));
     ASSERT_FALSE(asked.empty());
     bool sawNine = false;
     for (const auto& [block, first, last] : asked) {
