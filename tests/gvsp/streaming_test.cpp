@@ -219,7 +219,6 @@ TEST_F(Streaming, RegisteredBuffersAreFilledInOrder) {
 // stop all the same, so the next acquisition (started at once, on the same socket) gets every
 // packet of every image; for both kinds of stopped receiver.
 TEST_F(Streaming, ReceiverEndsAtItsStopAndTheNextAcquisitionGetsEveryImage) {
-    std::vector<uint8_t> image;
     for (const int8_t secure : {0, 1}) {
         SCOPED_TRACE(secure != 0 ? "secure-transfer receiver stopped" : "receiver stopped");
         ASSERT_EQ(GEVSetSecureTransfer(kDevice, secure, nullptr), GEV_STATUS_SUCCESS);
@@ -245,13 +244,8 @@ TEST_F(Streaming, ReceiverEndsAtItsStopAndTheNextAcquisitionGetsEveryImage) {
         format.frameCount = 20;
         format.frameRate = 100;
         play();
-        image.resize(sim::blockBytes(format));
-        for (uint64_t id = 1; id <= 20; ++id) {
-            GevImageHeader h{};
-            ASSERT_EQ(GEVGetImageBuffer(kDevice, &h, image.data()), GEV_STATUS_SUCCESS) << id;
-            EXPECT_EQ(h.blockId, id);
-            EXPECT_EQ(image[image.size() - 1], sim::frameByte(id, image.size() - 1));
-        }
+        std::string fault;
+        EXPECT_EQ(completeFrames(kDevice, format, 20, fault), 20u) << fault;
         source->stop();
         ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
     }
