@@ -265,8 +265,8 @@ TEST_F(KavroSrcTest, DeliversWholeFramesInTheNegotiatedFormat) {
 
 // PLAYING streams, PAUSED stops the camera, PLAYING again resumes, NULL releases the camera so
 // that another element can open it; a setting the camera refuses fails the start with the
-// library's status text.
-TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
+// library's status text, and a camera that vanishes ends the stream with an error.
+TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCameraAndItsLossEndsTheStream) {
     startCamera();
     makePipeline("");
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
@@ -296,6 +296,16 @@ TEST_F(KavroSrcTest, StateChangesStartStopAndReleaseTheCamera) {
         << refused.error;
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     EXPECT_EQ(cameraRegister(gvcp::reg::kCcp), 0u);
+
+    // A camera that goes away mid-stream ends the stream with an error, not a hang.
+    reset();
+    makePipeline("");
+    ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    EXPECT_TRUE(framesAfter(1));
+    camera_.reset();
+    const BusOutcome out = runUntilEnd(pipeline_);
+    EXPECT_FALSE(out.eos);
+    EXPECT_NE(out.error.find("the camera stopped answering"), std::string::npos) << out.error;
 }
 
 // Images reach downstream without a copy, in buffers lent from the element's ring: buffers
@@ -318,18 +328,6 @@ TEST_F(KavroSrcTest, BuffersHeldDownstreamOutliveTheAcquisition) {
         EXPECT_TRUE(intact(b, 640 * 480)) << GST_BUFFER_OFFSET(b);
         gst_buffer_unref(b);
     }
-}
-
-// A camera that goes away mid-stream ends the stream with an error, not a hang.
-TEST_F(KavroSrcTest, VanishedCameraEndsWithAnError) {
-    startCamera();
-    makePipeline("");
-    ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    EXPECT_TRUE(framesAfter(1));
-    camera_.reset();
-    const BusOutcome out = runUntilEnd(pipeline_);
-    EXPECT_FALSE(out.eos);
-    EXPECT_NE(out.error.find("the camera stopped answering"), std::string::npos) << out.error;
 }
 
 }  // namespace
