@@ -182,7 +182,8 @@ TEST_F(Streaming, NoStartWithoutAFittingPayloadSizeAndNoImageWithinTheTimeOut) {
     ASSERT_EQ(GEVGetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
     p.imageTimeout = 150;
     ASSERT_EQ(GEVSetChannelParameter(kDevice, &p), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS) << "the refused starts left the stream lock free";
+    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS)
+        << "the refused starts left the stream lock free";
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(GEVGetImage(kDevice, nullptr), GEV_STATUS_TIMEOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 140ms);

@@ -16,10 +16,6 @@ class StreamingTest : public SimCameraTest {
   protected:
     void SetUp() override;  // starts the camera with `config`
     void TearDown() override;
-    // Starts the acquisition with the block size of `f`.
-    GevStatus start(const sim::StreamFormat& f, uint32_t frames = 0) {
-        return GEVAcquisitionStartEx(kDevice, frames, sim::blockBytes(f));
-    }
     // Starts the acquisition (for `payload` bytes a block; 0: the format's) and the stream.
     void play(uint32_t payload = 0, uint32_t frames = 0) {
         ASSERT_EQ(GEVAcquisitionStartEx(kDevice, frames,
