@@ -7,10 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,10 +28,6 @@ namespace reg = gvcp::reg;
 // Both receive paths: the library's socket receiver, and the filter driver's packet-ring engine
 // (which needs CAP_NET_RAW).
 enum class StreamPath { kSocket, kDriver };
-
-bool takeDriverPath(uint8_t device) {
-    return GEVInitFilterDriver(device) == GEV_STATUS_SUCCESS;
-}
 
 class ManyDevices : public ::testing::TestWithParam<StreamPath> {};
 
@@ -56,7 +50,7 @@ TEST_P(ManyDevices, TwentyCamerasStreamAtOnceWithEveryFrameWhole) {
         const GevConnectInfo info = loopbackConnectInfo(cameras.back()->addressNet());
         ASSERT_EQ(GEVInit(d, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS) << int{d};
         ASSERT_EQ(GEVOpenStreamChannel(d, 0, 0, 0), GEV_STATUS_SUCCESS) << int{d};
-        if (GetParam() == StreamPath::kDriver && !takeDriverPath(d)) {
+        if (GetParam() == StreamPath::kDriver && GEVInitFilterDriver(d) != GEV_STATUS_SUCCESS) {
             for (uint8_t k = 1; k <= d; ++k)
                 (void)GEVClose(k);
             GTEST_SKIP() << "the packet-ring engine needs CAP_NET_RAW";
@@ -74,34 +68,21 @@ TEST_P(ManyDevices, TwentyCamerasStreamAtOnceWithEveryFrameWhole) {
                                                               cameras.back()->addressNet()));
     }
 
-    const auto start = std::chrono::steady_clock::now();
     for (auto& source : sources)
         ASSERT_TRUE(source->start(format));
-    std::array<uint32_t, kDevices> complete{};
-    std::array<std::string, kDevices> faults;
-    std::array<GevStatus, kDevices> stopped{};
     std::vector<std::thread> readers;
     for (uint8_t d = 1; d <= kDevices; ++d) {
         readers.emplace_back([&, d] {
-            complete[d - 1] = completeFrames(d, format, kFrames, faults[d - 1]);
+            std::string fault;
+            EXPECT_EQ(completeFrames(d, format, kFrames, fault), kFrames)
+                << "device " << int{d} << ": " << fault;
             // Each stop waits for its receiver's next time-out: the stops overlap.
-            stopped[d - 1] = GEVAcquisitionStop(d);
+            EXPECT_EQ(GEVAcquisitionStop(d), GEV_STATUS_SUCCESS) << int{d};
+            EXPECT_EQ(record(d).counters.packetsLost.load(), 0u) << int{d};
         });
     }
     for (auto& reader : readers)
         reader.join();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    uint32_t total = 0;
-    for (uint8_t d = 1; d <= kDevices; ++d) {
-        total += complete[d - 1];
-        EXPECT_EQ(complete[d - 1], kFrames) << "device " << int{d} << ": " << faults[d - 1];
-        EXPECT_EQ(stopped[d - 1], GEV_STATUS_SUCCESS);
-        EXPECT_EQ(record(d).counters.packetsLost.load(), 0u) << int{d};
-    }
-    std::printf("[ figure ] %u devices x %u frames of %u bytes: %u of %u complete in %.2f s\n",
-                kDevices, kFrames, sim::blockBytes(format), total, kDevices * kFrames, seconds);
     sources.clear();
     for (uint8_t d = 1; d <= kDevices; ++d)
         EXPECT_EQ(GEVClose(d), GEV_STATUS_SUCCESS);
@@ -112,31 +93,6 @@ INSTANTIATE_TEST_SUITE_P(Paths, ManyDevices,
                          [](const auto& path) {
                              return path.param == StreamPath::kSocket ? "Socket" : "Driver";
                          });
-
-// The driver path through the calls: a lossy stream repaired by resend, every image the camera's.
-class DriverPathStreaming : public StreamingTest {};
-
-TEST_F(DriverPathStreaming, LossRepairedByResendThroughTheCalls) {
-    if (!takeDriverPath(kDevice))
-        GTEST_SKIP() << "the packet-ring engine needs CAP_NET_RAW";
-    ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
-    ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
-    format.width = 256;
-    format.height = 100;  // 18 packets
-    format.frameCount = 150;
-    format.frameRate = 30;  // the engine sees packets a ring block (a few ms) at a time
-    sim::StreamFaults faults;
-    faults.seed = 11;
-    faults.lose = 0.01;
-    ASSERT_EQ(start(format), GEV_STATUS_SUCCESS);
-    source->setFaults(faults);
-    ASSERT_TRUE(source->start(format));
-    std::string fault;
-    EXPECT_EQ(completeFrames(kDevice, format, 150, fault), 150u) << fault;
-    EXPECT_GT(source->stats().packetsResent, 0u);
-    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
-    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 150, Errors: 0 Lost: 0.00 %"));
-}
 
 // Whether a datagram sent to a group from one loopback address reaches a member on another.
 bool loopbackMulticastWorks(uint32_t groupHostOrder, std::string& why) {
@@ -171,39 +127,31 @@ bool loopbackMulticastWorks(uint32_t groupHostOrder, std::string& why) {
     return true;
 }
 
-class MulticastStreaming : public SimCameraTest {
+class MulticastStreaming : public StreamingTest {
   protected:
     static constexpr uint8_t kListener = 2;
 
     void SetUp() override {
-        SimCameraTest::SetUp();
         // A group of this process's own, so that parallel test processes stay apart.
         group = 0xEFFF0000u | (static_cast<uint32_t>(::getpid()) & 0xFFFFu);
         if (std::string why; !loopbackMulticastWorks(group, why))
             GTEST_SKIP() << "multicast streaming not testable here: " << why;
-        startCamera();
-        const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
-        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 2), GEV_STATUS_SUCCESS);
-        format.extendedIds = true;
+        controlMode = 2;  // control access: a listener may read the camera's registers
+        StreamingTest::SetUp();
         format.width = 256;
         format.height = 64;
         format.frameRate = 200;
     }
     void TearDown() override {
-        if (source)
-            source->stop();
-        source.reset();
         (void)GEVClose(kListener);
-        (void)GEVClose(kDevice);
-        SimCameraTest::TearDown();
+        StreamingTest::TearDown();
     }
     uint32_t group = 0;
-    sim::StreamFormat format;
-    std::unique_ptr<sim::StreamSource> source;
 };
 
 TEST_F(MulticastStreaming, ControllerAndListenerBothReceiveTheGroupsFrames) {
     constexpr uint32_t kFrames = 5;
+    ASSERT_EQ(GEVCloseStreamChannel(kDevice), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, group), GEV_STATUS_SUCCESS);
     const uint16_t port = record(kDevice).streamPort;
     EXPECT_NE(port, 0);
@@ -223,7 +171,6 @@ TEST_F(MulticastStreaming, ControllerAndListenerBothReceiveTheGroupsFrames) {
     ASSERT_EQ(GEVAcquisitionStartEx(kListener, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
     EXPECT_TRUE(record(kListener).streamSocket.isValid());
     format.frameCount = kFrames;
-    source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
     ASSERT_TRUE(source->start(format));
     std::string fault;
     EXPECT_EQ(completeFrames(kDevice, format, kFrames, fault), kFrames) << fault;
@@ -235,7 +182,6 @@ TEST_F(MulticastStreaming, ControllerAndListenerBothReceiveTheGroupsFrames) {
 }
 
 TEST_F(MulticastStreaming, ListenerOfAUnicastStreamIgnoresTheGroupItWasGiven) {
-    ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
     const GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
     ASSERT_EQ(GEVInit(kListener, &info, &LogCapture::callback, 0, 0), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVOpenStreamChannel(kListener, 0, 0, group), GEV_STATUS_SUCCESS);
@@ -268,32 +214,22 @@ TEST_F(StreamingWithoutResend, LossLeavesOnlyItsFramesIncompleteAndReorderingCos
     faults.reorder = 0.05;
     faults.reorderDistance = 3;
     faults.dropPackets = {{40, 2}, {41, 4}, {200, 1}};
-    ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
     source->setFaults(faults);
-    ASSERT_TRUE(source->start(format));
+    play();
 
-    std::vector<uint8_t> image(sim::blockBytes(format));
     std::vector<uint64_t> incomplete;
     uint32_t complete = 0;
     uint64_t lastId = 0;
-    for (uint32_t k = 0; k < kFrames; ++k) {
-        GevImageHeader h{};
-        const GevStatus s = GEVGetImageBuffer(kDevice, &h, image.data());
-        if (s == GEV_STATUS_TIMEOUT)
-            break;
-        EXPECT_GT(h.blockId, lastId) << "frames out of block order";
-        lastId = h.blockId;
-        if (s == GEV_STATUS_IMAGE_INCOMPLETE) {
-            EXPECT_EQ(h.missingPackets, 1u) << h.blockId;
-            incomplete.push_back(h.blockId);
-            continue;
+    for (const TakenImage& t : takeImages(kDevice, format, kFrames)) {
+        EXPECT_GT(t.blockId, lastId) << "frames out of block order";
+        lastId = t.blockId;
+        if (t.status == GEV_STATUS_IMAGE_INCOMPLETE) {
+            EXPECT_EQ(t.missingPackets, 1u) << t.blockId;
+            incomplete.push_back(t.blockId);
+        } else {
+            EXPECT_TRUE(t.whole) << "block " << t.blockId << " status " << t.status;
+            complete += t.whole ? 1 : 0;
         }
-        ASSERT_EQ(s, GEV_STATUS_SUCCESS);
-        bool whole = true;
-        for (size_t o = 0; whole && o < image.size(); ++o)
-            whole = image[o] == sim::frameByte(h.blockId, o);
-        EXPECT_TRUE(whole) << "block " << h.blockId;
-        complete += whole ? 1 : 0;
     }
     EXPECT_EQ(incomplete, (std::vector<uint64_t>{40, 41, 200}));
     EXPECT_EQ(complete, kFrames - 3);
@@ -306,68 +242,46 @@ TEST_F(StreamingWithoutResend, LossLeavesOnlyItsFramesIncompleteAndReorderingCos
 // is rebuilt, the camera's heartbeat times out (it drops control and its stream destination),
 // and the camera is power-cycled on the same address. Each time the heartbeat repairs the link;
 // resend works again and every frame sent after the repair arrives whole.
-class LinkRepairMidStream : public SimCameraTest {
+class LinkRepairMidStream : public StreamingTest {
   protected:
     void SetUp() override {
-        SimCameraTest::SetUp();
-        config_.heartbeatTimeoutMs = 600;  // the library beats every 200 ms
-        startCamera(config_);
-        address_ = camera().addressNet();
-        const GevConnectInfo info = loopbackConnectInfo(address_);
-        ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
-        ASSERT_EQ(GEVOpenStreamChannel(kDevice, 0, 0, 0), GEV_STATUS_SUCCESS);
+        config.heartbeatTimeoutMs = 600;  // the library beats every 200 ms
+        StreamingTest::SetUp();
         ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
         ASSERT_EQ(GEVSetBufferCount(kDevice, 16), GEV_STATUS_SUCCESS);
-        format_.extendedIds = true;
-        format_.width = 256;
-        format_.height = 100;  // 18 packets
-        format_.frameRate = 100;
+        format.width = 256;
+        format.height = 100;  // 18 packets
+        format.frameRate = 100;
         faults_.seed = 9;
         faults_.lose = 0.01;
         // Not the camera's default packet size, which a power cycle brings back.
         ASSERT_EQ(GEVWriteRegister(kDevice, reg::kScps0, 1, &kPacketSize), GEV_STATUS_SUCCESS);
-        ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format_)), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVAcquisitionStartEx(kDevice, 0, sim::blockBytes(format)), GEV_STATUS_SUCCESS);
         startSource();
     }
-    void TearDown() override {
-        if (source_)
-            source_->stop();
-        source_.reset();
-        (void)GEVClose(kDevice);
-        SimCameraTest::TearDown();
-    }
+    // The fixture's source, or after a power cycle a new one.
     void startSource() {
-        source_ = std::make_unique<sim::StreamSource>(camera().model(), address_);
-        source_->setFaults(faults_);
-        ASSERT_TRUE(source_->start(format_));
+        if (!source)
+            source = std::make_unique<sim::StreamSource>(camera().model(), camera().addressNet());
+        source->setFaults(faults_);
+        ASSERT_TRUE(source->start(format));
     }
-    // Takes images until `count` of those that `later` selects have arrived (the others come
-    // from before the repair) and returns how many of those were whole.
+    // Of the next `count` images that `later` selects (the others come from before the repair),
+    // how many were whole.
     uint32_t wholeLaterFrames(const std::function<bool(uint64_t)>& later, uint32_t count,
                               std::string& fault) {
-        std::vector<uint8_t> image(sim::blockBytes(format_));
-        uint32_t seen = 0;
         uint32_t whole = 0;
-        const auto limit = std::chrono::steady_clock::now() + 30s;
-        while (seen < count && std::chrono::steady_clock::now() < limit) {
-            GevImageHeader h{};
-            const GevStatus s = GEVGetImageBuffer(kDevice, &h, image.data());
-            if (s == GEV_STATUS_TIMEOUT || !later(h.blockId))
-                continue;
-            ++seen;
-            bool ok = s == GEV_STATUS_SUCCESS && h.missingPackets == 0;
-            for (size_t o = 0; ok && o < image.size(); ++o)
-                ok = image[o] == sim::frameByte(h.blockId, o);
-            whole += ok ? 1 : 0;
-            if (!ok && fault.empty()) {
-                fault = "block " + std::to_string(h.blockId) + ": status " + std::to_string(s) +
-                        ", missing " + std::to_string(h.missingPackets);
+        for (const TakenImage& t : takeImages(kDevice, format, count, later)) {
+            whole += t.whole ? 1 : 0;
+            if (!t.whole && fault.empty()) {
+                fault = "block " + std::to_string(t.blockId) + ": status " +
+                        std::to_string(t.status) + ", missing " + std::to_string(t.missingPackets);
             }
         }
         return whole;
     }
     // Block id of the last frame the camera sent.
-    uint64_t lastSent() const { return format_.firstBlockId + source_->stats().framesSent - 1; }
+    uint64_t lastSent() const { return format.firstBlockId + source->stats().framesSent - 1; }
     bool linkOk() {
         uint8_t status = 0xFF;
         uint8_t reserved = 0;
@@ -377,11 +291,7 @@ class LinkRepairMidStream : public SimCameraTest {
                (camera().model().readRegister(reg::kScps0) & 0xFFFF) == kPacketSize;
     }
     static constexpr uint32_t kPacketSize = 1000;
-    sim::CameraConfig config_;
-    uint32_t address_ = 0;
-    sim::StreamFormat format_;
     sim::StreamFaults faults_;
-    std::unique_ptr<sim::StreamSource> source_;
 };
 
 TEST_F(LinkRepairMidStream, ResendWorksAgainAndEveryLaterFrameIsWhole) {
@@ -414,11 +324,12 @@ TEST_F(LinkRepairMidStream, ResendWorksAgainAndEveryLaterFrameIsWhole) {
     // control, no destinations, its default packet size, and block ids from 1 again. It streams
     // once the heartbeat set it up again.
     const uint64_t before = lastSent();
-    source_->stop();
-    source_.reset();
+    const uint32_t address = camera().addressNet();
+    source->stop();
+    source.reset();
     camera_.reset();
     std::this_thread::sleep_for(300ms);
-    camera_ = sim::CameraServer::start(config_, address_);
+    camera_ = sim::CameraServer::start(config, address);
     ASSERT_NE(camera_, nullptr);
     ASSERT_TRUE(eventually([&] { return linkOk(); }));
     startSource();
@@ -427,7 +338,7 @@ TEST_F(LinkRepairMidStream, ResendWorksAgainAndEveryLaterFrameIsWhole) {
         wholeLaterFrames([&](uint64_t id) { return id < before && id > repaired; }, kFrames, fault),
         kFrames)
         << "after the power cycle: " << fault;
-    EXPECT_GT(source_->stats().packetsResent, 0u) << "resend served by the restarted camera";
+    EXPECT_GT(source->stats().packetsResent, 0u) << "resend served by the restarted camera";
 }
 
 }  // namespace
