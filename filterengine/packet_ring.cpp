@@ -174,7 +174,8 @@ void PacketRing::walk(const uint8_t* block, uint64_t sequence,
                 (h->tp_status & (TP_STATUS_CSUM_VALID | TP_STATUS_CSUMNOTREADY)) != 0;
             if (const auto payload =
                     udpPayload({block + offset + net, captured}, settings_.endpoint, verified)) {
-                onDatagram(*payload, sequence);
+                onDatagram(*payload, sequence,
+                           int64_t{h->tp_sec} * 1000000000 + int64_t{h->tp_nsec});
             }
         }
         if (h->tp_next_offset == 0)

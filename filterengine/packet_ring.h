@@ -37,10 +37,12 @@ class PacketRing final {
     const platform::UniqueSocket& socket() const { return socket_; }
 
     // Walks the blocks the kernel has handed over since the last call, in order, handing the
-    // UDP payload of each stream packet to `onDatagram` with the sequence number of its block.
+    // UDP payload of each stream packet to `onDatagram` with the sequence number of its block
+    // and the time the kernel received it (wall clock, in nanoseconds).
     // The blocks stay with the caller, and the payloads valid, until released. Returns the
     // number of blocks walked.
-    using DatagramSink = std::function<void(std::span<const uint8_t> datagram, uint64_t block)>;
+    using DatagramSink =
+        std::function<void(std::span<const uint8_t> datagram, uint64_t block, int64_t receivedNs)>;
     size_t drain(const DatagramSink& onDatagram);
     // Gives every walked block before sequence number `block` back to the kernel.
     void releaseBefore(uint64_t block);

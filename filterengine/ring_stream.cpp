@@ -5,6 +5,7 @@
 
 #include "filterdriver/filter_device.h"
 #include "filterengine/block_wait.h"
+#include "filterengine/frame_pacing.h"
 #include "frame/image_memory.h"
 #include "gvsp/retrieval.h"
 #include "gvsp/wire.h"
@@ -153,9 +154,11 @@ void RingStream::run() {
             placements_->place(entry, packet, data, block);
         });
     const size_t longest = gvsp::kExtendedHeaderSize + size_t{index_.packetDataSize()};
+    FramePacing pacing;
     const PacketRing::DatagramSink toAssembler = [&](std::span<const uint8_t> datagram,
-                                                     uint64_t inBlock) {
+                                                     uint64_t inBlock, int64_t receivedNs) {
         block = inBlock;
+        pacing.onDatagram(datagram, receivedNs);
         if (datagram.size() <= longest) {
             assembler.onDatagram(datagram);
             return;
@@ -186,6 +189,13 @@ void RingStream::run() {
             lastBlockNs = now;
         }
         packets_->releaseBefore(placements_->oldestNeeded(*images_, packets_->walkedEnd()));
+        // In the middle of a frame: what the kernel hands over meanwhile is taken in one go
+        // shortly before the trailer is due (the next wait then returns at once).
+        if (!crowded) {
+            const auto pause = pacing.pause(platform::realtimeNs());
+            if (pause.count() > 0)
+                (void)gvsp::pauseUnlessStopped(stop_, pause);
+        }
     }
     assembler.finish();
 }

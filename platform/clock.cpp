@@ -10,6 +10,12 @@ int64_t monotonicNs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+int64_t realtimeNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
 int64_t realtimeSeconds() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);

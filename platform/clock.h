@@ -14,6 +14,8 @@ inline uint32_t tickCountMs() {
 }
 // Seconds since 1970 (UTC) of the real-time clock.
 int64_t realtimeSeconds();
+// Wall-clock time in nanoseconds (the clock of packet receive stamps).
+int64_t realtimeNs();
 
 struct TimeOfDay {
     int hour = 0;

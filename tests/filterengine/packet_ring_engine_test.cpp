@@ -10,8 +10,10 @@
 
 #include "filterdriver/filter_device.h"
 #include "filterdriver/requests.h"
+#include "filterengine/frame_pacing.h"
 #include "filterengine/packet_ring_driver.h"
 #include "gvsp/acquisition.h"
+#include "gvsp/wire.h"
 #include "tests/support/stream_fixture.h"
 
 namespace kavro::test {
@@ -172,6 +174,37 @@ TEST_F(PacketRingEngine, RefusesMalformedRequestsAndTimesOutAReadWithoutImage) {
     EXPECT_EQ(readImage(*driver, kDevice, image), GEV_STATUS_TIMEOUT);
     EXPECT_EQ(sendStopStream(*driver, kDevice), GEV_STATUS_SUCCESS);
     EXPECT_EQ(readImage(*driver, kDevice, image), GEV_STATUS_TIMEOUT) << "after the stop";
+}
+
+// The engine sleeps through the middle of a frame only: until 1 ms before the trailer is due
+// by the shortest recent span, and never across a trailer that may come sooner.
+TEST(FramePacing, SleepsUntilShortlyBeforeTheTrailerIsDue) {
+    const auto packet = [](uint8_t format) {
+        Bytes d(64);
+        gvsp::writeHeader(d, gvsp::PacketHeader{0, true, format, 1, 0});
+        return d;
+    };
+    const Bytes leader = packet(gvsp::kFormatLeader);
+    const Bytes trailer = packet(gvsp::kFormatTrailer);
+    constexpr int64_t ms = 1000000;
+    filterengine::FramePacing pacing;
+    EXPECT_EQ(pacing.pause(0).count(), 0) << "no frame in progress";
+    pacing.onDatagram(leader, 0);
+    EXPECT_EQ(pacing.pause(2 * ms).count(), 0) << "no span known yet";
+    pacing.onDatagram(trailer, 12 * ms);
+    pacing.onDatagram(leader, 40 * ms);
+    pacing.onDatagram(trailer, 50 * ms);  // the shortest span: 10 ms
+    pacing.onDatagram(leader, 100 * ms);
+    const std::vector<std::pair<int64_t, int64_t>> rows = {
+        // now, pause (us)
+        {100 * ms, 9000},       {102 * ms, 7000}, {107 * ms + ms / 2, 1500},
+        {108 * ms + ms / 2, 0},  // nearly due
+        {120 * ms, 0},           // overdue
+    };
+    for (const auto& [now, pause] : rows)
+        EXPECT_EQ(pacing.pause(now).count(), pause) << now;
+    pacing.onDatagram(trailer, 109 * ms);
+    EXPECT_EQ(pacing.pause(109 * ms).count(), 0) << "frame over";
 }
 
 }  // namespace

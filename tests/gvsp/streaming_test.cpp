@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -138,23 +139,36 @@ TEST_F(Streaming, MultiPartBlocksAreRefusedAndOverlongPacketsFlagged) {
         "[ERROR] - [BlockID 1] Packet 3 carries 1096 bytes, its place 1086: block incomplete"));
 }
 
+// Lost leaders and a lost tail are asked for again. The secure-transfer receiver, which holds
+// one block at a time, begins a block whose leader was lost with its first packet that comes:
+// the first block's, one with a payload packet lost too, and one that lost its trailer as well.
 TEST_F(Streaming, LostLeaderAndLostTailAreAskedForAgain) {
-    ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
     format.width = 640;  // 22 packets of 1452 bytes; the trailer is packet 23
     format.frameCount = 4;
     format.frameRate = 50;
-    sim::StreamFaults faults;
-    faults.dropPackets = {{2, 0}, {3, 21}, {3, 22}, {3, 23}};
-    source->setFaults(faults);
-    play();
-    std::string fault;
-    EXPECT_EQ(completeFrames(kDevice, format, 4, fault), 4u) << fault;
-    GevImageHeader last{};
-    EXPECT_EQ(get_image_header(kDevice, &last), GEV_STATUS_SUCCESS);
-    EXPECT_EQ((std::vector<uint64_t>{last.blockId, last.sizeX, last.sizeY}),
-              (std::vector<uint64_t>{4, format.width, format.height}));
-    EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
-    EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 4, Errors: 0 Lost: 0.00 %"));
+    const std::vector<std::pair<int8_t, std::set<std::pair<uint64_t, uint32_t>>>> rows = {
+        {0, {{2, 0}, {3, 21}, {3, 22}, {3, 23}}},
+        {1, {{1, 0}, {2, 0}, {2, 5}, {3, 0}, {3, 23}}},
+    };
+    for (const auto& [secure, drops] : rows) {
+        SCOPED_TRACE(secure != 0 ? "secure-transfer receiver" : "receiver");
+        ASSERT_EQ(GEVSetSecureTransfer(kDevice, secure, nullptr), GEV_STATUS_SUCCESS);
+        ASSERT_EQ(GEVSetPacketResend(kDevice, 1), GEV_STATUS_SUCCESS);
+        LogCapture::instance().clear();
+        sim::StreamFaults faults;
+        faults.dropPackets = drops;
+        source->setFaults(faults);
+        play();
+        std::string fault;
+        EXPECT_EQ(completeFrames(kDevice, format, 4, fault), 4u) << fault;
+        GevImageHeader last{};
+        EXPECT_EQ(get_image_header(kDevice, &last), GEV_STATUS_SUCCESS);
+        EXPECT_EQ((std::vector<uint64_t>{last.blockId, last.sizeX, last.sizeY}),
+                  (std::vector<uint64_t>{4, format.width, format.height}));
+        EXPECT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+        EXPECT_TRUE(LogCapture::instance().contains("[INFO] - Frames: 4, Errors: 0 Lost: 0.00 %"));
+        source->stop();
+    }
 }
 
 TEST_F(Streaming, StopCountsNoBlockThatNeverStarted) {
