@@ -40,25 +40,30 @@ CameraModel::CameraModel(const CameraConfig& config)
         [packets = testPackets_.get()](DeviceMemory& memory, RegisterWriteRequest& request) {
             return packets->onScpsWrite(memory, request);
         });
-    handlers_[kReadRegCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,
-                                    const Peer&) { return std::optional(readReg(payload)); };
-    handlers_[kWriteRegCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,
-                                     const Peer& sender) {
+    handlers_[kReadRegCmd].handler = [this](const CommandHeader&, std::span<const uint8_t> payload,
+                                            const Peer&) {
+        return std::optional(readReg(payload));
+    };
+    handlers_[kWriteRegCmd].handler = [this](const CommandHeader&, std::span<const uint8_t> payload,
+                                             const Peer& sender) {
         return std::optional(writeReg(payload, sender));
     };
-    handlers_[kReadMemCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,
-                                    const Peer&) { return std::optional(readMem(payload)); };
-    handlers_[kWriteMemCmd] = [this](const CommandHeader&, std::span<const uint8_t> payload,
-                                     const Peer& sender) {
+    handlers_[kReadMemCmd].handler = [this](const CommandHeader&, std::span<const uint8_t> payload,
+                                            const Peer&) {
+        return std::optional(readMem(payload));
+    };
+    handlers_[kWriteMemCmd].handler = [this](const CommandHeader&, std::span<const uint8_t> payload,
+                                             const Peer& sender) {
         return std::optional(writeMem(payload, sender));
     };
-    handlers_[kDiscoveryCmd] = [this](const CommandHeader& header, std::span<const uint8_t>,
-                                      const Peer&) { return std::optional(discovery(header)); };
+    handlers_[kDiscoveryCmd].handler = [this](const CommandHeader& header, std::span<const uint8_t>,
+                                              const Peer&) {
+        return std::optional(discovery(header));
+    };
     if ((config_.gvcpCapability & reg::kCapAction) != 0) {
-        handlers_[kActionCmd] = [this](const CommandHeader& header,
-                                       std::span<const uint8_t> payload, const Peer& sender) {
-            return action(header, payload, sender);
-        };
+        handlers_[kActionCmd].handler =
+            [this](const CommandHeader& header, std::span<const uint8_t> payload,
+                   const Peer& sender) { return action(header, payload, sender); };
     }
 }
 
@@ -87,7 +92,7 @@ std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const u
         {
             std::lock_guard lock(handlersMutex_);
             if (const auto it = handlers_.find(header->command); it != handlers_.end()) {
-                handler = it->second;
+                handler = it->second.handler;
                 ++handlersRunning_;
             }
         }
@@ -114,19 +119,32 @@ std::optional<std::vector<uint8_t>> CameraModel::handleCommand(std::span<const u
     return buildAck(answer->status, answer->ackCode, header->reqId, answer->payload);
 }
 
-void CameraModel::setCommandHandler(uint16_t command, CommandHandler handler) {
+uint64_t CameraModel::setCommandHandler(uint16_t command, CommandHandler handler) {
     CommandHandler previous;
     std::unique_lock lock(handlersMutex_);
     if (const auto it = handlers_.find(command); it != handlers_.end())
-        previous = std::move(it->second);
+        previous = std::move(it->second.handler);
+    const uint64_t ticket = ++lastTicket_;
     if (handler) {
-        handlers_[command] = std::move(handler);
+        handlers_[command] = InstalledHandler{std::move(handler), ticket};
     } else {
         handlers_.erase(command);
     }
     // A call that copied the previous handler may still be running on what it captured.
     if (previous)
         handlersIdle_.wait(lock, [this] { return handlersRunning_ == 0; });
+    return ticket;
+}
+
+void CameraModel::removeCommandHandler(uint16_t command, uint64_t ticket) {
+    CommandHandler previous;
+    std::unique_lock lock(handlersMutex_);
+    const auto it = handlers_.find(command);
+    if (it == handlers_.end() || it->second.ticket != ticket)
+        return;
+    previous = std::move(it->second.handler);
+    handlers_.erase(it);
+    handlersIdle_.wait(lock, [this] { return handlersRunning_ == 0; });
 }
 
 Answer CameraModel::readReg(std::span<const uint8_t> payload) {

@@ -73,7 +73,11 @@ class CameraModel {
     // features (discovery, action, resend) plug in here. Handlers run without the model's lock
     // and use the public calls below. Returns only when no handler call is running any more, so
     // the owner of a removed handler may free what it captured; never call it from a handler.
-    void setCommandHandler(uint16_t command, CommandHandler handler);
+    // The ticket returned names this installation for removeCommandHandler.
+    uint64_t setCommandHandler(uint16_t command, CommandHandler handler);
+    // Removes the handler of `command` only while it is still the one installed with `ticket`:
+    // an owner that goes away leaves a handler installed after its own in place.
+    void removeCommandHandler(uint16_t command, uint64_t ticket);
 
     // Declares a register (or replaces its rule) and sets its hook; the hook runs under the
     // model's lock and must use only the DeviceMemory it is given.
@@ -144,8 +148,13 @@ class CameraModel {
     std::deque<TriggeredAction> triggered_;  // guarded by mutex_
     std::unique_ptr<TestPackets> testPackets_;
     mutable std::mutex handlersMutex_;
-    std::map<uint16_t, CommandHandler> handlers_;  // guarded by handlersMutex_
-    uint32_t handlersRunning_ = 0;                 // guarded by handlersMutex_
+    struct InstalledHandler {
+        CommandHandler handler;
+        uint64_t ticket = 0;
+    };
+    std::map<uint16_t, InstalledHandler> handlers_;  // guarded by handlersMutex_
+    uint64_t lastTicket_ = 0;                        // guarded by handlersMutex_
+    uint32_t handlersRunning_ = 0;                   // guarded by handlersMutex_
     std::condition_variable handlersIdle_;
 };
 

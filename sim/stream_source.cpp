@@ -85,7 +85,7 @@ std::array<uint8_t, kChunkBytes> chunkBytes(const StreamFormat& f, uint64_t bloc
 
 StreamSource::StreamSource(CameraModel& model, uint32_t cameraAddressNet)
     : model_(model), addressNet_(cameraAddressNet) {
-    model_.setCommandHandler(
+    resendTicket_ = model_.setCommandHandler(
         gvsp::kPacketResendCommand,
         [this](const gvcp::CommandHeader& header, std::span<const uint8_t> payload,
                const Peer&) -> std::optional<Answer> {
@@ -101,7 +101,7 @@ StreamSource::StreamSource(CameraModel& model, uint32_t cameraAddressNet)
 
 StreamSource::~StreamSource() {
     stop();
-    model_.setCommandHandler(gvsp::kPacketResendCommand, {});
+    model_.removeCommandHandler(gvsp::kPacketResendCommand, resendTicket_);
 }
 
 void StreamSource::setFaults(const StreamFaults& faults) {

@@ -135,6 +135,7 @@ class StreamSource {
     void run(StreamFormat format, StreamFaults faults);
 
     CameraModel& model_;
+    uint64_t resendTicket_ = 0;  // this source's resend handler in the model
     uint32_t addressNet_;
     platform::UniqueSocket socket_;
     std::thread thread_;
