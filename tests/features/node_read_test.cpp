@@ -13,17 +13,35 @@ namespace {
 
 using NodeRead = NodeValueTest;
 
-TEST_F(NodeRead, PValueChainReadsTheRegisterAtAddressPlusPAddress) {
+// Register layouts: pValue chains, bit fields in both numberings, eight- and two-byte registers
+// and sign extension.
+TEST_F(NodeRead, RegistersAreReadInTheirLayout) {
     setWord(0x10120, 1234);
     EXPECT_EQ(intOf("Width"), 1234u);
     EXPECT_EQ(intOf("WidthAlias"), 1234u) << "two pValue steps";
-    EXPECT_EQ(registerReads(), (Reads{0x10120, 0x10120}));
-}
+    EXPECT_EQ(registerReads(), (Reads{0x10120, 0x10120})) << "at Address plus pAddress";
 
-TEST_F(NodeRead, BitFieldIsTheSameInBothNumberings) {
     setWord(0x10200, 0xA5C3B2E1);
     EXPECT_EQ(intOf("FieldLittle"), 0xB2u);
     EXPECT_EQ(intOf("FieldBig"), 0xB2u);
+
+    camera().clearReceivedCommands();
+    setWord(0x10300, 0x01234567);
+    setWord(0x10304, 0x89ABCDEF);
+    EXPECT_EQ(intOf("Wide"), 0x0123456789ABCDEFull);
+    EXPECT_EQ(registerReads(), (Reads{0x10300, 0x10304})) << "high word, then low word";
+
+    camera().clearReceivedCommands();
+    setWord(0x10310, 0x1122BEEF);
+    EXPECT_EQ(intOf("Short"), 0xBEEFu) << "bytes, most significant first";
+    EXPECT_EQ(intOf("ShortLowByte"), 0xEFu) << "big-endian bits of a two-byte register";
+    EXPECT_TRUE(registerReads().empty());
+
+    setWord(0x10C40, static_cast<uint32_t>(-10));  // bits 4..7 are all set
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedReg")), -10);
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedNibble")), -1);
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedHalf")), -5);
+    EXPECT_DOUBLE_EQ(floatOf("SignedHalfFloat"), -5.0);
 }
 
 TEST_F(NodeRead, FieldMaskCountsBigEndianBitsFromTheTop) {
@@ -37,21 +55,6 @@ TEST_F(NodeRead, FieldMaskCountsBigEndianBitsFromTheTop) {
     EXPECT_EQ(features::fieldMask(8, 15, true, 16).mask, 0xFFu);
     EXPECT_EQ(features::fieldMask(0, 0, true, 64).mask, 1ull << 63);
     EXPECT_EQ(features::fieldMask(40, 47, false, 64).shift, 40u);
-}
-
-TEST_F(NodeRead, EightByteRegisterIsHighWordThenLowWord) {
-    setWord(0x10300, 0x01234567);
-    setWord(0x10304, 0x89ABCDEF);
-    EXPECT_EQ(intOf("Wide"), 0x0123456789ABCDEFull);
-    EXPECT_EQ(registerReads(), (Reads{0x10300, 0x10304}));
-}
-
-TEST_F(NodeRead, TwoByteRegisterIsReadAsBytesMostSignificantFirst) {
-    const uint8_t bytes[] = {0x11, 0x22, 0xBE, 0xEF};
-    camera().model().writeMemory(0x10310, bytes);
-    EXPECT_EQ(intOf("Short"), 0xBEEFu);
-    EXPECT_EQ(intOf("ShortLowByte"), 0xEFu) << "big-endian bits of a two-byte register";
-    EXPECT_TRUE(registerReads().empty());
 }
 
 TEST_F(NodeRead, UnusableLengthsAndTheInvalidAddressSendNothing) {
@@ -119,14 +122,6 @@ TEST_F(NodeRead, ConvertersReadTheirDataHolder) {
     setWord(0x10700, std::bit_cast<uint32_t>(3.0f));
     EXPECT_DOUBLE_EQ(floatOf("Exposure"), 1.5);
     EXPECT_DOUBLE_EQ(floatOf("ScaleDoubled"), 6.0) << "over a literal Float";
-}
-
-TEST_F(NodeRead, SignedRegistersAndFieldsAreSignExtended) {
-    setWord(0x10C40, static_cast<uint32_t>(-10));  // bits 4..7 are all set
-    EXPECT_EQ(static_cast<int64_t>(intOf("SignedReg")), -10);
-    EXPECT_EQ(static_cast<int64_t>(intOf("SignedNibble")), -1);
-    EXPECT_EQ(static_cast<int64_t>(intOf("SignedHalf")), -5);
-    EXPECT_DOUBLE_EQ(floatOf("SignedHalfFloat"), -5.0);
 }
 
 TEST_F(NodeRead, EveryIndexCountsAndAFloatRegisterIsWrittenWhereItIsRead) {

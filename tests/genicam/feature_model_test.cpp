@@ -70,26 +70,6 @@ TEST(FeatureTree, ExponentialSharingIsBounded) {
     EXPECT_TRUE(built->log.contains("[WARNING] - The feature list is cut at 262144 entries."));
 }
 
-TEST(FeatureList, InsertAndRemoveKeepNumberingAndLinks) {
-    FeatureList list;
-    list.insert(1, "b", true, 0);
-    list.insert(2, "d", true, 0);
-    list.insert(1, "c", true, 1);   // behind entry 1
-    list.insert(0, "a", false, 0);  // new head
-    list.insert(99, "e", true, 0);  // beyond the end: appended as 5, not 99
-    EXPECT_THAT(entries(list), ElementsAre("a/:0", "b:0", "c:1", "d:0", "e:0"));
-
-    list.remove(1);
-    EXPECT_THAT(entries(list), ElementsAre("b:0", "c:1", "d:0", "e:0"));
-    list.remove(4);
-    list.remove(2);
-    list.remove(7);  // no such entry
-    list.remove(0);
-    EXPECT_THAT(entries(list), ElementsAre("b:0", "d:0"));
-    EXPECT_EQ(list.find("d"), list.head()->next);
-    EXPECT_EQ(list.find("c"), nullptr);
-}
-
 TEST(FeatureNodes, KindComesFromTheElementOrIsInherited) {
     const auto built = buildFlat(R"(
         <Category Name="Root"><pFeature>f</pFeature></Category>

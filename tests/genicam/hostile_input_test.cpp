@@ -12,6 +12,7 @@
 #include "genicam/description_unzip.h"
 #include "genicam/description_url.h"
 #include "sim/description_image.h"
+#include "tests/description/description_test_support.h"
 #include "tests/genicam/feature_model_test_support.h"
 
 // The largest single operator new request made while `gArmed` is set: shows whether a claimed
@@ -143,17 +144,6 @@ TEST(HostileDescription, NamesOf100kBBuildAndAreFound) {
     EXPECT_EQ(std::string(head->name), integer);
 }
 
-// Patches the uncompressed size the central directory records for the archive's first entry.
-std::vector<uint8_t> withCentralSize(std::vector<uint8_t> archive, uint32_t size) {
-    const uint8_t signature[] = {'P', 'K', 1, 2};
-    const auto at =
-        std::search(archive.begin(), archive.end(), std::begin(signature), std::end(signature));
-    const size_t offset = static_cast<size_t>(at - archive.begin()) + 24;
-    for (size_t i = 0; i < 4; ++i)
-        archive.at(offset + i) = static_cast<uint8_t>(size >> (8 * i));
-    return archive;
-}
-
 TEST(HostileArchive, EntryClaimingGigabytesIsRefusedUnallocated) {
     const std::string xml(4096, 'x');
     const std::vector<uint8_t> good = sim::makeZipArchive(
@@ -161,7 +151,7 @@ TEST(HostileArchive, EntryClaimingGigabytesIsRefusedUnallocated) {
         std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
     for (const uint32_t claimed : {0xC0000000u, 0xFFFFFFFEu, uint32_t{kMaxDescriptionSize + 1}}) {
         SCOPED_TRACE(claimed);
-        const std::vector<uint8_t> archive = withCentralSize(good, claimed);
+        const std::vector<uint8_t> archive = kavro::test::withClaimedSize(good, claimed);
         std::vector<uint8_t> text = archive;
         RecordingLog log;
         gLargestRequest = 0;

@@ -87,12 +87,8 @@ TEST_F(Navigation, NamesAreCutToTheLengthWithATerminator) {
     ASSERT_EQ(get_root_name(kDevice, 1, buffer.data(), 3), GEV_STATUS_SUCCESS);
     EXPECT_EQ(std::string(buffer.data(), 4), std::string("Acq\0", 4));
     EXPECT_EQ(buffer[4], '#');
-    // A longer buffer gets the whole name.
-    std::array<char, 32> whole{};
-    ASSERT_EQ(get_root_name(kDevice, 1, whole.data(), 31), GEV_STATUS_SUCCESS);
-    EXPECT_STREQ(whole.data(), "AcquisitionControl");
     // u32 lengths of 2^31 and more are negative as signed lengths: refused.
-    EXPECT_EQ(get_feature_name(kDevice, 1, 1, whole.data(), 0x80000000u),
+    EXPECT_EQ(get_feature_name(kDevice, 1, 1, buffer.data(), 0x80000000u),
               GEV_STATUS_NOT_IMPLEMENTED);
 }
 
