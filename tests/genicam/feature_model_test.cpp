@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 
 #include "feature_model_test_support.h"
@@ -196,18 +195,6 @@ TEST(FeatureNodes, NumbersByKind) {
     EXPECT_EQ(f.ValueIndexed[0].floatValue, 2.5);
     EXPECT_EQ(f.ValueIndexed[1].index, 4);  // 8 bits of 0x104
     EXPECT_EQ(f.ValueIndexed[1].pValueIndexed, "Other");
-}
-
-TEST(FeatureNodes, NumbersIgnoreTheProcessLocale) {
-    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = previous != nullptr ? previous : "C";
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-        GTEST_SKIP() << "no German locale installed";
-    }
-    const auto value = scanFloat("2.5");
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    ASSERT_TRUE(value.has_value());
-    EXPECT_EQ(*value, 2.5);
 }
 
 TEST(FeatureNodes, SubListsKeepDocumentOrderAndAreCapped) {
