@@ -1,7 +1,6 @@
 // Reading node values against the simulated camera: address computation, bit fields, register
 // lengths, indexes, formulas, converters and the cache.
 #include <bit>
-#include <cmath>
 #include <numbers>
 #include <thread>
 

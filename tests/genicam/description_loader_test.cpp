@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <libxml/globals.h>
 #include <libxml/parser.h>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>

@@ -7,7 +7,6 @@
 #include <cmath>
 
 #include "feature_model_test_support.h"
-#include "genicam/node_properties.h"
 
 namespace kavro::genicam::test {
 namespace {

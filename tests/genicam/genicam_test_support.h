@@ -5,11 +5,8 @@
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <string_view>

@@ -8,9 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -20,7 +18,6 @@
 #include "gvcp/wire.h"
 #include "gvcp/wire_events.h"
 #include "platform/socket.h"
-#include "platform/trace.h"
 #include "tests/support/sim_fixture.h"
 
 namespace kavro::test {

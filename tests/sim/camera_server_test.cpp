@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire.h"
