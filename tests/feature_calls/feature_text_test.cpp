@@ -5,10 +5,12 @@
 #include <string>
 
 #include "tests/feature_calls/feature_call_support.h"
+#include "tests/genicam/genicam_test_support.h"
 
 namespace kavro::test {
 namespace {
 
+using genicam::test::ints;
 using Enumerations = FeatureCallTest;
 using Descriptions = FeatureCallTest;
 
@@ -175,15 +177,10 @@ using FeatureParameters = FeatureCallTest;
 
 TEST_F(FeatureParameters, LimitsWithoutMinAndMax) {
     const GevFeatureParameter plain = parameterOf("Plain");
-    EXPECT_EQ(plain.kind, GEV_FEATURE_INTEGER);
-    EXPECT_EQ(plain.min, 0);
-    EXPECT_EQ(plain.max, 4294967295);
+    EXPECT_EQ(ints(plain.kind, plain.min, plain.max, plain.inc, plain.representation,
+                   plain.implemented, plain.available, plain.locked),
+              ints(GEV_FEATURE_INTEGER, 0, 4294967295, 1, 5, 1, 1, 0));
     EXPECT_EQ(plain.floatMax, 4294967295.0);
-    EXPECT_EQ(plain.inc, 1u);
-    EXPECT_EQ(plain.representation, 5);
-    EXPECT_EQ(plain.implemented, 1);
-    EXPECT_EQ(plain.available, 1);
-    EXPECT_EQ(plain.locked, 0);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&plain);
     for (size_t i : {1, 7, 50, 55, 91, 95})
         EXPECT_EQ(bytes[i], 0) << "reserved byte " << i;
@@ -199,17 +196,9 @@ TEST_F(FeatureParameters, LimitsWithoutMinAndMax) {
 
 TEST_F(FeatureParameters, RegisterFeatureTakesItsLiteralsAndItsRegistersProperties) {
     const GevFeatureParameter p = parameterOf("Width");
-    EXPECT_EQ(p.min, 16);
-    EXPECT_EQ(p.max, 4096);
-    EXPECT_EQ(p.inc, 8u);
-    EXPECT_EQ(p.visibility, 2);
-    EXPECT_EQ(p.representation, 4);
-    EXPECT_EQ(p.accessMode, GEV_ACCESS_RW);
-    EXPECT_EQ(p.length, 4u);
-    EXPECT_EQ(p.address, 0x10600u);
-    EXPECT_EQ(p.sign, 1);
-    EXPECT_EQ(p.pollingTime, 500u);
-    EXPECT_EQ(p.invalidators, 1);
+    EXPECT_EQ(ints(p.min, p.max, p.inc, p.visibility, p.representation, p.accessMode, p.length,
+                   p.address, p.sign, p.pollingTime, p.invalidators),
+              ints(16, 4096, 8, 2, 4, GEV_ACCESS_RW, 4, 0x10600, 1, 500, 1));
     EXPECT_EQ(parameterOf("ChannelName").address, 0x10260u) << "Address plus pAddress";
     EXPECT_EQ(parameterOf("Note").length, 6u) << "pLength";
 }
@@ -217,9 +206,7 @@ TEST_F(FeatureParameters, RegisterFeatureTakesItsLiteralsAndItsRegistersProperti
 TEST_F(FeatureParameters, LimitsAndIncrementsFromReferencesAndAlongThePValueChain) {
     setWord(0x10608, 1080);
     const GevFeatureParameter height = parameterOf("Height");
-    EXPECT_EQ(height.min, 2);
-    EXPECT_EQ(height.max, 1080);
-    EXPECT_EQ(height.inc, 4u);
+    EXPECT_EQ(ints(height.min, height.max, height.inc), ints(2, 1080, 4));
 
     const GevFeatureParameter exposure = parameterOf("Exposure");
     EXPECT_EQ(exposure.floatMin, 0.5) << "float read of a float node";
@@ -232,9 +219,7 @@ TEST_F(FeatureParameters, LimitsAndIncrementsFromReferencesAndAlongThePValueChai
     EXPECT_EQ(parameterOf("Loose").min, 0) << "a reference to a missing node gives 0";
 
     const GevFeatureParameter view = parameterOf("GainView");
-    EXPECT_EQ(view.min, 1);
-    EXPECT_EQ(view.max, 63);
-    EXPECT_EQ(view.inc, 2u) << "pInc of a node of the same kind";
+    EXPECT_EQ(ints(view.min, view.max, view.inc), ints(1, 63, 2)) << "pInc of the same kind";
     const GevFeatureParameter scaled = parameterOf("GainScaled");
     EXPECT_EQ(scaled.floatMax, 63.0);
     EXPECT_EQ(scaled.floatInc, 0.1) << "an integer's pInc is not taken for a float";
@@ -242,11 +227,10 @@ TEST_F(FeatureParameters, LimitsAndIncrementsFromReferencesAndAlongThePValueChai
 
 TEST_F(FeatureParameters, DecreasingSlopeSwapsTheSides) {
     const GevFeatureParameter inverted = parameterOf("Inverted");
-    EXPECT_EQ(inverted.min, 100);
-    EXPECT_EQ(inverted.max, 10);
+    EXPECT_EQ(ints(inverted.min, inverted.max), ints(100, 10));
     const GevFeatureParameter attenuation = parameterOf("Attenuation");
-    EXPECT_EQ(attenuation.floatMin, 8.0);
-    EXPECT_EQ(attenuation.floatMax, 0.5);
+    EXPECT_EQ((std::vector<double>{attenuation.floatMin, attenuation.floatMax}),
+              (std::vector<double>{8.0, 0.5}));
 }
 
 TEST_F(FeatureParameters, BooleanCommandAndEnumerationValues) {

@@ -108,14 +108,11 @@ TEST(FeatureNodes, RepeatedPropertiesFollowTheirRules) {
         <pValue>first</pValue><pValue>second</pValue>
         <Address>-16</Address><Address>0x1FFFFFFFF</Address></IntReg>)");
     const FeatureNode& n = onlyNode(*built);
-    // 0x100 + 0x20 - 16 + low 32 bits of 0x1FFFFFFFF (-1).
-    EXPECT_EQ(n.Address, 0x100u + 0x20u - 16u - 1u);
-    EXPECT_EQ(n.Length, 4u);
-    EXPECT_EQ(n.AccessMode, kAccessRO);
-    EXPECT_EQ(n.LSB, 7);
-    EXPECT_EQ(n.MSB, 0);  // decimal only: no digits read as 0
+    // Address: 0x100 + 0x20 - 16 + low 32 bits of 0x1FFFFFFFF (-1); MSB is decimal only, so no
+    // digits read as 0.
+    EXPECT_EQ(ints(n.Address, n.Length, n.AccessMode, n.LSB, n.MSB, n.kind),
+              ints(0x100 + 0x20 - 16 - 1, 4, kAccessRO, 7, 0, NodeKind::Integer));
     EXPECT_EQ(n.pValue, "second");
-    EXPECT_EQ(n.kind, NodeKind::Integer);
 }
 
 TEST(FeatureNodes, StringValueGetsABufferOfAtLeast256Bytes) {
@@ -138,24 +135,16 @@ TEST(FeatureNodes, KeywordsMapToCodesAndOthersKeepTheDefault) {
         <Slope>Decreasing</Slope><DisplayNotation>Scientific</DisplayNotation>
         <ImposedAccessMode>WO</ImposedAccessMode></Integer>)");
     const FeatureNode& e = onlyNode(*expert);
-    EXPECT_EQ(e.Visibility, 2);
-    EXPECT_EQ(e.Representation, 4);
-    EXPECT_EQ(e.Cachable, kCacheWriteAround);
-    EXPECT_EQ(e.Sign, 1);
-    EXPECT_EQ(e.Endianess, 1);
-    EXPECT_EQ(e.portIsDevice, 1);
-    EXPECT_EQ(e.Slope, 1);
-    EXPECT_EQ(e.DisplayNotation, 2);
-    EXPECT_EQ(e.ImposedAccessMode, kAccessWO);
+    EXPECT_EQ(ints(e.Visibility, e.Representation, e.Cachable, e.Sign, e.Endianess, e.portIsDevice,
+                   e.Slope, e.DisplayNotation, e.ImposedAccessMode),
+              ints(2, 4, kCacheWriteAround, 1, 1, 1, 1, 2, kAccessWO));
 
     const auto other = node(R"(<Integer Name="n"><Visibility>expert</Visibility>
         <Representation>IPV4Address</Representation><Cachable>Always</Cachable>
         <pPort>EventPort</pPort></Integer>)");
     const FeatureNode& o = onlyNode(*other);
-    EXPECT_EQ(o.Visibility, 1);
-    EXPECT_EQ(o.Representation, 5);
-    EXPECT_EQ(o.Cachable, kCacheNone);
-    EXPECT_EQ(o.portIsDevice, 0);
+    EXPECT_EQ(ints(o.Visibility, o.Representation, o.Cachable, o.portIsDevice),
+              ints(1, 5, kCacheNone, 0));
 }
 
 TEST(FeatureNodes, NumbersByKind) {
@@ -165,34 +154,25 @@ TEST(FeatureNodes, NumbersByKind) {
         <CommandValue>0x1FFFFFFFF</CommandValue><OnValue>4294967295</OnValue>
         <OffValue>4294967296</OffValue><DisplayPrecision>258</DisplayPrecision></Integer>)");
     const FeatureNode& i = onlyNode(*integer);
-    EXPECT_EQ(i.Value, 0x1FFFFFFFF);  // CommandValue also sets Value
-    EXPECT_EQ(i.CommandValue, 0u);    // beyond 32 bits: not read
-    EXPECT_EQ(i.Min, -16);
-    EXPECT_EQ(i.Max, -1);  // beyond 64 bits: not read
-    EXPECT_EQ(i.Inc, 16u);
-    EXPECT_EQ(i.ValueDefault, 32);
-    EXPECT_EQ(i.PollingTime, 250);
-    EXPECT_EQ(i.OnValue, 0xFFFFFFFFu);
-    EXPECT_EQ(i.OffValue, 0u);
-    EXPECT_EQ(i.DisplayPrecision, 2);
+    // CommandValue also sets Value; a CommandValue beyond 32 bits and a Max beyond 64 bits are
+    // not read.
+    EXPECT_EQ(ints(i.Value, i.CommandValue, i.Min, i.Max, i.Inc, i.ValueDefault, i.PollingTime,
+                   i.OnValue, i.OffValue, i.DisplayPrecision),
+              ints(0x1FFFFFFFF, 0, -16, -1, 16, 32, 250, 0xFFFFFFFF, 0, 2));
 
     const auto floating = node(R"(<Float Name="n"><Value>1.5e3</Value><Min>-2.25</Min>
         <Max>1E400</Max><Inc>0.5</Inc><ValueDefault>7.75</ValueDefault>
         <ValueIndexed Index="3">2.5</ValueIndexed><ValueIndexed>9</ValueIndexed>
         <pValueIndexed Index="0x104">Other</pValueIndexed></Float>)");
     const FeatureNode& f = onlyNode(*floating);
-    EXPECT_EQ(f.FloatValue, 1500.0);
-    EXPECT_EQ(f.FloatMin, -2.25);
-    EXPECT_TRUE(std::isinf(f.FloatMax));
-    EXPECT_EQ(f.Min, 0);
-    EXPECT_EQ(f.Max, 0);
-    EXPECT_EQ(f.FloatInc, 0.5);
-    EXPECT_EQ(f.FloatValueDefault, 7.75);
+    EXPECT_EQ((std::vector<double>{f.FloatValue, f.FloatMin, f.FloatMax, f.FloatInc,
+                                   f.FloatValueDefault}),
+              (std::vector<double>{1500.0, -2.25, INFINITY, 0.5, 7.75}));
+    EXPECT_EQ(ints(f.Min, f.Max), ints(0, 0));
     ASSERT_EQ(f.ValueIndexed.size(), 2u);  // the one without Index is skipped
-    EXPECT_EQ(f.ValueIndexed[0].index, 3);
-    EXPECT_EQ(f.ValueIndexed[0].value, 2);
+    EXPECT_EQ(ints(f.ValueIndexed[0].index, f.ValueIndexed[0].value, f.ValueIndexed[1].index),
+              ints(3, 2, 4));  // 8 bits of 0x104
     EXPECT_EQ(f.ValueIndexed[0].floatValue, 2.5);
-    EXPECT_EQ(f.ValueIndexed[1].index, 4);  // 8 bits of 0x104
     EXPECT_EQ(f.ValueIndexed[1].pValueIndexed, "Other");
 }
 
@@ -349,11 +329,10 @@ TEST(DescriptionCorpus, EveryNodeKindOfSchema10) {
         const FeatureNode* node = model.findNode(name);
         return node != nullptr ? static_cast<int>(node->kind) : -1;
     };
-    EXPECT_EQ(kindOf("AMaskedIntReg"), 2);
-    EXPECT_EQ(kindOf("AnIntConverter"), 2);
-    EXPECT_EQ(kindOf("ASwissKnife"), 3);
-    EXPECT_EQ(kindOf("AConfRom"), 8);  // inherits from the Register before it
-    EXPECT_EQ(kindOf("AKey"), 8);
+    // AConfRom inherits from the Register before it.
+    EXPECT_EQ(ints(kindOf("AMaskedIntReg"), kindOf("AnIntConverter"), kindOf("ASwissKnife"),
+                   kindOf("AConfRom"), kindOf("AKey")),
+              ints(2, 2, 3, 8, 8));
     EXPECT_EQ(model.findNode("AnInteger")->Max, INT64_MAX);
     EXPECT_EQ(model.findNode("AFloat")->FloatMin, -150.0);
     EXPECT_EQ(model.findNode("ACommand")->CommandValue, 0xA5u);
@@ -375,17 +354,15 @@ TEST(DescriptionCorpus, GroupsAndStructRegistersOfSchema11) {
     // flattening tests); what the node model makes of them:
     const FeatureNode* enable = model.findNode("Enable");
     ASSERT_NE(enable, nullptr);
-    EXPECT_EQ(enable->Address, 0x2000u);
-    EXPECT_EQ(enable->LSB, 31);
-    EXPECT_EQ(enable->Cachable, kCacheWriteThrough);
+    EXPECT_EQ(ints(enable->Address, enable->LSB, enable->Cachable),
+              ints(0x2000, 31, kCacheWriteThrough));
     EXPECT_EQ(enable->pInvalidator, std::vector<std::string>{"Level"});
     EXPECT_EQ(model.findNode("ModeBits")->AccessMode, kAccessRO);
     const FeatureNode* level = model.findNode("Level");
     ASSERT_NE(level, nullptr);
     EXPECT_EQ(level->pOffset, "Level__IndexOffset");
     ASSERT_EQ(level->ValueIndexed.size(), 2u);
-    EXPECT_EQ(level->ValueIndexed[1].index, 2);
-    EXPECT_EQ(level->ValueIndexed[1].value, 20);
+    EXPECT_EQ(ints(level->ValueIndexed[1].index, level->ValueIndexed[1].value), ints(2, 20));
     EXPECT_EQ(model.findNode("Level__IndexOffset")->Value, 2);
     EXPECT_EQ(model.findNode("Fast")->pIsAvailable, "Enable");
 }

@@ -70,6 +70,12 @@ class RecordingLog {
     std::vector<std::string> lines;
 };
 
+// Values of several integer types as one row, to compare with the row expected.
+template <class... Values>
+std::vector<int64_t> ints(Values... values) {
+    return {static_cast<int64_t>(values)...};
+}
+
 inline std::string_view name(const xmlNode* node) {
     return reinterpret_cast<const char*>(node->name);
 }
