@@ -214,17 +214,8 @@ TEST(FeatureLookup, NameOrSymbolicOfTheFirstNodeInListOrder) {
     EXPECT_EQ(model.nodeByIndex(99)->index, 4u);
 }
 
-TEST(PostBuild, InvalidatorThatNamesNoNodeIsLogged) {
-    const auto built = buildFlat(R"(
-        <Category Name="Root"><pFeature>a</pFeature></Category>
-        <IntReg Name="a"><pInvalidator>b</pInvalidator><pInvalidator>ghost</pInvalidator></IntReg>
-        <Integer Name="b"/>)");
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
-    checkInvalidators(*built->model, built->log.sink());
-    EXPECT_THAT(built->log.lines, ElementsAre("[ERROR] - In node a invalidator ghost not found"));
-}
-
-TEST(PostBuild, SelectedFeaturesMoveBehindTheirSelector) {
+// An invalidator that names no node is logged; selected features move behind their selector.
+TEST(PostBuild, InvalidatorsAreCheckedAndSelectedFeaturesMoveBehindTheirSelector) {
     const auto built = buildFlat(R"(
         <Category Name="Root"><pFeature>Analog</pFeature><pFeature>Other</pFeature></Category>
         <Category Name="Analog"><pFeature>Gain</pFeature><pFeature>GainSelector</pFeature>
@@ -232,9 +223,13 @@ TEST(PostBuild, SelectedFeaturesMoveBehindTheirSelector) {
         <Category Name="Other"><pFeature>BlackLevel</pFeature><pFeature>Last</pFeature></Category>
         <Enumeration Name="GainSelector"><pSelected>Gain</pSelected><pSelected>Missing</pSelected>
           <pSelected>BlackLevel</pSelected></Enumeration>
-        <Integer Name="Gain"/><Integer Name="BlackLevel"/><Integer Name="Tail"/>
-        <Integer Name="Last"/>)");
+        <Integer Name="Gain"/><Integer Name="BlackLevel"/><Integer Name="Last"/>
+        <Integer Name="Tail"><pInvalidator>Last</pInvalidator><pInvalidator>ghost</pInvalidator>
+          </Integer>)");
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    checkInvalidators(*built->model, built->log.sink());
+    EXPECT_THAT(built->log.lines,
+                ElementsAre("[ERROR] - In node Tail invalidator ghost not found"));
     placeSelectors(*built->model);
     // A name that is not in the list leaves no gap.
     EXPECT_THAT(entries(built->model->features()),
