@@ -109,7 +109,7 @@ TEST_F(Enumerations, NamesByPositionSkipUnavailableEntries) {
         << "the flag node of the second entry is missing";
 }
 
-TEST_F(Descriptions, TextAttributesAreCutWithoutTerminator) {
+TEST_F(Descriptions, TextAttributesAndInvalidatorsAreCutWithoutTerminator) {
     EXPECT_EQ(written(GEVGetFeatureDisplayName, "Counter", 4, 6), "Counxx");
     EXPECT_EQ(written(GEVGetFeatureDisplayName, "Counter", 10, 12),
               std::string("Counter 10\0x", 12))
@@ -119,9 +119,8 @@ TEST_F(Descriptions, TextAttributesAreCutWithoutTerminator) {
     EXPECT_EQ(written(GEVGetFeatureUnit, "Counter", 3, 4), std::string("ms\0x", 4));
     EXPECT_EQ(written(GEVGetFeatureUnit, "Level", 3, 4, GEV_STATUS_FEATURE_TEXT_MISSING), "xxxx");
     EXPECT_EQ(written(GEVGetFeatureTooltip, "Nothing", 3, 4, GEV_STATUS_FEATURE_NOT_FOUND), "xxxx");
-}
 
-TEST_F(Descriptions, InvalidatorsOfTheDataHolderByPosition) {
+    // The invalidators of the data holder, by position.
     const auto invalidator = [](const char* feature, uint8_t position, int32_t size,
                                 GevStatus expected = GEV_STATUS_SUCCESS) {
         std::string buffer = filled(10);
@@ -223,9 +222,8 @@ TEST_F(FeatureParameters, LimitsAndIncrementsFromReferencesAndAlongThePValueChai
     const GevFeatureParameter scaled = parameterOf("GainScaled");
     EXPECT_EQ(scaled.floatMax, 63.0);
     EXPECT_EQ(scaled.floatInc, 0.1) << "an integer's pInc is not taken for a float";
-}
 
-TEST_F(FeatureParameters, DecreasingSlopeSwapsTheSides) {
+    // A decreasing slope swaps the sides.
     const GevFeatureParameter inverted = parameterOf("Inverted");
     EXPECT_EQ(ints(inverted.min, inverted.max), ints(100, 10));
     const GevFeatureParameter attenuation = parameterOf("Attenuation");
@@ -249,7 +247,7 @@ TEST_F(FeatureParameters, BooleanCommandAndEnumerationValues) {
     EXPECT_EQ(parameterOf("Source").enumEntries, 1) << "a missing flag node counts as unavailable";
 }
 
-TEST_F(FeatureParameters, AccessModeOfImposedAgainstOwnMode) {
+TEST_F(FeatureParameters, AccessModeOfImposedAgainstOwnModeAndOfALoop) {
     EXPECT_EQ(parameterOf("CounterReadOnly").accessMode, GEV_ACCESS_RO);
     EXPECT_EQ(parameterOf("TemperatureWritable").accessMode, GEV_ACCESS_RO);
     EXPECT_EQ(parameterOf("CounterWriteOnly").accessMode, GEV_ACCESS_WO);
@@ -259,9 +257,8 @@ TEST_F(FeatureParameters, AccessModeOfImposedAgainstOwnMode) {
     const GevFeatureParameter computed = parameterOf("Computed");
     EXPECT_EQ(computed.accessMode, GEV_ACCESS_RO) << "from the register its formula reads";
     EXPECT_EQ(computed.sign, 1);
-}
 
-TEST_F(FeatureParameters, AValueChainThatLoopsEndsWithAStatus) {
+    // A value chain that loops ends with a status.
     GevFeatureParameter p{};
     EXPECT_EQ(GEVGetFeatureParameter(kDevice, "LoopA", &p), GEV_STATUS_REFERENCE_CYCLE);
     EXPECT_EQ(LogCapture::instance().count("[ERROR] - Reference cycle at node "), 1u);

@@ -303,7 +303,7 @@ TEST_F(ActionTest, OnlyActionsForThisCameraFireAndAreAcknowledged) {
     }
 }
 
-TEST_F(ActionTest, ScheduledActionsKeepTheirTimeOrAreRefusedWithoutTheCapability) {
+TEST_F(ActionTest, ScheduledUnacknowledgedAndShutOutActions) {
     const ActionCommand scheduled{7, kDeviceKey, 1, 1, 1'700'000'000'000'000'000ull};
     EXPECT_EQ(send(scheduled)->status, kStatusSuccess);
     ASSERT_EQ(model->triggeredActions().size(), 1u);
@@ -314,9 +314,9 @@ TEST_F(ActionTest, ScheduledActionsKeepTheirTimeOrAreRefusedWithoutTheCapability
     model->clearTriggeredActions();
     EXPECT_EQ(send(scheduled)->status, kStatusNotImplemented);
     EXPECT_TRUE(model->triggeredActions().empty());
-}
 
-TEST_F(ActionTest, ActionWithoutAckFlagFiresSilentlyAndExclusiveAccessShutsOthersOut) {
+    // Without the acknowledge flag an action fires silently; exclusive access shuts others out.
+    model->clearTriggeredActions();
     auto datagram = buildAction({8, kDeviceKey, 1, 1, {}});
     datagram[1] = 0;  // no acknowledge asked for
     EXPECT_FALSE(model->handleCommand(datagram, kHost));

@@ -73,12 +73,12 @@ TEST_F(ControlPrivilegeTest, ControlAccessLetsOtherHostsReadAndExclusiveAccessSh
     EXPECT_EQ(write(kHostB, reg::kCcp, reg::kCcpControlAccess), kStatusSuccess);
     EXPECT_EQ(model.controlHolder(), kHostB);
     EXPECT_EQ(model.readRegister(reg::kPrimaryApplicationPort), 50001u);
-}
 
-TEST_F(ControlPrivilegeTest, WithoutControlOnlyTheCcpRegisterIsWritable) {
+    // Without control only the CCP register is writable: one WRITEREG may take control and then
+    // use it.
+    EXPECT_EQ(write(kHostB, reg::kCcp, 0), kStatusSuccess);
     EXPECT_EQ(write(kHostA, reg::kMcp, 5000), kStatusAccessDenied);
     EXPECT_EQ(writeMem(kHostA, kUser), kStatusAccessDenied);
-    // One WRITEREG that takes control and then uses it.
     Bytes command(kHeaderSize + 16);
     writeCommandHeader(std::span<uint8_t, kHeaderSize>(command.data(), kHeaderSize),
                        {kFlagAckRequired, kWriteRegCmd, 16, 1});
