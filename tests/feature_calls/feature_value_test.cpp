@@ -98,7 +98,7 @@ TEST_F(FeatureValues, EveryCallChecksTheIndexThenItsPointers) {
     }
 }
 
-TEST_F(FeatureValues, DeviceStringsCopyExactlyTheirLength) {
+TEST_F(FeatureValues, DeviceStringsCopyExactlyTheirLengthAndNodeStringsKeepTheirs) {
     putBytes(0x10200,
              Bytes{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'});
     std::string buffer = filled(20);
@@ -129,10 +129,9 @@ TEST_F(FeatureValues, DeviceStringsCopyExactlyTheirLength) {
     EXPECT_EQ(buffer, "xxxx");
     EXPECT_TRUE(logged("[ERROR] - String length 1048576 of node Huge not supported."));
     EXPECT_TRUE(camera().receivedCommands().empty());
-}
 
-TEST_F(FeatureValues, NodeStringsKeepTheirTextAndLength) {
-    std::string buffer = filled(8);
+    // Strings of the node itself keep their text and length.
+    buffer = filled(8);
     ASSERT_EQ(GEVGetFeatureString(kDevice, "Label", buffer.data()), GEV_STATUS_SUCCESS);
     EXPECT_EQ(buffer, std::string("hello\0xx", 8));
     ASSERT_EQ(GEVSetFeatureString(kDevice, "Label", "world!"), GEV_STATUS_SUCCESS);

@@ -40,7 +40,7 @@ TEST(DeviceIndexRule, CallsRefuseIndexesThatAreNotOpen) {
 using DeviceRecord = SimCameraTest;
 
 // A time-out is kept as seconds and microseconds; a new open starts from the defaults again.
-TEST_F(DeviceRecord, TransactionTimeOutIsSplitAndResetByTheNextOpen) {
+TEST_F(DeviceRecord, TimeOutIsSplitAndResetByTheNextOpenAndImageMemoryResizes) {
     openTransportOnly();
     EXPECT_EQ(debug_info(kDevice), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 1500, 5), GEV_STATUS_SUCCESS);
@@ -52,10 +52,8 @@ TEST_F(DeviceRecord, TransactionTimeOutIsSplitAndResetByTheNextOpen) {
     openTransportOnly();
     EXPECT_EQ(record(kDevice).transactionTimeoutMs, 200u);
     EXPECT_EQ(record(kDevice).waitMicroseconds, 200000u);
-}
 
-TEST_F(DeviceRecord, ImageMemoryResizesKeepingItsBytes) {
-    openTransportOnly();
+    // The image memory resizes keeping its bytes.
     EXPECT_EQ(GEVSetMemorySize(kDevice, 64), GEV_STATUS_OUT_OF_MEMORY) << "no block yet";
     ASSERT_TRUE(record(kDevice).imageMemory.allocate(8));
     uint8_t* pixels = nullptr;

@@ -14,7 +14,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-TEST(FeatureTree, CategoriesExpandInPreOrderWithLevels) {
+TEST(FeatureTree, CategoriesExpandInPreOrderWithLevelsFromTheRoot) {
     const auto built = buildFlat(kExampleTree);
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
     EXPECT_THAT(entries(built->model->features()),
@@ -24,9 +24,8 @@ TEST(FeatureTree, CategoriesExpandInPreOrderWithLevels) {
     ASSERT_EQ(built->model->nodes().size(), 5u);
     EXPECT_EQ(built->model->nodes()[0]->Name, "A");
     EXPECT_EQ(built->model->nodes()[4]->index, 5u);
-}
 
-TEST(FeatureTree, MissingRootOrNoNodesFailToBuild) {
+    // A missing Root, or no nodes, fail the build.
     const auto noRoot = buildFlat(R"(<Category Name="A"><pFeature>x</pFeature></Category>)");
     EXPECT_EQ(noRoot->status, GEV_STATUS_FEATURE_LIST_EMPTY);
     EXPECT_THAT(noRoot->log.lines, ElementsAre("[ERROR] - Can't create feature list."));

@@ -58,7 +58,7 @@ class DeviceOpen : public SimCameraTest {
     }
 };
 
-TEST_F(DeviceOpen, CameraOutsideTheHostSubnetIsRefusedWithoutTraffic) {
+TEST_F(DeviceOpen, CameraOutsideTheHostSubnetIsRefusedWithoutTrafficAndFixedPortsAreUsed) {
     startCamera();
     GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
     info.subnetMask = htonl(0xFFFFFF00);
@@ -67,6 +67,17 @@ TEST_F(DeviceOpen, CameraOutsideTheHostSubnetIsRefusedWithoutTraffic) {
     EXPECT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_NOT_IN_SUBNET);
     EXPECT_EQ(debug_info(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
     EXPECT_TRUE(LogCapture::instance().lines().empty());
+
+    // A fixed control port is used and logged.
+    auto probe = platform::createUdpSocket(htonl(INADDR_LOOPBACK), 0);
+    const uint16_t port = platform::localPort(probe).value();
+    probe.reset();
+    info = loopbackConnectInfo(camera().addressNet());
+    info.controlPort = port;
+    ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[INFO] - Control channel port: " + std::to_string(port)));
+    EXPECT_EQ(camera().receivedCommands().at(0).senderPort, port);
 }
 
 TEST_F(DeviceOpen, OpenWithControlTakesTheCameraAndReportsWhatItFound) {
@@ -218,19 +229,6 @@ TEST_F(DeviceOpen, CameraHeldElsewhereOrSilentIsReportedAndLeftAlone) {
         EXPECT_EQ(debug_info(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
         EXPECT_TRUE(commands(gvcp::kWriteRegCmd).empty());
     }
-}
-
-TEST_F(DeviceOpen, FixedControlPortIsUsedAndLogged) {
-    startCamera();
-    auto probe = platform::createUdpSocket(htonl(INADDR_LOOPBACK), 0);
-    const uint16_t port = platform::localPort(probe).value();
-    probe.reset();
-    GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
-    info.controlPort = port;
-    ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
-    EXPECT_TRUE(
-        LogCapture::instance().contains("[INFO] - Control channel port: " + std::to_string(port)));
-    EXPECT_EQ(camera().receivedCommands().at(0).senderPort, port);
 }
 
 TEST_F(DeviceOpen, TwoIndexesShareOneMessageChannelUntilTheLastClose) {
