@@ -53,7 +53,7 @@ TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesAndSendsAtMostTheTransmitBuff
     EXPECT_EQ(LumexSendClink(kDevice, 2, nullptr), GEV_STATUS_INVALID_ARGUMENT);
 }
 
-TEST_F(BufferedSerial, ReceiveTakesNoMoreThanTheCapacityOrTheReceiveBuffer) {
+TEST_F(BufferedSerial, ReceiveTakesNoMoreThanItCanAndStatusComesFromTheBuffer) {
     const Bytes waiting = bytesOf("abcdefghijklmnop");
     camera().model().writeMemory(reg::kRxData, waiting);
     setWord(reg::kRxBufCnt, 0x30003);  // only the low 16 bits count
@@ -76,9 +76,9 @@ TEST_F(BufferedSerial, ReceiveTakesNoMoreThanTheCapacityOrTheReceiveBuffer) {
     EXPECT_EQ(received, 0);
     EXPECT_EQ(LumexReceiveClink(kDevice, 4, nullptr, &received), GEV_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(LumexReceiveClink(kDevice, 4, out.data(), nullptr), GEV_STATUS_INVALID_ARGUMENT);
-}
 
-TEST_F(BufferedSerial, StatusFromTheBufferCountsAndFlagsUnlessTheLinkIsLost) {
+    // The status comes from the buffer counts and flags, unless the link is lost.
+    camera().clearReceivedCommands();
     setWord(reg::kTxBufCnt, 0x1FF);
     setWord(reg::kRxBufCnt, 3);
     setWord(reg::kTxBufOverflow, 2);  // flags are reported as 0/1
@@ -133,7 +133,7 @@ TEST_F(LookUpTable, IncrementThreeFindsPositionSevenInByteOneOfIndexSix) {
 
 // Other entry layouts: a camera without LUTEntry reached through LUTValue, one value per index,
 // and eight-byte entries written back whole.
-TEST_F(LookUpTable, OtherEntryLayouts) {
+TEST_F(LookUpTable, OtherEntryLayoutsAndUnsupportedIncrements) {
     const Replacements lutValue = {{"Name=\"LUTEntry\"", "Name=\"LUTValue\""},
                                    {"<Inc>3</Inc>", "<Inc>1</Inc>"}};
     const Replacements wide = {
@@ -164,9 +164,8 @@ TEST_F(LookUpTable, OtherEntryLayouts) {
         EXPECT_EQ(word(c.address), c.after0);
         EXPECT_EQ(word(c.address + 4), c.after1);
     }
-}
 
-TEST_F(LookUpTable, IncrementsOfZeroAndAboveEightAreNotSupported) {
+    // Increments of zero and above eight are not supported.
     for (const char* inc : {"0", "9"}) {
         SCOPED_TRACE(inc);
         load({{"<Inc>3</Inc>", std::string("<Inc>") + inc + "</Inc>"}});

@@ -42,9 +42,8 @@ TEST_F(ConvenienceCalls, ExposureAndGainAreLoweredToTheMaximumButNotRaisedToTheM
     uint8_t gain = 0;
     ASSERT_EQ(LumexGetGain(kDevice, &gain), GEV_STATUS_SUCCESS);
     EXPECT_EQ(gain, 0x34) << "the low 8 bits";
-}
 
-TEST_F(ConvenienceCalls, AutomaticModesWriteTheDescribedOnAndOffValues) {
+    // The automatic modes write the described on and off values.
     GevFeatureParameter p{};
     ASSERT_EQ(GEVGetFeatureParameter(kDevice, "AutoGainControl", &p), GEV_STATUS_SUCCESS);
     ASSERT_EQ(p.onValue, 5u);

@@ -67,7 +67,7 @@ TEST_F(GvcpTransport, RequestIdsWrapPast65535ToOneAndStaleAcknowledgesAreDropped
 }
 
 // Answers that are no success keep their status; a not-implemented write answer logs no error.
-TEST_F(GvcpTransport, RefusingAnswersKeepTheirStatus) {
+TEST_F(GvcpTransport, RefusingAnswersKeepTheirStatusAndSilentCamerasGetTheirTries) {
     uint32_t value = 0;
     camera().faults().deviceStatusNext(1, 0x8003);
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kCcp, 1, &value), 0x8003);
@@ -79,12 +79,9 @@ TEST_F(GvcpTransport, RefusingAnswersKeepTheirStatus) {
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kVersion, 1, &value), GEV_STATUS_WRONG_ACKNOWLEDGE);
     camera().faults().wrongAckCodeNext(1, gvcp::kReadRegAck);
     EXPECT_EQ(GEVWriteRegister(kDevice, reg::kCcp, 1, &value), GEV_STATUS_WRONG_ACKNOWLEDGE);
-}
 
-// A silent camera gets the configured number of tries (at least one), all with the same id.
-TEST_F(GvcpTransport, SilentCameraTimesOutAfterTheConfiguredTriesWithTheSameRequestId) {
+    // A silent camera gets the configured number of tries (at least one), all with the same id.
     camera().faults().dropNextCommands(10);
-    uint32_t value = 0;
     for (const uint16_t retries : {2, 0}) {
         camera().clearReceivedCommands();
         ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 30, retries), GEV_STATUS_SUCCESS);
