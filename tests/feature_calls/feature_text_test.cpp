@@ -33,7 +33,7 @@ GevFeatureParameter parameterOf(const char* feature) {
     return p;
 }
 
-TEST_F(Enumerations, CurrentValueGivesItsEntryTextCutToSize) {
+TEST_F(Enumerations, CurrentValueGivesItsEntryTextAndNamesByPositionSkipUnavailableOnes) {
     const auto entry = [](const char* feature) {
         const std::string text = written(GEVGetFeatureEnumeration, feature, 16, 17);
         return text.substr(0, text.find('\0'));
@@ -55,6 +55,32 @@ TEST_F(Enumerations, CurrentValueGivesItsEntryTextCutToSize) {
               std::string("\0x", 2))
         << "no entry for the value nor for 0: the text is emptied";
     EXPECT_TRUE(logged("[ERROR] - Enumeration value 0x7 not found in enumeration entries."));
+
+    // Names by position skip unavailable entries.
+    const auto names = [this](uint32_t singleAvailable) {
+        setWord(0x10108, singleAvailable);
+        std::vector<std::string> out;
+        for (uint8_t p = 0; p < 6; ++p) {
+            std::string buffer = filled(17);
+            EXPECT_EQ(GEVGetFeatureEnumerationName(kDevice, "Mode", p, buffer.data(), 16),
+                      GEV_STATUS_SUCCESS);
+            if (buffer == filled(17))
+                break;  // past the last: untouched
+            out.push_back(buffer.substr(0, buffer.find('\0')));
+        }
+        return out;
+    };
+    // Burst is not implemented; Single is implemented and available only by its register.
+    EXPECT_EQ(names(0), (std::vector<std::string>{"Off", "Continuous", "X4"}));
+    EXPECT_EQ(names(1), (std::vector<std::string>{"Off", "Continuous", "Single", "X4"}));
+
+    std::string buffer = filled(6);
+    ASSERT_EQ(GEVGetFeatureEnumerationName(kDevice, "Mode", 1, buffer.data(), 4),
+              GEV_STATUS_SUCCESS);
+    EXPECT_EQ(buffer, std::string("Cont\0x", 6));
+    EXPECT_EQ(GEVGetFeatureEnumerationName(kDevice, "Source", 1, buffer.data(), 5),
+              GEV_STATUS_FEATURE_NOT_FOUND)
+        << "the flag node of the second entry is missing";
 }
 
 TEST_F(Enumerations, EntryTextAndFullEntryNameSelectTheSameEntry) {
@@ -80,33 +106,6 @@ TEST_F(Enumerations, EntryTextAndFullEntryNameSelectTheSameEntry) {
                   GEV_STATUS_FEATURE_TEXT_MISSING)
             << text;
     EXPECT_EQ(word(kPixelFormatReg), kMono16);
-}
-
-TEST_F(Enumerations, NamesByPositionSkipUnavailableEntries) {
-    const auto names = [this](uint32_t singleAvailable) {
-        setWord(0x10108, singleAvailable);
-        std::vector<std::string> out;
-        for (uint8_t p = 0; p < 6; ++p) {
-            std::string buffer = filled(17);
-            EXPECT_EQ(GEVGetFeatureEnumerationName(kDevice, "Mode", p, buffer.data(), 16),
-                      GEV_STATUS_SUCCESS);
-            if (buffer == filled(17))
-                break;  // past the last: untouched
-            out.push_back(buffer.substr(0, buffer.find('\0')));
-        }
-        return out;
-    };
-    // Burst is not implemented; Single is implemented and available only by its register.
-    EXPECT_EQ(names(0), (std::vector<std::string>{"Off", "Continuous", "X4"}));
-    EXPECT_EQ(names(1), (std::vector<std::string>{"Off", "Continuous", "Single", "X4"}));
-
-    std::string buffer = filled(6);
-    ASSERT_EQ(GEVGetFeatureEnumerationName(kDevice, "Mode", 1, buffer.data(), 4),
-              GEV_STATUS_SUCCESS);
-    EXPECT_EQ(buffer, std::string("Cont\0x", 6));
-    EXPECT_EQ(GEVGetFeatureEnumerationName(kDevice, "Source", 1, buffer.data(), 5),
-              GEV_STATUS_FEATURE_NOT_FOUND)
-        << "the flag node of the second entry is missing";
 }
 
 TEST_F(Descriptions, TextAttributesAndInvalidatorsAreCutWithoutTerminator) {

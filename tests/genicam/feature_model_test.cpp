@@ -98,7 +98,7 @@ std::unique_ptr<BuiltModel> node(std::string_view element) {
                      std::string(element));
 }
 
-TEST(FeatureNodes, RepeatedPropertiesFollowTheirRules) {
+TEST(FeatureNodes, RepeatedPropertiesFollowTheirRulesAndStringsGetTheirBuffer) {
     const auto built = node(R"(<IntReg Name="n">
         <Address>0x100</Address><Address>0x20</Address>
         <Length>4</Length><Length>8</Length>
@@ -112,9 +112,8 @@ TEST(FeatureNodes, RepeatedPropertiesFollowTheirRules) {
     EXPECT_EQ(ints(n.Address, n.Length, n.AccessMode, n.LSB, n.MSB, n.kind),
               ints(0x100 + 0x20 - 16 - 1, 4, kAccessRO, 7, 0, NodeKind::Integer));
     EXPECT_EQ(n.pValue, "second");
-}
 
-TEST(FeatureNodes, StringValueGetsABufferOfAtLeast256Bytes) {
+    // A string value gets a buffer of at least 256 bytes.
     const auto shortValue = node(R"(<String Name="n"><Value>abc</Value></String>)");
     const FeatureNode& s = onlyNode(*shortValue);
     EXPECT_EQ(s.Length, 255u);

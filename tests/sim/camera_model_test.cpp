@@ -205,7 +205,7 @@ TEST_F(CameraModelTest, MalformedCommandsAreRefusedWithoutReadingPastTheDatagram
     EXPECT_EQ(model.readRegister(reg::kCcp), 2u);
 }
 
-TEST_F(CameraModelTest, HooksAndHandlersExtendTheModel) {
+TEST_F(CameraModelTest, HooksAndHandlersExtendTheModelAndRemovingOneWaitsForItsCall) {
     // A write hook sees the sender and can refuse.
     model.setWriteHook(reg::kCcp, [](DeviceMemory&, RegisterWriteRequest& request) -> uint16_t {
         return request.sender != nullptr && request.sender->port == kHost.port ? kStatusAccessDenied
@@ -219,9 +219,7 @@ TEST_F(CameraModelTest, HooksAndHandlersExtendTheModel) {
                                 return std::optional(Answer{kStatusSuccess, kActionAck, {}});
                             });
     EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.ackCode, kActionAck);
-}
 
-TEST_F(CameraModelTest, RemovingAHandlerWaitsForTheCallStillRunningIt) {
     // The owner of a handler frees what it captured as soon as the removal returns, so the
     // removal must not return while another thread is still inside the handler.
     std::promise<void> entered;
