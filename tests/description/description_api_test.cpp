@@ -69,7 +69,7 @@ class DescriptionCalls : public SimCameraTest {
     ScratchFolder library_;
 };
 
-TEST_F(DescriptionCalls, InitXmlBuildsTheModelFromThePlainDescription) {
+TEST_F(DescriptionCalls, InitXmlBuildsTheModelFromThePlainDescriptionAndCloseReleasesIt) {
     open();
     ASSERT_EQ(GEVInitXml(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_EQ(record().descriptionReady.load(), 1u);
@@ -84,15 +84,22 @@ TEST_F(DescriptionCalls, InitXmlBuildsTheModelFromThePlainDescription) {
     EXPECT_EQ(library_.fileCount(), 0u) << "saved only when the open asked for it";
 
     // The build let the text go; its size stays known.
-    void* buffer = nullptr;
     Bytes scratch(8);
-    buffer = scratch.data();
+    void* buffer = scratch.data();
     EXPECT_EQ(GEVGetXmlFile(kDevice, &buffer), GEV_STATUS_DESCRIPTION_READ_ERROR);
 
     // Closing releases the model and the size.
     ASSERT_EQ(GEVClose(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_EQ(genicam::FeatureModels::instance().get(kDevice), nullptr);
     EXPECT_EQ(GEVGetXmlFile(kDevice, &buffer), GEV_STATUS_DESCRIPTION_EMPTY);
+
+    // The raw text calls check the index themselves (the others go through the shared guard).
+    uint32_t size = 1;
+    EXPECT_EQ(GEVGetXmlSize(kDevice, &size), GEV_STATUS_URL_ERROR);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(GEVGetXmlSize(0, &size), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(GEVGetXmlSize(21, &size), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(GEVGetXmlFile(21, &buffer), GEV_STATUS_DEVICE_NOT_OPEN);
 }
 
 // The raw text calls hand out the unpacked text once; the build saves the archive as fetched.
@@ -206,18 +213,6 @@ TEST_F(DescriptionCalls, ReceiversAndStreamlessCamerasGetNoImageMemory) {
         ASSERT_EQ(GEVClose(kDevice), GEV_STATUS_SUCCESS);
         camera_.reset();
     }
-}
-
-// The raw text calls check the index themselves (the others go through the shared guard).
-TEST_F(DescriptionCalls, DeviceThatIsNotOpen) {
-    uint32_t size = 1;
-    EXPECT_EQ(GEVGetXmlSize(kDevice, &size), GEV_STATUS_URL_ERROR);
-    EXPECT_EQ(size, 0u);
-    EXPECT_EQ(GEVGetXmlSize(0, &size), GEV_STATUS_DEVICE_NOT_OPEN);
-    EXPECT_EQ(GEVGetXmlSize(21, &size), GEV_STATUS_DEVICE_NOT_OPEN);
-    Bytes scratch(8);
-    void* buffer = scratch.data();
-    EXPECT_EQ(GEVGetXmlFile(21, &buffer), GEV_STATUS_DEVICE_NOT_OPEN);
 }
 
 }  // namespace

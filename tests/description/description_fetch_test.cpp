@@ -73,7 +73,7 @@ class DescriptionFetch : public ::testing::Test {
     DescriptionText text_;
 };
 
-TEST_F(DescriptionFetch, LocalUrlReadsTheNamedRange) {
+TEST_F(DescriptionFetch, LocalUrlReadsTheNamedRangeAndFailuresFallBackOnce) {
     place(0x10000, bytesOf(kXml + std::string(64, 'x')));
     // The length field is hexadecimal: 2C is 44, the size of kXml.
     ASSERT_EQ(kXml.size(), 0x2Cu);
@@ -84,10 +84,8 @@ TEST_F(DescriptionFetch, LocalUrlReadsTheNamedRange) {
     EXPECT_TRUE(logged("[INFO] - XML-Name: Camera.xml, Address: 0x00010000, Length: 44"));
     EXPECT_EQ(genicam::lastDescriptionName(), "Camera.xml");
     EXPECT_EQ(reads_, (std::vector<uint32_t>{kFirstUrl, 0x10000}));
-}
 
-// The Second URL serves when the First can't be read for another reason than access denied.
-TEST_F(DescriptionFetch, UrlReadFailuresFallBackOnceThenEndTheFetch) {
+    // The Second URL serves when the First can't be read for another reason than access denied.
     const struct {
         const char* what;
         GevStatus first;

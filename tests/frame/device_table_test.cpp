@@ -146,7 +146,7 @@ TEST(SharedOpenFlags, OfProcessesClaimingOneIndexAtOnceExactlyOneWins) {
     munmap(memory, sizeof(Rounds));
 }
 
-TEST(DeviceLog, LongLinesAreCutAtTheBuffer) {
+TEST(DeviceLog, LongLinesAreCutAndStatusTextsNameTheirCode) {
     char small[8];
     std::memset(small, 'x', sizeof small);
     frame::gevFormatLine(small, sizeof small, "%s", "a line far longer than the buffer");
@@ -160,9 +160,8 @@ TEST(DeviceLog, LongLinesAreCutAtTheBuffer) {
     frame::gevLogf(device, "[INFO] - %s", huge.c_str());
     EXPECT_EQ(seen.size(), frame::kLogLineSize - 1);
     EXPECT_EQ(seen.rfind("[INFO] - yyy", 0), 0u);
-}
 
-TEST(StatusText, NamesEachStatusAndGivesUnknownCodesWithTheCode) {
+    // A code whose text names another status would send a reader the wrong way.
     // A code whose text names another status would send a reader the wrong way.
     const struct {
         GevStatus code;

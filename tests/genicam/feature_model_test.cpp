@@ -67,7 +67,7 @@ TEST(FeatureTree, ExponentialSharingIsBounded) {
     EXPECT_TRUE(built->log.contains("[WARNING] - The feature list is cut at 262144 entries."));
 }
 
-TEST(FeatureNodes, KindComesFromTheElementOrIsInherited) {
+TEST(FeatureNodes, KindComesFromTheElementAndLookupsFindTheFirstNameOrSymbolic) {
     const auto built = buildFlat(R"(
         <Category Name="Root"><pFeature>f</pFeature></Category>
         <ConfRom Name="first"/>
@@ -86,6 +86,24 @@ TEST(FeatureNodes, KindComesFromTheElementOrIsInherited) {
                 ElementsAre(P{"first", 0}, P{"f", 3}, P{"key", 3}, P{"e", 5}, P{"t", 5}, P{"s", 4},
                             P{"p", 9}, P{"b", 7}, P{"c", 6}, P{"r", 8}, P{"ee", 2}, P{"conv", 3}));
     EXPECT_EQ(built->model->nodes()[2]->elementName, "IntKey");
+
+    // Lookups find the name or symbolic of the first node in list order.
+    const auto lookups = buildFlat(R"(
+        <Category Name="Root"><pFeature>Gain</pFeature></Category>
+        <EnumEntry Name="EnumEntry_GainAuto_Gain"><Symbolic>Gain</Symbolic></EnumEntry>
+        <Integer Name="Gain"/>
+        <Integer Name="Width"/>
+        <EnumEntry Name="EnumEntry_Mode_Width"><Symbolic>Width</Symbolic></EnumEntry>)");
+    ASSERT_EQ(lookups->status, GEV_STATUS_SUCCESS);
+    const FeatureModel& model = *lookups->model;
+    EXPECT_EQ(model.findNode("Gain")->Name, "EnumEntry_GainAuto_Gain");
+    EXPECT_EQ(model.findNode("Width")->Name, "Width");
+    EXPECT_EQ(model.findNode("EnumEntry_Mode_Width")->index, 4u);
+    EXPECT_EQ(model.findNode("width"), nullptr);
+    EXPECT_EQ(model.findNode(""), nullptr);
+    EXPECT_EQ(model.nodeByIndex(0), nullptr);
+    EXPECT_EQ(model.nodeByIndex(2)->Name, "Gain");
+    EXPECT_EQ(model.nodeByIndex(99)->index, 4u);
 }
 
 const FeatureNode& onlyNode(const BuiltModel& built) {
@@ -191,25 +209,6 @@ TEST(FeatureNodes, SubListsKeepDocumentOrderAndAreCapped) {
     ASSERT_EQ(n.pInvalidator.size(), kMaxSubListSize);
     EXPECT_EQ(n.pInvalidator.back(), "i254");
     EXPECT_THAT(built->log.all(), HasSubstr("[WARNING] - Node n has more than 255 elements"));
-}
-
-TEST(FeatureLookup, NameOrSymbolicOfTheFirstNodeInListOrder) {
-    const auto built = buildFlat(R"(
-        <Category Name="Root"><pFeature>Gain</pFeature></Category>
-        <EnumEntry Name="EnumEntry_GainAuto_Gain"><Symbolic>Gain</Symbolic></EnumEntry>
-        <Integer Name="Gain"/>
-        <Integer Name="Width"/>
-        <EnumEntry Name="EnumEntry_Mode_Width"><Symbolic>Width</Symbolic></EnumEntry>)");
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
-    const FeatureModel& model = *built->model;
-    EXPECT_EQ(model.findNode("Gain")->Name, "EnumEntry_GainAuto_Gain");
-    EXPECT_EQ(model.findNode("Width")->Name, "Width");
-    EXPECT_EQ(model.findNode("EnumEntry_Mode_Width")->index, 4u);
-    EXPECT_EQ(model.findNode("width"), nullptr);
-    EXPECT_EQ(model.findNode(""), nullptr);
-    EXPECT_EQ(model.nodeByIndex(0), nullptr);
-    EXPECT_EQ(model.nodeByIndex(2)->Name, "Gain");
-    EXPECT_EQ(model.nodeByIndex(99)->index, 4u);
 }
 
 // An invalidator that names no node is logged; selected features move behind their selector.
