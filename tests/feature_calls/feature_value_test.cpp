@@ -98,7 +98,7 @@ TEST_F(FeatureValues, EveryCallChecksTheIndexThenItsPointers) {
     }
 }
 
-TEST_F(FeatureValues, DeviceStringsCopyExactlyTheirLengthAndNodeStringsKeepTheirs) {
+TEST_F(FeatureValues, StringsAndRegistersTransferTheirLengthWhereAccessAllows) {
     putBytes(0x10200,
              Bytes{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'});
     std::string buffer = filled(20);
@@ -142,9 +142,8 @@ TEST_F(FeatureValues, DeviceStringsCopyExactlyTheirLengthAndNodeStringsKeepTheir
     EXPECT_EQ(parameter.length, 6u);
     ASSERT_EQ(GEVGetFeatureString(kDevice, "Blank", buffer.data()), GEV_STATUS_SUCCESS);
     EXPECT_EQ(buffer[0], '\0') << "a node without text reads empty";
-}
 
-TEST_F(FeatureValues, RegistersTransferTheCallersLengthWhereAccessAllows) {
+    // Registers transfer the caller's length where access allows.
     const Bytes pattern = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     ASSERT_EQ(GEVSetFeatureRegister(kDevice, "Lut", 16, pattern.data()), GEV_STATUS_SUCCESS);
     EXPECT_EQ(bytesAt(0x10300, 16), pattern);

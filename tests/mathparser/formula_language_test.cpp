@@ -115,6 +115,12 @@ TEST(MathParserLanguage, BitOperatorsShiftsAndComparisons) {
         {"greater-equal", "3>=4", 0},
         {"logical-or-value", "0 || 9", 1},
         {"logical-or-false", "0 || 0", 0},
+        // Only the chosen operand runs, so a guarded division never fails.
+        {"short-and", "0 && 1/0", 0},
+        {"short-or", "1 || 1/0", 1},
+        {"ternary-then", "1 ? 5 : 1/0", 5},
+        {"ternary-else", "0 ? 1%0 : 6", 6},
+        {"unknown-variable-not-read", "1 ? 3 : NeverDefinedVariable", 3},
     });
 }
 
@@ -216,17 +222,6 @@ TEST(MathParserLanguage, Functions) {
     });
 }
 
-// Only the chosen operand runs, so a guarded division never fails.
-TEST(MathParserLanguage, ShortCircuitSkipsTheOtherOperand) {
-    expectIntegers({
-        {"and", "0 && 1/0", 0},
-        {"or", "1 || 1/0", 1},
-        {"ternary-then", "1 ? 5 : 1/0", 5},
-        {"ternary-else", "0 ? 1%0 : 6", 6},
-        {"unknown-variable-not-read", "1 ? 3 : NeverDefinedVariable", 3},
-    });
-}
-
 TEST(MathParserLanguage, LongFlatAndModeratelyNestedFormulas) {
     std::string flat = "1";
     for (int i = 0; i < 20000; ++i)
@@ -258,7 +253,7 @@ void expectErrors(const std::vector<ErrorCase>& cases) {
     }
 }
 
-TEST(MathParserErrors, SyntaxErrorsNameWhatAndWhere) {
+TEST(MathParserErrors, SyntaxAndFunctionErrorsNameWhatAndWhere) {
     expectErrors({
         {"empty", "", "empty formula"},
         {"blank", "  \t", "empty formula"},
@@ -277,11 +272,7 @@ TEST(MathParserErrors, SyntaxErrorsNameWhatAndWhere) {
         {"decimal-too-long", "18446744073709551616",
          "number does not fit in 64 bits \"18446744073709551616\" at column 1"},
         {"exponent-out-of-range", "1e999", "number out of range \"1e999\" at column 1"},
-    });
-}
-
-TEST(MathParserErrors, FunctionsAreUpperCaseAndTakeTheirArguments) {
-    expectErrors({
+        // Functions are upper case and take their arguments.
         {"unknown-function", "FOO(1)", "unknown function \"FOO\" at column 1"},
         {"lower-case-function", "2*sin(1)", "unknown function \"sin\" at column 3"},
         {"missing-argument-list", "SIN 1", "expected \"(\" after SIN at column 5"},

@@ -68,7 +68,7 @@ class CameraModelTest : public ::testing::Test {
     CameraModel model{config};
 };
 
-TEST_F(CameraModelTest, ReadAcksMatchGoldenBytes) {
+TEST_F(CameraModelTest, ReadAcksMatchGoldenBytesAndStringsFitTheirArea) {
     EXPECT_EQ(raw(buildReadReg(7, reg::kVersion, 2)),
               (Bytes{0x00, 0x00, 0x00, 0x81, 0x00, 0x08, 0x00, 0x07,     // header
                      0x00, 0x02, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00}));  // version, mode
@@ -76,9 +76,8 @@ TEST_F(CameraModelTest, ReadAcksMatchGoldenBytes) {
               (Bytes{0x00, 0x00, 0x00, 0x85, 0x00, 0x0C, 0x00, 0x09,  // header
                      0x00, 0x00, 0x00, 0x48,                          // address
                      'K',  'a',  'v',  'r',  'o',  ' ',  'S',  'i'}));
-}
 
-TEST_F(CameraModelTest, StringsAreZeroPaddedAndCutToTheirArea) {
+    // Strings are zero-padded and cut to their area.
     config.serialNumber = "S123";
     config.model = std::string(40, 'M');  // longer than its 32 bytes
     CameraModel m(config);
@@ -90,7 +89,7 @@ TEST_F(CameraModelTest, StringsAreZeroPaddedAndCutToTheirArea) {
     EXPECT_EQ(name[31], 0) << "a full string keeps its terminating zero";
 }
 
-TEST_F(CameraModelTest, RegisterAccessRulesGiveTheirStatus) {
+TEST_F(CameraModelTest, RegisterAccessRulesGiveTheirStatusAndStopAtTheFirstBadAddress) {
     takeControl();
     EXPECT_EQ(writeRegStatus(reg::kVersion, 1), kStatusAccessDenied);
     EXPECT_EQ(writeRegStatus(reg::kSerialNumber, 1), kStatusAccessDenied);
@@ -106,10 +105,8 @@ TEST_F(CameraModelTest, RegisterAccessRulesGiveTheirStatus) {
     EXPECT_EQ(model.readRegister(reg::kActionDeviceKey), 0x1234u);
     EXPECT_EQ(ask(buildReadMem(1, reg::kActionDeviceKey, 4)).payload,
               (Bytes{0, 0, 0x09, 0x0C, 0, 0, 0, 0}));
-}
 
-// READREG stops at the first bad address, WRITEREG at the first bad pair and reports its index.
-TEST_F(CameraModelTest, RegisterCommandsStopAtTheFirstBadAddress) {
+    // READREG stops at the first bad address, WRITEREG at the first bad pair and reports its index.
     const Bytes read = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x09, 0x00};
     auto reply = ask(command(kReadRegCmd, 12, read));
     EXPECT_EQ(reply.header.status, kStatusInvalidAddress);
