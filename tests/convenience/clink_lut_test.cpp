@@ -29,7 +29,7 @@ using LookUpTable = ConvenienceTest;
 
 // Init on a camera without the word-wise features keeps the buffered ones: a send writes the
 // bytes and their length (the camera has no SendTXBuf), no more than the transmit buffer holds.
-TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesAndSendsAtMostTheTransmitBuffer) {
+TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesWhichSendReceiveAndReport) {
     record().oldClinkFeatures = 1;  // as left by an earlier init on another description
     ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x01), GEV_STATUS_SUCCESS);
     ASSERT_EQ(LumexInitClinkSerial(kDevice, 115200), GEV_STATUS_SUCCESS);
@@ -51,9 +51,8 @@ TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesAndSendsAtMostTheTransmitBuff
     setWord(reg::kTxBufOverflow, 1);
     EXPECT_EQ(LumexSendClink(kDevice, 2, data.data()), GEV_STATUS_CLINK_SEND_ERROR);
     EXPECT_EQ(LumexSendClink(kDevice, 2, nullptr), GEV_STATUS_INVALID_ARGUMENT);
-}
 
-TEST_F(BufferedSerial, ReceiveTakesNoMoreThanItCanAndStatusComesFromTheBuffer) {
+    // A receive takes no more than the capacity or the receive buffer.
     const Bytes waiting = bytesOf("abcdefghijklmnop");
     camera().model().writeMemory(reg::kRxData, waiting);
     setWord(reg::kRxBufCnt, 0x30003);  // only the low 16 bits count

@@ -33,7 +33,7 @@ GevFeatureParameter parameterOf(const char* feature) {
     return p;
 }
 
-TEST_F(Enumerations, CurrentValueGivesItsEntryTextAndNamesByPositionSkipUnavailableOnes) {
+TEST_F(Enumerations, EntryTextsAndNamesGetAndSelectEntries) {
     const auto entry = [](const char* feature) {
         const std::string text = written(GEVGetFeatureEnumeration, feature, 16, 17);
         return text.substr(0, text.find('\0'));
@@ -81,9 +81,8 @@ TEST_F(Enumerations, CurrentValueGivesItsEntryTextAndNamesByPositionSkipUnavaila
     EXPECT_EQ(GEVGetFeatureEnumerationName(kDevice, "Source", 1, buffer.data(), 5),
               GEV_STATUS_FEATURE_NOT_FOUND)
         << "the flag node of the second entry is missing";
-}
 
-TEST_F(Enumerations, EntryTextAndFullEntryNameSelectTheSameEntry) {
+    // The entry text and the full entry name select the same entry.
     ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", "Mono16"), GEV_STATUS_SUCCESS);
     EXPECT_EQ(word(kPixelFormatReg), kMono16);
     setWord(kPixelFormatReg, 0);

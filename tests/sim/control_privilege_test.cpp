@@ -89,7 +89,7 @@ TEST_F(ControlPrivilegeTest, ControlAccessLetsOtherHostsReadAndExclusiveAccessSh
     EXPECT_EQ(model.readRegister(reg::kMcp), 5000u);
 }
 
-TEST_F(ControlPrivilegeTest, SilentHolderLosesControlAndItsDestinations) {
+TEST_F(ControlPrivilegeTest, SilentHolderLosesControlAndAnotherHostTakesItUntilReleased) {
     ASSERT_EQ(write(kHostA, reg::kCcp, 1), kStatusSuccess);
     setDestinations();
     // Commands of other hosts are no heartbeat; any command of the holder is.
@@ -111,9 +111,8 @@ TEST_F(ControlPrivilegeTest, SilentHolderLosesControlAndItsDestinations) {
     EXPECT_TRUE(destinationsCleared());
     EXPECT_EQ(read(kHostB), kStatusSuccess);
     EXPECT_FALSE(model.superviseHeartbeat(heard + 10s)) << "nothing left to drop";
-}
 
-TEST_F(ControlPrivilegeTest, AnotherHostTakesControlUntilReleased) {
+    // Another host takes control until released.
     ASSERT_EQ(write(kHostA, reg::kCcp, 1), kStatusSuccess);
     setDestinations();
     model.takeControlAsOtherHost(reg::kCcpExclusiveAccess);
