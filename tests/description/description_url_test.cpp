@@ -16,7 +16,7 @@ DescriptionUrl parse(const std::string& text) {
     return parseDescriptionUrl(bytes);
 }
 
-TEST(DescriptionUrl, LocalFormsGiveNameAddressLengthAndPacking) {
+TEST(DescriptionUrl, LocalFormsGiveNameAddressLengthAndPackingFileFormsTheirPath) {
     const struct {
         const char* url;
         const char* name;
@@ -51,19 +51,8 @@ TEST(DescriptionUrl, LocalFormsGiveNameAddressLengthAndPacking) {
         EXPECT_EQ(url.address, c.address);
         EXPECT_EQ(url.length, c.length);
     }
-}
 
-// A separator after the terminator does not count: there is nothing to read. (No separator at
-// all, and names too long, are read end to end by the fetch tests.)
-TEST(DescriptionUrl, SeparatorAfterTheTerminatorIsNone) {
-    std::vector<uint8_t> bytes(kUrlRegisterSize, 0);
-    const std::string text = "local:Camera.xml";
-    std::copy(text.begin(), text.end(), bytes.begin());
-    bytes[100] = ';';
-    EXPECT_EQ(parseDescriptionUrl(bytes).form, Form::LocalNoLength);
-}
-
-TEST(DescriptionUrl, FileFormsAndUnknownSchemes) {
+    // File forms give their path; other schemes are web addresses or unknown.
     const struct {
         const char* url;
         const char* path;
@@ -87,6 +76,16 @@ TEST(DescriptionUrl, FileFormsAndUnknownSchemes) {
     EXPECT_EQ(parse("HTTPS://example.invalid/cam.xml").form, Form::Web);
     EXPECT_EQ(parse("LOCAL:x.xml;1;2").form, Form::Unknown);
     EXPECT_EQ(parse("").form, Form::Unknown);
+}
+
+// A separator after the terminator does not count: there is nothing to read. (No separator at
+// all, and names too long, are read end to end by the fetch tests.)
+TEST(DescriptionUrl, SeparatorAfterTheTerminatorIsNone) {
+    std::vector<uint8_t> bytes(kUrlRegisterSize, 0);
+    const std::string text = "local:Camera.xml";
+    std::copy(text.begin(), text.end(), bytes.begin());
+    bytes[100] = ';';
+    EXPECT_EQ(parseDescriptionUrl(bytes).form, Form::LocalNoLength);
 }
 
 }  // namespace
