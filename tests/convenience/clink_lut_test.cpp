@@ -7,15 +7,11 @@
 
 #include "tests/acquisition/acquisition_test_support.h"
 #include "tests/convenience/convenience_support.h"
+#include "tests/description/description_test_support.h"
 
 namespace kavro::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes bytesOf(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
 // A status's six fields in their order.
 Bytes fields(const GevClinkStatus& s) {
     return {s.receiveCount,          s.transmitCount,   s.transmitOverflow,
