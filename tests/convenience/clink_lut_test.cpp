@@ -7,15 +7,11 @@
 
 #include "tests/acquisition/acquisition_test_support.h"
 #include "tests/convenience/convenience_support.h"
+#include "tests/description/description_test_support.h"
 
 namespace kavro::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes bytesOf(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
 // A status's six fields in their order.
 Bytes fields(const GevClinkStatus& s) {
     return {s.receiveCount,          s.transmitCount,   s.transmitOverflow,
@@ -29,7 +25,7 @@ using LookUpTable = ConvenienceTest;
 
 // Init on a camera without the word-wise features keeps the buffered ones: a send writes the
 // bytes and their length (the camera has no SendTXBuf), no more than the transmit buffer holds.
-TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesAndSendsAtMostTheTransmitBuffer) {
+TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesWhichSendReceiveAndReport) {
     record().oldClinkFeatures = 1;  // as left by an earlier init on another description
     ASSERT_EQ(GEVSetDetailedLog(kDevice, 0x01), GEV_STATUS_SUCCESS);
     ASSERT_EQ(LumexInitClinkSerial(kDevice, 115200), GEV_STATUS_SUCCESS);
@@ -51,9 +47,8 @@ TEST_F(BufferedSerial, InitKeepsTheBufferedFeaturesAndSendsAtMostTheTransmitBuff
     setWord(reg::kTxBufOverflow, 1);
     EXPECT_EQ(LumexSendClink(kDevice, 2, data.data()), GEV_STATUS_CLINK_SEND_ERROR);
     EXPECT_EQ(LumexSendClink(kDevice, 2, nullptr), GEV_STATUS_INVALID_ARGUMENT);
-}
 
-TEST_F(BufferedSerial, ReceiveTakesNoMoreThanTheCapacityOrTheReceiveBuffer) {
+    // A receive takes no more than the capacity or the receive buffer.
     const Bytes waiting = bytesOf("abcdefghijklmnop");
     camera().model().writeMemory(reg::kRxData, waiting);
     setWord(reg::kRxBufCnt, 0x30003);  // only the low 16 bits count
@@ -76,9 +71,9 @@ TEST_F(BufferedSerial, ReceiveTakesNoMoreThanTheCapacityOrTheReceiveBuffer) {
     EXPECT_EQ(received, 0);
     EXPECT_EQ(LumexReceiveClink(kDevice, 4, nullptr, &received), GEV_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(LumexReceiveClink(kDevice, 4, out.data(), nullptr), GEV_STATUS_INVALID_ARGUMENT);
-}
 
-TEST_F(BufferedSerial, StatusFromTheBufferCountsAndFlagsUnlessTheLinkIsLost) {
+    // The status comes from the buffer counts and flags, unless the link is lost.
+    camera().clearReceivedCommands();
     setWord(reg::kTxBufCnt, 0x1FF);
     setWord(reg::kRxBufCnt, 3);
     setWord(reg::kTxBufOverflow, 2);  // flags are reported as 0/1
@@ -133,7 +128,7 @@ TEST_F(LookUpTable, IncrementThreeFindsPositionSevenInByteOneOfIndexSix) {
 
 // Other entry layouts: a camera without LUTEntry reached through LUTValue, one value per index,
 // and eight-byte entries written back whole.
-TEST_F(LookUpTable, OtherEntryLayouts) {
+TEST_F(LookUpTable, OtherEntryLayoutsAndUnsupportedIncrements) {
     const Replacements lutValue = {{"Name=\"LUTEntry\"", "Name=\"LUTValue\""},
                                    {"<Inc>3</Inc>", "<Inc>1</Inc>"}};
     const Replacements wide = {
@@ -164,9 +159,8 @@ TEST_F(LookUpTable, OtherEntryLayouts) {
         EXPECT_EQ(word(c.address), c.after0);
         EXPECT_EQ(word(c.address + 4), c.after1);
     }
-}
 
-TEST_F(LookUpTable, IncrementsOfZeroAndAboveEightAreNotSupported) {
+    // Increments of zero and above eight are not supported.
     for (const char* inc : {"0", "9"}) {
         SCOPED_TRACE(inc);
         load({{"<Inc>3</Inc>", std::string("<Inc>") + inc + "</Inc>"}});

@@ -42,9 +42,8 @@ TEST_F(ConvenienceCalls, ExposureAndGainAreLoweredToTheMaximumButNotRaisedToTheM
     uint8_t gain = 0;
     ASSERT_EQ(LumexGetGain(kDevice, &gain), GEV_STATUS_SUCCESS);
     EXPECT_EQ(gain, 0x34) << "the low 8 bits";
-}
 
-TEST_F(ConvenienceCalls, AutomaticModesWriteTheDescribedOnAndOffValues) {
+    // The automatic modes write the described on and off values.
     GevFeatureParameter p{};
     ASSERT_EQ(GEVGetFeatureParameter(kDevice, "AutoGainControl", &p), GEV_STATUS_SUCCESS);
     ASSERT_EQ(p.onValue, 5u);
@@ -59,23 +58,6 @@ TEST_F(ConvenienceCalls, AutomaticModesWriteTheDescribedOnAndOffValues) {
     EXPECT_EQ(word(reg::kExposureAuto), 3u);
     ASSERT_EQ(LumexSetExposureTimeAuto(kDevice, 0), GEV_STATUS_SUCCESS);
     EXPECT_EQ(word(reg::kExposureAuto), 1u);
-}
-
-// The automatic mode's feature stands for the control: without it the calls refuse, reading
-// and writing nothing.
-TEST_F(ConvenienceCalls, CameraWithoutAutomaticModesRefusesExposureAndGainCalls) {
-    load({{"Name=\"AutoExposureControl\"", "Name=\"ExposureAutoOther\""},
-          {"Name=\"AutoGainControl\"", "Name=\"GainAutoOther\""}});
-    setWord(reg::kExposureTime, 700);
-    uint32_t t = 1;
-    EXPECT_EQ(LumexGetExposureTime(kDevice, &t), GEV_STATUS_NO_EXPOSURE_CONTROL);
-    EXPECT_EQ(LumexSetExposureTime(kDevice, 300), GEV_STATUS_NO_EXPOSURE_CONTROL);
-    uint8_t gMin = 2, gMax = 3;
-    EXPECT_EQ(LumexGetGainMinMax(kDevice, &gMin, &gMax), GEV_STATUS_NO_GAIN_CONTROL);
-    EXPECT_EQ(LumexSetGainAuto(kDevice, 1), GEV_STATUS_NO_GAIN_CONTROL);
-    EXPECT_EQ(t + gMin + gMax, 6u);
-    EXPECT_EQ(word(reg::kExposureTime), 700u);
-    EXPECT_TRUE(camera().receivedCommands().empty());
 }
 
 TEST_F(VideoWindow, IsWrittenAndReadSizeFirstThenOffsets) {
@@ -122,7 +104,7 @@ TEST_F(VideoWindow, FailingCallsStopAtTheirFailingStep) {
     EXPECT_EQ(window(), (Words{128, 96, 0, 0}));
 }
 
-TEST_F(ConvenienceCalls, ClosedIndexAndNullOutputsAreRefusedBeforeAnyRequest) {
+TEST_F(ConvenienceCalls, ClosedIndexNullOutputsAndMissingControlsAreRefusedBeforeAnyRequest) {
     uint32_t u32 = 0;
     uint16_t u16 = 0;
     uint8_t u8 = 0;
@@ -140,6 +122,21 @@ TEST_F(ConvenienceCalls, ClosedIndexAndNullOutputsAreRefusedBeforeAnyRequest) {
     };
     for (size_t i = 0; i < std::size(nullOutputs); ++i)
         EXPECT_EQ(nullOutputs[i], GEV_STATUS_INVALID_ARGUMENT) << "call " << i;
+    EXPECT_TRUE(camera().receivedCommands().empty());
+
+    // Without its automatic mode's feature (which stands for the control) a camera's exposure and
+    // gain calls refuse, reading and writing nothing.
+    load({{"Name=\"AutoExposureControl\"", "Name=\"ExposureAutoOther\""},
+          {"Name=\"AutoGainControl\"", "Name=\"GainAutoOther\""}});
+    setWord(reg::kExposureTime, 700);
+    uint32_t t = 1;
+    EXPECT_EQ(LumexGetExposureTime(kDevice, &t), GEV_STATUS_NO_EXPOSURE_CONTROL);
+    EXPECT_EQ(LumexSetExposureTime(kDevice, 300), GEV_STATUS_NO_EXPOSURE_CONTROL);
+    uint8_t gMin = 2, gMax = 3;
+    EXPECT_EQ(LumexGetGainMinMax(kDevice, &gMin, &gMax), GEV_STATUS_NO_GAIN_CONTROL);
+    EXPECT_EQ(LumexSetGainAuto(kDevice, 1), GEV_STATUS_NO_GAIN_CONTROL);
+    EXPECT_EQ(t + gMin + gMax, 6u);
+    EXPECT_EQ(word(reg::kExposureTime), 700u);
     EXPECT_TRUE(camera().receivedCommands().empty());
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "KavroGigEVisionLib.h"
@@ -70,7 +69,7 @@ class DescriptionCalls : public SimCameraTest {
     ScratchFolder library_;
 };
 
-TEST_F(DescriptionCalls, InitXmlBuildsTheModelFromThePlainDescription) {
+TEST_F(DescriptionCalls, InitXmlBuildsTheModelFromThePlainDescriptionAndCloseReleasesIt) {
     open();
     ASSERT_EQ(GEVInitXml(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_EQ(record().descriptionReady.load(), 1u);
@@ -85,15 +84,22 @@ TEST_F(DescriptionCalls, InitXmlBuildsTheModelFromThePlainDescription) {
     EXPECT_EQ(library_.fileCount(), 0u) << "saved only when the open asked for it";
 
     // The build let the text go; its size stays known.
-    void* buffer = nullptr;
     Bytes scratch(8);
-    buffer = scratch.data();
+    void* buffer = scratch.data();
     EXPECT_EQ(GEVGetXmlFile(kDevice, &buffer), GEV_STATUS_DESCRIPTION_READ_ERROR);
 
     // Closing releases the model and the size.
     ASSERT_EQ(GEVClose(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_EQ(genicam::FeatureModels::instance().get(kDevice), nullptr);
     EXPECT_EQ(GEVGetXmlFile(kDevice, &buffer), GEV_STATUS_DESCRIPTION_EMPTY);
+
+    // The raw text calls check the index themselves (the others go through the shared guard).
+    uint32_t size = 1;
+    EXPECT_EQ(GEVGetXmlSize(kDevice, &size), GEV_STATUS_URL_ERROR);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(GEVGetXmlSize(0, &size), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(GEVGetXmlSize(21, &size), GEV_STATUS_DEVICE_NOT_OPEN);
+    EXPECT_EQ(GEVGetXmlFile(21, &buffer), GEV_STATUS_DEVICE_NOT_OPEN);
 }
 
 // The raw text calls hand out the unpacked text once; the build saves the archive as fetched.
@@ -117,18 +123,6 @@ TEST_F(DescriptionCalls, ZippedDescriptionIsHandedOutOnceAndBuildsAndItsArchiveI
         logged("[INFO] - Successfully extracted file, size " + std::to_string(builtIn().size())));
     const Bytes archive = sim::makeZipArchive(sim::kDescriptionName, builtIn());
     EXPECT_EQ(readBytes(library_.path() / genicam::kSavedFolder / "KavroSimCamera.zip"), archive);
-}
-
-// A camera that refuses the First URL's read is not asked for the Second (the fetch tests cover
-// the other outcomes).
-TEST_F(DescriptionCalls, RefusedFirstUrlEndsTheFetchAtOnce) {
-    open();
-    camera().faults().deviceStatusNext(1, GEV_STATUS_ACCESS_DENIED);
-    uint32_t size = 1;
-    EXPECT_EQ(GEVGetXmlSize(kDevice, &size), GEV_STATUS_ACCESS_DENIED);
-    EXPECT_EQ(size, 0u);
-    EXPECT_TRUE(logged("[ERROR] - Can't get first url from memory."));
-    EXPECT_EQ(memoryReads(), std::vector<uint32_t>{0x200});
 }
 
 // Descriptions that do not build leave no model; what was fetched stays held.
@@ -219,19 +213,6 @@ TEST_F(DescriptionCalls, ReceiversAndStreamlessCamerasGetNoImageMemory) {
         ASSERT_EQ(GEVClose(kDevice), GEV_STATUS_SUCCESS);
         camera_.reset();
     }
-}
-
-TEST_F(DescriptionCalls, DeviceThatIsNotOpen) {
-    EXPECT_EQ(GEVInitXml(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
-    EXPECT_EQ(GEVSetXmlFile(kDevice, nullptr), GEV_STATUS_DEVICE_NOT_OPEN);
-    uint32_t size = 1;
-    EXPECT_EQ(GEVGetXmlSize(kDevice, &size), GEV_STATUS_URL_ERROR);
-    EXPECT_EQ(size, 0u);
-    EXPECT_EQ(GEVGetXmlSize(0, &size), GEV_STATUS_DEVICE_NOT_OPEN);
-    EXPECT_EQ(GEVGetXmlSize(21, &size), GEV_STATUS_DEVICE_NOT_OPEN);
-    Bytes scratch(8);
-    void* buffer = scratch.data();
-    EXPECT_EQ(GEVGetXmlFile(21, &buffer), GEV_STATUS_DEVICE_NOT_OPEN);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ class DescriptionFetch : public ::testing::Test {
     DescriptionText text_;
 };
 
-TEST_F(DescriptionFetch, LocalUrlReadsTheNamedRange) {
+TEST_F(DescriptionFetch, LocalUrlReadsTheNamedRangeAndFailuresFallBackOnce) {
     place(0x10000, bytesOf(kXml + std::string(64, 'x')));
     // The length field is hexadecimal: 2C is 44, the size of kXml.
     ASSERT_EQ(kXml.size(), 0x2Cu);
@@ -84,10 +84,8 @@ TEST_F(DescriptionFetch, LocalUrlReadsTheNamedRange) {
     EXPECT_TRUE(logged("[INFO] - XML-Name: Camera.xml, Address: 0x00010000, Length: 44"));
     EXPECT_EQ(genicam::lastDescriptionName(), "Camera.xml");
     EXPECT_EQ(reads_, (std::vector<uint32_t>{kFirstUrl, 0x10000}));
-}
 
-// The Second URL serves when the First can't be read for another reason than access denied.
-TEST_F(DescriptionFetch, UrlReadFailuresFallBackOnceThenEndTheFetch) {
+    // The Second URL serves when the First can't be read for another reason than access denied.
     const struct {
         const char* what;
         GevStatus first;
@@ -166,31 +164,6 @@ TEST_F(DescriptionFetch, FirstUrlsThatLeadNowhereDoNotFallBackToTheSecond) {
     }
 }
 
-TEST_F(DescriptionFetch, ZippedDescriptionIsUnpacked) {
-    const Bytes archive = sim::makeZipArchive("inner.xml", bytesOf(kXml));
-    ASSERT_FALSE(archive.empty());
-    place(0x40000, archive);
-    char url[64];
-    std::snprintf(url, sizeof url, "local:Camera.zip;40000;%zX?SchemaVersion=1.1.0",
-                  archive.size());
-    setUrl(kFirstUrl, url);
-    ASSERT_EQ(fetch(environment()), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(textOf(text_), kXml);
-    EXPECT_EQ(text_.size, kXml.size());
-    EXPECT_TRUE(logged("[INFO] - Successfully extracted file, size 44"));
-}
-
-// A zip archive whose central directory claims `size` uncompressed bytes for its entry.
-Bytes withClaimedSize(Bytes archive, uint32_t size) {
-    const uint8_t signature[] = {'P', 'K', 1, 2};
-    const auto at =
-        std::search(archive.begin(), archive.end(), std::begin(signature), std::end(signature));
-    const size_t offset = static_cast<size_t>(at - archive.begin()) + 24;
-    for (int i = 0; i < 4; ++i)
-        archive.at(offset + i) = static_cast<uint8_t>(size >> (8 * i));
-    return archive;
-}
-
 TEST_F(DescriptionFetch, BrokenArchivesFailAndStayHeld) {
     const Bytes good = sim::makeZipArchive("inner.xml", bytesOf(kXml));
     Bytes truncated(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
@@ -224,14 +197,19 @@ TEST_F(DescriptionFetch, BrokenArchivesFailAndStayHeld) {
     }
 }
 
-TEST_F(DescriptionFetch, CopyIsSavedAsFetchedUnderItsBaseName) {
+// A zipped description is unpacked; the copy saved is the archive as fetched.
+TEST_F(DescriptionFetch, ZippedDescriptionIsUnpackedAndSavedAsFetchedUnderItsBaseName) {
     ScratchFolder folder;
     const Bytes archive = sim::makeZipArchive("inner.xml", bytesOf(kXml));
     place(0x40000, archive);
     char url[64];
-    std::snprintf(url, sizeof url, "local:Camera.zip;40000;%zX", archive.size());
+    std::snprintf(url, sizeof url, "local:Camera.zip;40000;%zX?SchemaVersion=1.1.0",
+                  archive.size());
     setUrl(kFirstUrl, url);
     ASSERT_EQ(fetch(environment(true, folder.str())), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(textOf(text_), kXml);
+    EXPECT_EQ(text_.size, kXml.size());
+    EXPECT_TRUE(logged("[INFO] - Successfully extracted file, size 44"));
     EXPECT_TRUE(logged("[INFO] - Save xml file."));
     const fs::path saved = folder.path() / genicam::kSavedFolder;
     EXPECT_EQ(readBytes(saved / "Camera.zip"), archive) << "the archive, not its content";

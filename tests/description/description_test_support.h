@@ -1,8 +1,9 @@
-// Helpers of the description retrieval tests: scratch folders and file access.
+// Helpers of the description retrieval tests: scratch folders, file access and archives.
 #pragma once
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,17 @@ inline void writeBytes(const fs::path& path, const Bytes& bytes) {
 
 inline Bytes bytesOf(const std::string& text) {
     return Bytes(text.begin(), text.end());
+}
+
+// A zip archive whose central directory claims `size` uncompressed bytes for its first entry.
+inline Bytes withClaimedSize(Bytes archive, uint32_t size) {
+    const uint8_t signature[] = {'P', 'K', 1, 2};
+    const auto at =
+        std::search(archive.begin(), archive.end(), std::begin(signature), std::end(signature));
+    const size_t offset = static_cast<size_t>(at - archive.begin()) + 24;
+    for (size_t i = 0; i < 4; ++i)
+        archive.at(offset + i) = static_cast<uint8_t>(size >> (8 * i));
+    return archive;
 }
 
 }  // namespace kavro::test

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "gvcp/wire.h"
 #include "tests/support/description_file_fixture.h"

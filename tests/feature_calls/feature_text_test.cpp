@@ -5,10 +5,12 @@
 #include <string>
 
 #include "tests/feature_calls/feature_call_support.h"
+#include "tests/genicam/genicam_test_support.h"
 
 namespace kavro::test {
 namespace {
 
+using genicam::test::ints;
 using Enumerations = FeatureCallTest;
 using Descriptions = FeatureCallTest;
 
@@ -31,7 +33,7 @@ GevFeatureParameter parameterOf(const char* feature) {
     return p;
 }
 
-TEST_F(Enumerations, CurrentValueGivesItsEntryTextCutToSize) {
+TEST_F(Enumerations, EntryTextsAndNamesGetAndSelectEntries) {
     const auto entry = [](const char* feature) {
         const std::string text = written(GEVGetFeatureEnumeration, feature, 16, 17);
         return text.substr(0, text.find('\0'));
@@ -53,34 +55,8 @@ TEST_F(Enumerations, CurrentValueGivesItsEntryTextCutToSize) {
               std::string("\0x", 2))
         << "no entry for the value nor for 0: the text is emptied";
     EXPECT_TRUE(logged("[ERROR] - Enumeration value 0x7 not found in enumeration entries."));
-}
 
-TEST_F(Enumerations, EntryTextAndFullEntryNameSelectTheSameEntry) {
-    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", "Mono16"), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(word(kPixelFormatReg), kMono16);
-    setWord(kPixelFormatReg, 0);
-    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", "EnumEntry_PixelFormat_Mono16"),
-              GEV_STATUS_SUCCESS);
-    EXPECT_EQ(word(kPixelFormatReg), kMono16);
-
-    // "Quad" reports its Symbolic "X4"; every text that names it selects it.
-    for (const char* text : {"X4", "Quad", "EnumEntry_Mode_Quad"}) {
-        setWord(kModeReg, 0);
-        ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "Mode", text), GEV_STATUS_SUCCESS) << text;
-        EXPECT_EQ(word(kModeReg), 4u) << text;
-    }
-    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "Mode", "Burst"), GEV_STATUS_SUCCESS)
-        << "availability plays no part in selecting";
-    EXPECT_EQ(word(kModeReg), 3u);
-
-    for (const char* text : {"Mono32", "EnumEntry_Mode_Off", "EnumEntry_PixelFormat_X"})
-        EXPECT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", text),
-                  GEV_STATUS_FEATURE_TEXT_MISSING)
-            << text;
-    EXPECT_EQ(word(kPixelFormatReg), kMono16);
-}
-
-TEST_F(Enumerations, NamesByPositionSkipUnavailableEntries) {
+    // Names by position skip unavailable entries.
     const auto names = [this](uint32_t singleAvailable) {
         setWord(0x10108, singleAvailable);
         std::vector<std::string> out;
@@ -105,9 +81,33 @@ TEST_F(Enumerations, NamesByPositionSkipUnavailableEntries) {
     EXPECT_EQ(GEVGetFeatureEnumerationName(kDevice, "Source", 1, buffer.data(), 5),
               GEV_STATUS_FEATURE_NOT_FOUND)
         << "the flag node of the second entry is missing";
+
+    // The entry text and the full entry name select the same entry.
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", "Mono16"), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(kPixelFormatReg), kMono16);
+    setWord(kPixelFormatReg, 0);
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", "EnumEntry_PixelFormat_Mono16"),
+              GEV_STATUS_SUCCESS);
+    EXPECT_EQ(word(kPixelFormatReg), kMono16);
+
+    // "Quad" reports its Symbolic "X4"; every text that names it selects it.
+    for (const char* text : {"X4", "Quad", "EnumEntry_Mode_Quad"}) {
+        setWord(kModeReg, 0);
+        ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "Mode", text), GEV_STATUS_SUCCESS) << text;
+        EXPECT_EQ(word(kModeReg), 4u) << text;
+    }
+    ASSERT_EQ(GEVSetFeatureEnumeration(kDevice, "Mode", "Burst"), GEV_STATUS_SUCCESS)
+        << "availability plays no part in selecting";
+    EXPECT_EQ(word(kModeReg), 3u);
+
+    for (const char* text : {"Mono32", "EnumEntry_Mode_Off", "EnumEntry_PixelFormat_X"})
+        EXPECT_EQ(GEVSetFeatureEnumeration(kDevice, "PixelFormat", text),
+                  GEV_STATUS_FEATURE_TEXT_MISSING)
+            << text;
+    EXPECT_EQ(word(kPixelFormatReg), kMono16);
 }
 
-TEST_F(Descriptions, TextAttributesAreCutWithoutTerminator) {
+TEST_F(Descriptions, TextAttributesAndInvalidatorsAreCutWithoutTerminator) {
     EXPECT_EQ(written(GEVGetFeatureDisplayName, "Counter", 4, 6), "Counxx");
     EXPECT_EQ(written(GEVGetFeatureDisplayName, "Counter", 10, 12),
               std::string("Counter 10\0x", 12))
@@ -117,9 +117,8 @@ TEST_F(Descriptions, TextAttributesAreCutWithoutTerminator) {
     EXPECT_EQ(written(GEVGetFeatureUnit, "Counter", 3, 4), std::string("ms\0x", 4));
     EXPECT_EQ(written(GEVGetFeatureUnit, "Level", 3, 4, GEV_STATUS_FEATURE_TEXT_MISSING), "xxxx");
     EXPECT_EQ(written(GEVGetFeatureTooltip, "Nothing", 3, 4, GEV_STATUS_FEATURE_NOT_FOUND), "xxxx");
-}
 
-TEST_F(Descriptions, InvalidatorsOfTheDataHolderByPosition) {
+    // The invalidators of the data holder, by position.
     const auto invalidator = [](const char* feature, uint8_t position, int32_t size,
                                 GevStatus expected = GEV_STATUS_SUCCESS) {
         std::string buffer = filled(10);
@@ -175,15 +174,10 @@ using FeatureParameters = FeatureCallTest;
 
 TEST_F(FeatureParameters, LimitsWithoutMinAndMax) {
     const GevFeatureParameter plain = parameterOf("Plain");
-    EXPECT_EQ(plain.kind, GEV_FEATURE_INTEGER);
-    EXPECT_EQ(plain.min, 0);
-    EXPECT_EQ(plain.max, 4294967295);
+    EXPECT_EQ(ints(plain.kind, plain.min, plain.max, plain.inc, plain.representation,
+                   plain.implemented, plain.available, plain.locked),
+              ints(GEV_FEATURE_INTEGER, 0, 4294967295, 1, 5, 1, 1, 0));
     EXPECT_EQ(plain.floatMax, 4294967295.0);
-    EXPECT_EQ(plain.inc, 1u);
-    EXPECT_EQ(plain.representation, 5);
-    EXPECT_EQ(plain.implemented, 1);
-    EXPECT_EQ(plain.available, 1);
-    EXPECT_EQ(plain.locked, 0);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&plain);
     for (size_t i : {1, 7, 50, 55, 91, 95})
         EXPECT_EQ(bytes[i], 0) << "reserved byte " << i;
@@ -199,17 +193,9 @@ TEST_F(FeatureParameters, LimitsWithoutMinAndMax) {
 
 TEST_F(FeatureParameters, RegisterFeatureTakesItsLiteralsAndItsRegistersProperties) {
     const GevFeatureParameter p = parameterOf("Width");
-    EXPECT_EQ(p.min, 16);
-    EXPECT_EQ(p.max, 4096);
-    EXPECT_EQ(p.inc, 8u);
-    EXPECT_EQ(p.visibility, 2);
-    EXPECT_EQ(p.representation, 4);
-    EXPECT_EQ(p.accessMode, GEV_ACCESS_RW);
-    EXPECT_EQ(p.length, 4u);
-    EXPECT_EQ(p.address, 0x10600u);
-    EXPECT_EQ(p.sign, 1);
-    EXPECT_EQ(p.pollingTime, 500u);
-    EXPECT_EQ(p.invalidators, 1);
+    EXPECT_EQ(ints(p.min, p.max, p.inc, p.visibility, p.representation, p.accessMode, p.length,
+                   p.address, p.sign, p.pollingTime, p.invalidators),
+              ints(16, 4096, 8, 2, 4, GEV_ACCESS_RW, 4, 0x10600, 1, 500, 1));
     EXPECT_EQ(parameterOf("ChannelName").address, 0x10260u) << "Address plus pAddress";
     EXPECT_EQ(parameterOf("Note").length, 6u) << "pLength";
 }
@@ -217,9 +203,7 @@ TEST_F(FeatureParameters, RegisterFeatureTakesItsLiteralsAndItsRegistersProperti
 TEST_F(FeatureParameters, LimitsAndIncrementsFromReferencesAndAlongThePValueChain) {
     setWord(0x10608, 1080);
     const GevFeatureParameter height = parameterOf("Height");
-    EXPECT_EQ(height.min, 2);
-    EXPECT_EQ(height.max, 1080);
-    EXPECT_EQ(height.inc, 4u);
+    EXPECT_EQ(ints(height.min, height.max, height.inc), ints(2, 1080, 4));
 
     const GevFeatureParameter exposure = parameterOf("Exposure");
     EXPECT_EQ(exposure.floatMin, 0.5) << "float read of a float node";
@@ -232,21 +216,17 @@ TEST_F(FeatureParameters, LimitsAndIncrementsFromReferencesAndAlongThePValueChai
     EXPECT_EQ(parameterOf("Loose").min, 0) << "a reference to a missing node gives 0";
 
     const GevFeatureParameter view = parameterOf("GainView");
-    EXPECT_EQ(view.min, 1);
-    EXPECT_EQ(view.max, 63);
-    EXPECT_EQ(view.inc, 2u) << "pInc of a node of the same kind";
+    EXPECT_EQ(ints(view.min, view.max, view.inc), ints(1, 63, 2)) << "pInc of the same kind";
     const GevFeatureParameter scaled = parameterOf("GainScaled");
     EXPECT_EQ(scaled.floatMax, 63.0);
     EXPECT_EQ(scaled.floatInc, 0.1) << "an integer's pInc is not taken for a float";
-}
 
-TEST_F(FeatureParameters, DecreasingSlopeSwapsTheSides) {
+    // A decreasing slope swaps the sides.
     const GevFeatureParameter inverted = parameterOf("Inverted");
-    EXPECT_EQ(inverted.min, 100);
-    EXPECT_EQ(inverted.max, 10);
+    EXPECT_EQ(ints(inverted.min, inverted.max), ints(100, 10));
     const GevFeatureParameter attenuation = parameterOf("Attenuation");
-    EXPECT_EQ(attenuation.floatMin, 8.0);
-    EXPECT_EQ(attenuation.floatMax, 0.5);
+    EXPECT_EQ((std::vector<double>{attenuation.floatMin, attenuation.floatMax}),
+              (std::vector<double>{8.0, 0.5}));
 }
 
 TEST_F(FeatureParameters, BooleanCommandAndEnumerationValues) {
@@ -265,7 +245,7 @@ TEST_F(FeatureParameters, BooleanCommandAndEnumerationValues) {
     EXPECT_EQ(parameterOf("Source").enumEntries, 1) << "a missing flag node counts as unavailable";
 }
 
-TEST_F(FeatureParameters, AccessModeOfImposedAgainstOwnMode) {
+TEST_F(FeatureParameters, AccessModeOfImposedAgainstOwnModeAndOfALoop) {
     EXPECT_EQ(parameterOf("CounterReadOnly").accessMode, GEV_ACCESS_RO);
     EXPECT_EQ(parameterOf("TemperatureWritable").accessMode, GEV_ACCESS_RO);
     EXPECT_EQ(parameterOf("CounterWriteOnly").accessMode, GEV_ACCESS_WO);
@@ -275,9 +255,8 @@ TEST_F(FeatureParameters, AccessModeOfImposedAgainstOwnMode) {
     const GevFeatureParameter computed = parameterOf("Computed");
     EXPECT_EQ(computed.accessMode, GEV_ACCESS_RO) << "from the register its formula reads";
     EXPECT_EQ(computed.sign, 1);
-}
 
-TEST_F(FeatureParameters, AValueChainThatLoopsEndsWithAStatus) {
+    // A value chain that loops ends with a status.
     GevFeatureParameter p{};
     EXPECT_EQ(GEVGetFeatureParameter(kDevice, "LoopA", &p), GEV_STATUS_REFERENCE_CYCLE);
     EXPECT_EQ(LogCapture::instance().count("[ERROR] - Reference cycle at node "), 1u);

@@ -98,7 +98,7 @@ TEST_F(FeatureValues, EveryCallChecksTheIndexThenItsPointers) {
     }
 }
 
-TEST_F(FeatureValues, DeviceStringsCopyExactlyTheirLength) {
+TEST_F(FeatureValues, StringsAndRegistersTransferTheirLengthWhereAccessAllows) {
     putBytes(0x10200,
              Bytes{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P'});
     std::string buffer = filled(20);
@@ -129,10 +129,9 @@ TEST_F(FeatureValues, DeviceStringsCopyExactlyTheirLength) {
     EXPECT_EQ(buffer, "xxxx");
     EXPECT_TRUE(logged("[ERROR] - String length 1048576 of node Huge not supported."));
     EXPECT_TRUE(camera().receivedCommands().empty());
-}
 
-TEST_F(FeatureValues, NodeStringsKeepTheirTextAndLength) {
-    std::string buffer = filled(8);
+    // Strings of the node itself keep their text and length.
+    buffer = filled(8);
     ASSERT_EQ(GEVGetFeatureString(kDevice, "Label", buffer.data()), GEV_STATUS_SUCCESS);
     EXPECT_EQ(buffer, std::string("hello\0xx", 8));
     ASSERT_EQ(GEVSetFeatureString(kDevice, "Label", "world!"), GEV_STATUS_SUCCESS);
@@ -143,9 +142,8 @@ TEST_F(FeatureValues, NodeStringsKeepTheirTextAndLength) {
     EXPECT_EQ(parameter.length, 6u);
     ASSERT_EQ(GEVGetFeatureString(kDevice, "Blank", buffer.data()), GEV_STATUS_SUCCESS);
     EXPECT_EQ(buffer[0], '\0') << "a node without text reads empty";
-}
 
-TEST_F(FeatureValues, RegistersTransferTheCallersLengthWhereAccessAllows) {
+    // Registers transfer the caller's length where access allows.
     const Bytes pattern = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     ASSERT_EQ(GEVSetFeatureRegister(kDevice, "Lut", 16, pattern.data()), GEV_STATUS_SUCCESS);
     EXPECT_EQ(bytesAt(0x10300, 16), pattern);

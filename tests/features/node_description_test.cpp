@@ -42,21 +42,14 @@ size_t evaluateAll(genicam::FeatureModel& model, uint8_t device) {
 
 TEST_F(SimulatorDescription, SampleDescriptionsEvaluate) {
     camera().model().writeRegister(0x20200, 1000);  // a line period to divide by
+    std::shared_ptr<genicam::FeatureModel> model;
     for (const char* file : {"camera_v1_0.xml", "camera_v1_1.xml"}) {
-        std::ifstream in(std::filesystem::path(KAVRO_TEST_DATA_DIR) / "genicam" / file);
-        std::ostringstream text;
-        text << in.rdbuf();
-        auto model = loadModelText(text.str());
+        model = loadModelText(genicam::test::sample(file));
         ASSERT_NE(model, nullptr) << file;
         EXPECT_GT(evaluateAll(*model, kDevice), 10u) << file;
     }
 
-    // A formula with a constant and an expression, over the width register.
-    std::ifstream in(std::filesystem::path(KAVRO_TEST_DATA_DIR) / "genicam" / "camera_v1_1.xml");
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto model = loadModelText(text.str());
-    ASSERT_NE(model, nullptr);
+    // A formula of the 1.1 sample with a constant and an expression, over the width register.
     const struct {
         uint32_t width;
         uint64_t available;

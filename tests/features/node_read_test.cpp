@@ -1,7 +1,6 @@
 // Reading node values against the simulated camera: address computation, bit fields, register
 // lengths, indexes, formulas, converters and the cache.
 #include <bit>
-#include <cmath>
 #include <numbers>
 #include <thread>
 
@@ -13,45 +12,50 @@ namespace {
 
 using NodeRead = NodeValueTest;
 
-TEST_F(NodeRead, PValueChainReadsTheRegisterAtAddressPlusPAddress) {
+// Register layouts: pValue chains, bit fields in both numberings, eight- and two-byte registers
+// and sign extension.
+TEST_F(NodeRead, RegistersAreReadInTheirLayout) {
     setWord(0x10120, 1234);
     EXPECT_EQ(intOf("Width"), 1234u);
     EXPECT_EQ(intOf("WidthAlias"), 1234u) << "two pValue steps";
-    EXPECT_EQ(registerReads(), (Reads{0x10120, 0x10120}));
-}
+    EXPECT_EQ(registerReads(), (Reads{0x10120, 0x10120})) << "at Address plus pAddress";
 
-TEST_F(NodeRead, BitFieldIsTheSameInBothNumberings) {
     setWord(0x10200, 0xA5C3B2E1);
     EXPECT_EQ(intOf("FieldLittle"), 0xB2u);
     EXPECT_EQ(intOf("FieldBig"), 0xB2u);
-}
 
-TEST_F(NodeRead, FieldMaskCountsBigEndianBitsFromTheTop) {
-    const auto big = features::fieldMask(24, 31, true);
-    EXPECT_EQ(big.mask, 0xFFu);
-    EXPECT_EQ(big.shift, 0u);
-    const auto little = features::fieldMask(4, 7, false);
-    EXPECT_EQ(little.mask, 0xF0u);
-    EXPECT_EQ(little.shift, 4u);
-    // Other lengths count from their own top bit.
-    EXPECT_EQ(features::fieldMask(8, 15, true, 16).mask, 0xFFu);
-    EXPECT_EQ(features::fieldMask(0, 0, true, 64).mask, 1ull << 63);
-    EXPECT_EQ(features::fieldMask(40, 47, false, 64).shift, 40u);
-}
-
-TEST_F(NodeRead, EightByteRegisterIsHighWordThenLowWord) {
+    camera().clearReceivedCommands();
     setWord(0x10300, 0x01234567);
     setWord(0x10304, 0x89ABCDEF);
     EXPECT_EQ(intOf("Wide"), 0x0123456789ABCDEFull);
-    EXPECT_EQ(registerReads(), (Reads{0x10300, 0x10304}));
-}
+    EXPECT_EQ(registerReads(), (Reads{0x10300, 0x10304})) << "high word, then low word";
+    // An eight-byte float register holds a double.
+    const uint64_t bits = std::bit_cast<uint64_t>(2 * std::numbers::pi);
+    setWord(0x10A00, static_cast<uint32_t>(bits >> 32));
+    setWord(0x10A04, static_cast<uint32_t>(bits));
+    EXPECT_EQ(floatOf("PreciseReg"), 2 * std::numbers::pi);
+    EXPECT_EQ(floatOf("Precise"), std::numbers::pi) << "through the converter";
+    EXPECT_EQ(intOf("PreciseReg"), bits);
 
-TEST_F(NodeRead, TwoByteRegisterIsReadAsBytesMostSignificantFirst) {
-    const uint8_t bytes[] = {0x11, 0x22, 0xBE, 0xEF};
-    camera().model().writeMemory(0x10310, bytes);
-    EXPECT_EQ(intOf("Short"), 0xBEEFu);
+    camera().clearReceivedCommands();
+    setWord(0x10310, 0x1122BEEF);
+    EXPECT_EQ(intOf("Short"), 0xBEEFu) << "bytes, most significant first";
     EXPECT_EQ(intOf("ShortLowByte"), 0xEFu) << "big-endian bits of a two-byte register";
     EXPECT_TRUE(registerReads().empty());
+
+    setWord(0x10C40, static_cast<uint32_t>(-10));  // bits 4..7 are all set
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedReg")), -10);
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedNibble")), -1);
+    EXPECT_EQ(static_cast<int64_t>(intOf("SignedHalf")), -5);
+    EXPECT_DOUBLE_EQ(floatOf("SignedHalfFloat"), -5.0);
+}
+
+// Big-endian bits count from the register's top bit, whatever its length (four-byte and
+// two-byte fields are read above).
+TEST_F(NodeRead, FieldMaskCountsBigEndianBitsFromTheTop) {
+    EXPECT_EQ(features::fieldMask(8, 15, true, 16).mask, 0xFFu);
+    EXPECT_EQ(features::fieldMask(0, 0, true, 64).mask, 1ull << 63);
+    EXPECT_EQ(features::fieldMask(40, 47, false, 64).shift, 40u);
 }
 
 TEST_F(NodeRead, UnusableLengthsAndTheInvalidAddressSendNothing) {
@@ -65,7 +69,7 @@ TEST_F(NodeRead, UnusableLengthsAndTheInvalidAddressSendNothing) {
     EXPECT_EQ(sentCommands(), 0u);
 }
 
-TEST_F(NodeRead, IndexedValuesLastMatchWinsAndUnmatchedGiveTheDefault) {
+TEST_F(NodeRead, IndexedValuesLastMatchWinsAndIndexesMoveTheRegister) {
     const struct {
         int64_t selector;
         uint64_t expected;
@@ -74,9 +78,8 @@ TEST_F(NodeRead, IndexedValuesLastMatchWinsAndUnmatchedGiveTheDefault) {
         ASSERT_EQ(writeInt("Selector", c.selector), GEV_STATUS_SUCCESS);
         EXPECT_EQ(intOf("Indexed"), c.expected) << "selector " << c.selector;
     }
-}
 
-TEST_F(NodeRead, IndexTimesOffsetAndSwissKnifeAddressPartsMoveTheRegister) {
+    // The index times its offset, and swiss knife address parts, move the register.
     ASSERT_EQ(writeInt("Selector", 3), GEV_STATUS_SUCCESS);
     setWord(0x1040C, 0x33);
     EXPECT_EQ(intOf("LutEntry"), 0x33u);
@@ -85,13 +88,25 @@ TEST_F(NodeRead, IndexTimesOffsetAndSwissKnifeAddressPartsMoveTheRegister) {
     EXPECT_EQ(registerReads(), (Reads{0x1040C, 0x104B0}));
 }
 
-TEST_F(NodeRead, SwissKnifeBindsItsVariables) {
+TEST_F(NodeRead, SwissKnivesBindTheirVariablesAndConvertersReadTheirDataHolder) {
     EXPECT_EQ(intOf("Sum"), 34u);
     ASSERT_EQ(writeInt("VarA", 7), GEV_STATUS_SUCCESS);
     EXPECT_EQ(intOf("Sum"), 74u);
 
     setWord(0x10120, 100);
     EXPECT_DOUBLE_EQ(floatOf("Ratio"), 100.75);
+
+    // Converters read their data holder.
+    setWord(0x10500, 10);
+    EXPECT_EQ(intOf("Doubled"), 5u);
+    uint64_t raw = 0;
+    ASSERT_EQ(features::readNodeRaw(kDevice, *model_, "DoubleConverter", raw), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(raw, 10u);
+    setWord(0x10600, 25);
+    EXPECT_DOUBLE_EQ(floatOf("Gain"), 2.5);
+    setWord(0x10700, std::bit_cast<uint32_t>(3.0f));
+    EXPECT_DOUBLE_EQ(floatOf("Exposure"), 1.5);
+    EXPECT_DOUBLE_EQ(floatOf("ScaleDoubled"), 6.0) << "over a literal Float";
 }
 
 TEST_F(NodeRead, FormulaFailsWhenAVariableCannotBeReadAndLogsInTwoLines) {
@@ -105,28 +120,6 @@ TEST_F(NodeRead, FormulaFailsWhenAVariableCannotBeReadAndLogsInTwoLines) {
     EXPECT_EQ(lines[0], "[ERROR] - MathParser: ");
     EXPECT_FALSE(lines[1].empty());
     EXPECT_EQ(lines[1].find("[ERROR]"), std::string::npos) << "the evaluator's text, as it is";
-}
-
-TEST_F(NodeRead, ConvertersReadTheirDataHolder) {
-    setWord(0x10500, 10);
-    EXPECT_EQ(intOf("Doubled"), 5u);
-    uint64_t raw = 0;
-    ASSERT_EQ(features::readNodeRaw(kDevice, *model_, "DoubleConverter", raw), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(raw, 10u);
-
-    setWord(0x10600, 25);
-    EXPECT_DOUBLE_EQ(floatOf("Gain"), 2.5);
-    setWord(0x10700, std::bit_cast<uint32_t>(3.0f));
-    EXPECT_DOUBLE_EQ(floatOf("Exposure"), 1.5);
-    EXPECT_DOUBLE_EQ(floatOf("ScaleDoubled"), 6.0) << "over a literal Float";
-}
-
-TEST_F(NodeRead, SignedRegistersAndFieldsAreSignExtended) {
-    setWord(0x10C40, static_cast<uint32_t>(-10));  // bits 4..7 are all set
-    EXPECT_EQ(static_cast<int64_t>(intOf("SignedReg")), -10);
-    EXPECT_EQ(static_cast<int64_t>(intOf("SignedNibble")), -1);
-    EXPECT_EQ(static_cast<int64_t>(intOf("SignedHalf")), -5);
-    EXPECT_DOUBLE_EQ(floatOf("SignedHalfFloat"), -5.0);
 }
 
 TEST_F(NodeRead, EveryIndexCountsAndAFloatRegisterIsWrittenWhereItIsRead) {
@@ -159,15 +152,6 @@ TEST_F(NodeRead, ChunkPortsReadTheLastImagesChunkAndOtherPortsFail) {
     EXPECT_EQ(readInt("ChunkValue", value), GEV_STATUS_INVALID_ADDRESS) << "no chunk in the image";
     EXPECT_EQ(value, 9u);
     EXPECT_EQ(sentCommands(), 0u);
-}
-
-TEST_F(NodeRead, EightByteFloatRegisterHoldsADouble) {
-    const uint64_t bits = std::bit_cast<uint64_t>(2 * std::numbers::pi);
-    setWord(0x10A00, static_cast<uint32_t>(bits >> 32));
-    setWord(0x10A04, static_cast<uint32_t>(bits));
-    EXPECT_EQ(floatOf("PreciseReg"), 2 * std::numbers::pi);
-    EXPECT_EQ(floatOf("Precise"), std::numbers::pi) << "through the converter";
-    EXPECT_EQ(intOf("PreciseReg"), bits);
 }
 
 TEST_F(NodeRead, WriteThroughCacheServesUntilAnInvalidatorIsWritten) {

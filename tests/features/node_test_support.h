@@ -5,47 +5,30 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "features/node_access.h"
-#include "genicam/description_loader.h"
-#include "genicam/feature_model.h"
 #include "gvcp/wire.h"
 #include "platform/byte_order.h"
+#include "tests/genicam/feature_model_test_support.h"
 #include "tests/support/sim_fixture.h"
 
 namespace kavro::test {
 
-// The model of a description text; null (with the loader's lines as failures) when it fails.
+// The model of a description text (with the shipped schemas and stylesheets); null, with the
+// loader's lines as failures, when it does not build.
 inline std::shared_ptr<genicam::FeatureModel> loadModelText(const std::string& content) {
-    genicam::LoadOptions options;
-    options.libraryFolder = KAVRO_SCHEMA_DIR;
-    std::vector<std::string> lines;
-    options.log = [&lines](const char* line) { lines.emplace_back(line); };
-    genicam::LoadedDescription loaded;
-    if (genicam::loadDescription(content, options, loaded) != GEV_STATUS_SUCCESS) {
-        for (const auto& line : lines)
-            ADD_FAILURE() << line;
-        return nullptr;
-    }
-    auto model = std::make_shared<genicam::FeatureModel>();
-    if (genicam::buildFeatureModel(loaded.root, options.log, *model) != GEV_STATUS_SUCCESS)
-        return nullptr;
-    return model;
+    const auto built = genicam::test::buildDescription(content);
+    EXPECT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
+    return built->status == GEV_STATUS_SUCCESS ? built->model : nullptr;
 }
 
 inline std::shared_ptr<genicam::FeatureModel> loadTestModel(const std::string& file) {
-    std::ifstream in(std::filesystem::path(KAVRO_TEST_DATA_DIR) / "features" / file,
-                     std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return loadModelText(text.str());
+    return loadModelText(
+        genicam::test::readFile(genicam::test::fs::path(KAVRO_TEST_DATA_DIR) / "features" / file));
 }
 
 class NodeValueTest : public SimCameraTest {

@@ -75,13 +75,12 @@ TEST_F(NodeWrite, FloatRegistersTakeTheirSingleOrDoublePattern) {
     EXPECT_EQ(floatOf("PreciseReg"), 0.1) << "no single-precision rounding";
 }
 
-TEST_F(NodeWrite, ReadOnlyRegisterSucceedsWithoutSendingButCountsAsChanged) {
+TEST_F(NodeWrite, ReadOnlyRegisterCountsAsChangedWithoutSendingAndCopiesFollowAWrite) {
     ASSERT_EQ(writeInt("ReadOnlyReg", 5), GEV_STATUS_SUCCESS);
     EXPECT_EQ(sentCommands(), 0u);
     EXPECT_EQ(node("ReadOnlyReg").changed, 1);
-}
 
-TEST_F(NodeWrite, ValueCopiesFollowTheOwnWriteInOrder) {
+    // Value copies follow the own write, in order.
     ASSERT_EQ(writeInt("Master", 42), GEV_STATUS_SUCCESS);
     EXPECT_EQ(registerWrites(), (Writes{{0x10904, 42}, {0x10908, 42}}));
     EXPECT_EQ(node("CopyA").Value, 42);

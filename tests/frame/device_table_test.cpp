@@ -40,7 +40,7 @@ TEST(DeviceIndexRule, CallsRefuseIndexesThatAreNotOpen) {
 using DeviceRecord = SimCameraTest;
 
 // A time-out is kept as seconds and microseconds; a new open starts from the defaults again.
-TEST_F(DeviceRecord, TransactionTimeOutIsSplitAndResetByTheNextOpen) {
+TEST_F(DeviceRecord, TimeOutIsSplitAndResetByTheNextOpenAndImageMemoryResizes) {
     openTransportOnly();
     EXPECT_EQ(debug_info(kDevice), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 1500, 5), GEV_STATUS_SUCCESS);
@@ -52,10 +52,8 @@ TEST_F(DeviceRecord, TransactionTimeOutIsSplitAndResetByTheNextOpen) {
     openTransportOnly();
     EXPECT_EQ(record(kDevice).transactionTimeoutMs, 200u);
     EXPECT_EQ(record(kDevice).waitMicroseconds, 200000u);
-}
 
-TEST_F(DeviceRecord, ImageMemoryResizesKeepingItsBytes) {
-    openTransportOnly();
+    // The image memory resizes keeping its bytes.
     EXPECT_EQ(GEVSetMemorySize(kDevice, 64), GEV_STATUS_OUT_OF_MEMORY) << "no block yet";
     ASSERT_TRUE(record(kDevice).imageMemory.allocate(8));
     uint8_t* pixels = nullptr;
@@ -148,7 +146,7 @@ TEST(SharedOpenFlags, OfProcessesClaimingOneIndexAtOnceExactlyOneWins) {
     munmap(memory, sizeof(Rounds));
 }
 
-TEST(DeviceLog, LongLinesAreCutAtTheBuffer) {
+TEST(DeviceLog, LongLinesAreCutAndStatusTextsNameTheirCode) {
     char small[8];
     std::memset(small, 'x', sizeof small);
     frame::gevFormatLine(small, sizeof small, "%s", "a line far longer than the buffer");
@@ -162,9 +160,8 @@ TEST(DeviceLog, LongLinesAreCutAtTheBuffer) {
     frame::gevLogf(device, "[INFO] - %s", huge.c_str());
     EXPECT_EQ(seen.size(), frame::kLogLineSize - 1);
     EXPECT_EQ(seen.rfind("[INFO] - yyy", 0), 0u);
-}
 
-TEST(StatusText, NamesEachStatusAndGivesUnknownCodesWithTheCode) {
+    // A code whose text names another status would send a reader the wrong way.
     // A code whose text names another status would send a reader the wrong way.
     const struct {
         GevStatus code;

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 
 #include "feature_model_test_support.h"
-#include "genicam/node_properties.h"
 
 namespace kavro::genicam::test {
 namespace {
@@ -16,7 +14,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-TEST(FeatureTree, CategoriesExpandInPreOrderWithLevels) {
+TEST(FeatureTree, CategoriesExpandInPreOrderWithLevelsFromTheRoot) {
     const auto built = buildFlat(kExampleTree);
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
     EXPECT_THAT(entries(built->model->features()),
@@ -26,9 +24,8 @@ TEST(FeatureTree, CategoriesExpandInPreOrderWithLevels) {
     ASSERT_EQ(built->model->nodes().size(), 5u);
     EXPECT_EQ(built->model->nodes()[0]->Name, "A");
     EXPECT_EQ(built->model->nodes()[4]->index, 5u);
-}
 
-TEST(FeatureTree, MissingRootOrNoNodesFailToBuild) {
+    // A missing Root, or no nodes, fail the build.
     const auto noRoot = buildFlat(R"(<Category Name="A"><pFeature>x</pFeature></Category>)");
     EXPECT_EQ(noRoot->status, GEV_STATUS_FEATURE_LIST_EMPTY);
     EXPECT_THAT(noRoot->log.lines, ElementsAre("[ERROR] - Can't create feature list."));
@@ -38,7 +35,7 @@ TEST(FeatureTree, MissingRootOrNoNodesFailToBuild) {
     EXPECT_THAT(noNodes->log.lines, ElementsAre("[ERROR] - Can't create features."));
 }
 
-TEST(FeatureTree, CategoryCyclesAreCutWithAWarning) {
+TEST(FeatureTree, CategoryCyclesAreCutAndExponentialSharingIsBounded) {
     const auto built = buildFlat(R"(
         <Category Name="Root"><pFeature>A</pFeature><pFeature>C</pFeature></Category>
         <Category Name="A"><pFeature>B</pFeature><pFeature>A</pFeature></Category>
@@ -53,44 +50,22 @@ TEST(FeatureTree, CategoryCyclesAreCutWithAWarning) {
     EXPECT_EQ(built->log.lines.size(), 5u) << built->log.all();
     EXPECT_TRUE(built->log.contains("[WARNING] - Category B lists A, which encloses it"));
     EXPECT_TRUE(built->log.contains("[WARNING] - Category C lists Root, which encloses it"));
-}
 
-TEST(FeatureTree, ExponentialSharingIsBounded) {
     // Each level lists the next twice: 2^30 entries unless the list is capped.
-    std::string text = R"(<Category Name="Root"><pFeature>C0</pFeature></Category>)";
+    std::string doubled = R"(<Category Name="Root"><pFeature>C0</pFeature></Category>)";
     for (int i = 0; i < 30; ++i) {
         const std::string next = "C" + std::to_string(i + 1);
-        text += "<Category Name=\"C" + std::to_string(i) + "\"><pFeature>" + next +
-                "</pFeature><pFeature>" + next + "</pFeature></Category>";
+        doubled += "<Category Name=\"C" + std::to_string(i) + "\"><pFeature>" + next +
+                   "</pFeature><pFeature>" + next + "</pFeature></Category>";
     }
-    text += R"(<Category Name="C30"><pFeature>leaf</pFeature></Category><Integer Name="leaf"/>)";
-    const auto built = buildFlat(text);
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
-    EXPECT_EQ(built->model->features().count(), 1u << 18);
-    EXPECT_TRUE(built->log.contains("[WARNING] - The feature list is cut at 262144 entries."));
+    doubled += R"(<Category Name="C30"><pFeature>leaf</pFeature></Category><Integer Name="leaf"/>)";
+    const auto shared = buildFlat(doubled);
+    ASSERT_EQ(shared->status, GEV_STATUS_SUCCESS);
+    EXPECT_EQ(shared->model->features().count(), 1u << 18);
+    EXPECT_TRUE(shared->log.contains("[WARNING] - The feature list is cut at 262144 entries."));
 }
 
-TEST(FeatureList, InsertAndRemoveKeepNumberingAndLinks) {
-    FeatureList list;
-    list.insert(1, "b", true, 0);
-    list.insert(2, "d", true, 0);
-    list.insert(1, "c", true, 1);   // behind entry 1
-    list.insert(0, "a", false, 0);  // new head
-    list.insert(99, "e", true, 0);  // beyond the end: appended as 5, not 99
-    EXPECT_THAT(entries(list), ElementsAre("a/:0", "b:0", "c:1", "d:0", "e:0"));
-
-    list.remove(1);
-    EXPECT_THAT(entries(list), ElementsAre("b:0", "c:1", "d:0", "e:0"));
-    list.remove(4);
-    list.remove(2);
-    list.remove(7);  // no such entry
-    list.remove(0);
-    EXPECT_THAT(entries(list), ElementsAre("b:0", "d:0"));
-    EXPECT_EQ(list.find("d"), list.head()->next);
-    EXPECT_EQ(list.find("c"), nullptr);
-}
-
-TEST(FeatureNodes, KindComesFromTheElementOrIsInherited) {
+TEST(FeatureNodes, KindComesFromTheElementAndLookupsFindTheFirstNameOrSymbolic) {
     const auto built = buildFlat(R"(
         <Category Name="Root"><pFeature>f</pFeature></Category>
         <ConfRom Name="first"/>
@@ -109,6 +84,24 @@ TEST(FeatureNodes, KindComesFromTheElementOrIsInherited) {
                 ElementsAre(P{"first", 0}, P{"f", 3}, P{"key", 3}, P{"e", 5}, P{"t", 5}, P{"s", 4},
                             P{"p", 9}, P{"b", 7}, P{"c", 6}, P{"r", 8}, P{"ee", 2}, P{"conv", 3}));
     EXPECT_EQ(built->model->nodes()[2]->elementName, "IntKey");
+
+    // Lookups find the name or symbolic of the first node in list order.
+    const auto lookups = buildFlat(R"(
+        <Category Name="Root"><pFeature>Gain</pFeature></Category>
+        <EnumEntry Name="EnumEntry_GainAuto_Gain"><Symbolic>Gain</Symbolic></EnumEntry>
+        <Integer Name="Gain"/>
+        <Integer Name="Width"/>
+        <EnumEntry Name="EnumEntry_Mode_Width"><Symbolic>Width</Symbolic></EnumEntry>)");
+    ASSERT_EQ(lookups->status, GEV_STATUS_SUCCESS);
+    const FeatureModel& model = *lookups->model;
+    EXPECT_EQ(model.findNode("Gain")->Name, "EnumEntry_GainAuto_Gain");
+    EXPECT_EQ(model.findNode("Width")->Name, "Width");
+    EXPECT_EQ(model.findNode("EnumEntry_Mode_Width")->index, 4u);
+    EXPECT_EQ(model.findNode("width"), nullptr);
+    EXPECT_EQ(model.findNode(""), nullptr);
+    EXPECT_EQ(model.nodeByIndex(0), nullptr);
+    EXPECT_EQ(model.nodeByIndex(2)->Name, "Gain");
+    EXPECT_EQ(model.nodeByIndex(99)->index, 4u);
 }
 
 const FeatureNode& onlyNode(const BuiltModel& built) {
@@ -121,7 +114,7 @@ std::unique_ptr<BuiltModel> node(std::string_view element) {
                      std::string(element));
 }
 
-TEST(FeatureNodes, RepeatedPropertiesFollowTheirRules) {
+TEST(FeatureNodes, RepeatedPropertiesFollowTheirRulesAndStringsGetTheirBuffer) {
     const auto built = node(R"(<IntReg Name="n">
         <Address>0x100</Address><Address>0x20</Address>
         <Length>4</Length><Length>8</Length>
@@ -130,17 +123,13 @@ TEST(FeatureNodes, RepeatedPropertiesFollowTheirRules) {
         <pValue>first</pValue><pValue>second</pValue>
         <Address>-16</Address><Address>0x1FFFFFFFF</Address></IntReg>)");
     const FeatureNode& n = onlyNode(*built);
-    // 0x100 + 0x20 - 16 + low 32 bits of 0x1FFFFFFFF (-1).
-    EXPECT_EQ(n.Address, 0x100u + 0x20u - 16u - 1u);
-    EXPECT_EQ(n.Length, 4u);
-    EXPECT_EQ(n.AccessMode, kAccessRO);
-    EXPECT_EQ(n.LSB, 7);
-    EXPECT_EQ(n.MSB, 0);  // decimal only: no digits read as 0
+    // Address: 0x100 + 0x20 - 16 + low 32 bits of 0x1FFFFFFFF (-1); MSB is decimal only, so no
+    // digits read as 0.
+    EXPECT_EQ(ints(n.Address, n.Length, n.AccessMode, n.LSB, n.MSB, n.kind),
+              ints(0x100 + 0x20 - 16 - 1, 4, kAccessRO, 7, 0, NodeKind::Integer));
     EXPECT_EQ(n.pValue, "second");
-    EXPECT_EQ(n.kind, NodeKind::Integer);
-}
 
-TEST(FeatureNodes, StringValueGetsABufferOfAtLeast256Bytes) {
+    // A string value gets a buffer of at least 256 bytes.
     const auto shortValue = node(R"(<String Name="n"><Value>abc</Value></String>)");
     const FeatureNode& s = onlyNode(*shortValue);
     EXPECT_EQ(s.Length, 255u);
@@ -160,24 +149,16 @@ TEST(FeatureNodes, KeywordsMapToCodesAndOthersKeepTheDefault) {
         <Slope>Decreasing</Slope><DisplayNotation>Scientific</DisplayNotation>
         <ImposedAccessMode>WO</ImposedAccessMode></Integer>)");
     const FeatureNode& e = onlyNode(*expert);
-    EXPECT_EQ(e.Visibility, 2);
-    EXPECT_EQ(e.Representation, 4);
-    EXPECT_EQ(e.Cachable, kCacheWriteAround);
-    EXPECT_EQ(e.Sign, 1);
-    EXPECT_EQ(e.Endianess, 1);
-    EXPECT_EQ(e.portIsDevice, 1);
-    EXPECT_EQ(e.Slope, 1);
-    EXPECT_EQ(e.DisplayNotation, 2);
-    EXPECT_EQ(e.ImposedAccessMode, kAccessWO);
+    EXPECT_EQ(ints(e.Visibility, e.Representation, e.Cachable, e.Sign, e.Endianess, e.portIsDevice,
+                   e.Slope, e.DisplayNotation, e.ImposedAccessMode),
+              ints(2, 4, kCacheWriteAround, 1, 1, 1, 1, 2, kAccessWO));
 
     const auto other = node(R"(<Integer Name="n"><Visibility>expert</Visibility>
         <Representation>IPV4Address</Representation><Cachable>Always</Cachable>
         <pPort>EventPort</pPort></Integer>)");
     const FeatureNode& o = onlyNode(*other);
-    EXPECT_EQ(o.Visibility, 1);
-    EXPECT_EQ(o.Representation, 5);
-    EXPECT_EQ(o.Cachable, kCacheNone);
-    EXPECT_EQ(o.portIsDevice, 0);
+    EXPECT_EQ(ints(o.Visibility, o.Representation, o.Cachable, o.portIsDevice),
+              ints(1, 5, kCacheNone, 0));
 }
 
 TEST(FeatureNodes, NumbersByKind) {
@@ -187,47 +168,26 @@ TEST(FeatureNodes, NumbersByKind) {
         <CommandValue>0x1FFFFFFFF</CommandValue><OnValue>4294967295</OnValue>
         <OffValue>4294967296</OffValue><DisplayPrecision>258</DisplayPrecision></Integer>)");
     const FeatureNode& i = onlyNode(*integer);
-    EXPECT_EQ(i.Value, 0x1FFFFFFFF);  // CommandValue also sets Value
-    EXPECT_EQ(i.CommandValue, 0u);    // beyond 32 bits: not read
-    EXPECT_EQ(i.Min, -16);
-    EXPECT_EQ(i.Max, -1);  // beyond 64 bits: not read
-    EXPECT_EQ(i.Inc, 16u);
-    EXPECT_EQ(i.ValueDefault, 32);
-    EXPECT_EQ(i.PollingTime, 250);
-    EXPECT_EQ(i.OnValue, 0xFFFFFFFFu);
-    EXPECT_EQ(i.OffValue, 0u);
-    EXPECT_EQ(i.DisplayPrecision, 2);
+    // CommandValue also sets Value; a CommandValue beyond 32 bits and a Max beyond 64 bits are
+    // not read.
+    EXPECT_EQ(ints(i.Value, i.CommandValue, i.Min, i.Max, i.Inc, i.ValueDefault, i.PollingTime,
+                   i.OnValue, i.OffValue, i.DisplayPrecision),
+              ints(0x1FFFFFFFF, 0, -16, -1, 16, 32, 250, 0xFFFFFFFF, 0, 2));
 
     const auto floating = node(R"(<Float Name="n"><Value>1.5e3</Value><Min>-2.25</Min>
         <Max>1E400</Max><Inc>0.5</Inc><ValueDefault>7.75</ValueDefault>
         <ValueIndexed Index="3">2.5</ValueIndexed><ValueIndexed>9</ValueIndexed>
         <pValueIndexed Index="0x104">Other</pValueIndexed></Float>)");
     const FeatureNode& f = onlyNode(*floating);
-    EXPECT_EQ(f.FloatValue, 1500.0);
-    EXPECT_EQ(f.FloatMin, -2.25);
-    EXPECT_TRUE(std::isinf(f.FloatMax));
-    EXPECT_EQ(f.Min, 0);
-    EXPECT_EQ(f.Max, 0);
-    EXPECT_EQ(f.FloatInc, 0.5);
-    EXPECT_EQ(f.FloatValueDefault, 7.75);
+    EXPECT_EQ((std::vector<double>{f.FloatValue, f.FloatMin, f.FloatMax, f.FloatInc,
+                                   f.FloatValueDefault}),
+              (std::vector<double>{1500.0, -2.25, INFINITY, 0.5, 7.75}));
+    EXPECT_EQ(ints(f.Min, f.Max), ints(0, 0));
     ASSERT_EQ(f.ValueIndexed.size(), 2u);  // the one without Index is skipped
-    EXPECT_EQ(f.ValueIndexed[0].index, 3);
-    EXPECT_EQ(f.ValueIndexed[0].value, 2);
+    EXPECT_EQ(ints(f.ValueIndexed[0].index, f.ValueIndexed[0].value, f.ValueIndexed[1].index),
+              ints(3, 2, 4));  // 8 bits of 0x104
     EXPECT_EQ(f.ValueIndexed[0].floatValue, 2.5);
-    EXPECT_EQ(f.ValueIndexed[1].index, 4);  // 8 bits of 0x104
     EXPECT_EQ(f.ValueIndexed[1].pValueIndexed, "Other");
-}
-
-TEST(FeatureNodes, NumbersIgnoreTheProcessLocale) {
-    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = previous != nullptr ? previous : "C";
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-        GTEST_SKIP() << "no German locale installed";
-    }
-    const auto value = scanFloat("2.5");
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    ASSERT_TRUE(value.has_value());
-    EXPECT_EQ(*value, 2.5);
 }
 
 TEST(FeatureNodes, SubListsKeepDocumentOrderAndAreCapped) {
@@ -249,36 +209,8 @@ TEST(FeatureNodes, SubListsKeepDocumentOrderAndAreCapped) {
     EXPECT_THAT(built->log.all(), HasSubstr("[WARNING] - Node n has more than 255 elements"));
 }
 
-TEST(FeatureLookup, NameOrSymbolicOfTheFirstNodeInListOrder) {
-    const auto built = buildFlat(R"(
-        <Category Name="Root"><pFeature>Gain</pFeature></Category>
-        <EnumEntry Name="EnumEntry_GainAuto_Gain"><Symbolic>Gain</Symbolic></EnumEntry>
-        <Integer Name="Gain"/>
-        <Integer Name="Width"/>
-        <EnumEntry Name="EnumEntry_Mode_Width"><Symbolic>Width</Symbolic></EnumEntry>)");
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
-    const FeatureModel& model = *built->model;
-    EXPECT_EQ(model.findNode("Gain")->Name, "EnumEntry_GainAuto_Gain");
-    EXPECT_EQ(model.findNode("Width")->Name, "Width");
-    EXPECT_EQ(model.findNode("EnumEntry_Mode_Width")->index, 4u);
-    EXPECT_EQ(model.findNode("width"), nullptr);
-    EXPECT_EQ(model.findNode(""), nullptr);
-    EXPECT_EQ(model.nodeByIndex(0), nullptr);
-    EXPECT_EQ(model.nodeByIndex(2)->Name, "Gain");
-    EXPECT_EQ(model.nodeByIndex(99)->index, 4u);
-}
-
-TEST(PostBuild, InvalidatorThatNamesNoNodeIsLogged) {
-    const auto built = buildFlat(R"(
-        <Category Name="Root"><pFeature>a</pFeature></Category>
-        <IntReg Name="a"><pInvalidator>b</pInvalidator><pInvalidator>ghost</pInvalidator></IntReg>
-        <Integer Name="b"/>)");
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
-    checkInvalidators(*built->model, built->log.sink());
-    EXPECT_THAT(built->log.lines, ElementsAre("[ERROR] - In node a invalidator ghost not found"));
-}
-
-TEST(PostBuild, SelectedFeaturesMoveBehindTheirSelector) {
+// An invalidator that names no node is logged; selected features move behind their selector.
+TEST(PostBuild, InvalidatorsAreCheckedAndSelectedFeaturesMoveBehindTheirSelector) {
     const auto built = buildFlat(R"(
         <Category Name="Root"><pFeature>Analog</pFeature><pFeature>Other</pFeature></Category>
         <Category Name="Analog"><pFeature>Gain</pFeature><pFeature>GainSelector</pFeature>
@@ -286,9 +218,13 @@ TEST(PostBuild, SelectedFeaturesMoveBehindTheirSelector) {
         <Category Name="Other"><pFeature>BlackLevel</pFeature><pFeature>Last</pFeature></Category>
         <Enumeration Name="GainSelector"><pSelected>Gain</pSelected><pSelected>Missing</pSelected>
           <pSelected>BlackLevel</pSelected></Enumeration>
-        <Integer Name="Gain"/><Integer Name="BlackLevel"/><Integer Name="Tail"/>
-        <Integer Name="Last"/>)");
+        <Integer Name="Gain"/><Integer Name="BlackLevel"/><Integer Name="Last"/>
+        <Integer Name="Tail"><pInvalidator>Last</pInvalidator><pInvalidator>ghost</pInvalidator>
+          </Integer>)");
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS);
+    checkInvalidators(*built->model, built->log.sink());
+    EXPECT_THAT(built->log.lines,
+                ElementsAre("[ERROR] - In node Tail invalidator ghost not found"));
     placeSelectors(*built->model);
     // A name that is not in the list leaves no gap.
     EXPECT_THAT(entries(built->model->features()),
@@ -368,13 +304,7 @@ std::string corpus(std::string_view file) {
     return sample(std::string("corpus/") + std::string(file));
 }
 
-TEST(DescriptionCorpus, MalformedDescriptionsAreRefused) {
-    EXPECT_EQ(buildDescription(corpus("not_well_formed.xml"))->status,
-              GEV_STATUS_XML_NOT_WELL_FORMED);
-    EXPECT_EQ(buildDescription(corpus("not_a_description.xml"))->status, GEV_STATUS_SCHEMA_ERROR);
-}
-
-TEST(DescriptionCorpus, EveryNodeKindOfSchema10) {
+TEST(DescriptionCorpus, EveryNodeKindOfSchema10AndMalformedDescriptionsRefused) {
     const auto built = buildDescription(corpus("node_kinds_v1_0.xml"));
     ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
     const FeatureModel& model = *built->model;
@@ -383,11 +313,10 @@ TEST(DescriptionCorpus, EveryNodeKindOfSchema10) {
         const FeatureNode* node = model.findNode(name);
         return node != nullptr ? static_cast<int>(node->kind) : -1;
     };
-    EXPECT_EQ(kindOf("AMaskedIntReg"), 2);
-    EXPECT_EQ(kindOf("AnIntConverter"), 2);
-    EXPECT_EQ(kindOf("ASwissKnife"), 3);
-    EXPECT_EQ(kindOf("AConfRom"), 8);  // inherits from the Register before it
-    EXPECT_EQ(kindOf("AKey"), 8);
+    // AConfRom inherits from the Register before it.
+    EXPECT_EQ(ints(kindOf("AMaskedIntReg"), kindOf("AnIntConverter"), kindOf("ASwissKnife"),
+                   kindOf("AConfRom"), kindOf("AKey")),
+              ints(2, 2, 3, 8, 8));
     EXPECT_EQ(model.findNode("AnInteger")->Max, INT64_MAX);
     EXPECT_EQ(model.findNode("AFloat")->FloatMin, -150.0);
     EXPECT_EQ(model.findNode("ACommand")->CommandValue, 0xA5u);
@@ -397,6 +326,11 @@ TEST(DescriptionCorpus, EveryNodeKindOfSchema10) {
     EXPECT_EQ(model.findNode("Second")->Name, "EnumEntry_AnEnumeration_Second");
     EXPECT_EQ(model.findNode("First")->Name, "EnumEntry_AnEnumeration_First");
     EXPECT_EQ(model.findNode("AnEnumeration")->pEnumEntry.size(), 2u);
+
+    // Malformed descriptions are refused.
+    EXPECT_EQ(buildDescription(corpus("not_well_formed.xml"))->status,
+              GEV_STATUS_XML_NOT_WELL_FORMED);
+    EXPECT_EQ(buildDescription(corpus("not_a_description.xml"))->status, GEV_STATUS_SCHEMA_ERROR);
 }
 
 TEST(DescriptionCorpus, GroupsAndStructRegistersOfSchema11) {
@@ -409,17 +343,15 @@ TEST(DescriptionCorpus, GroupsAndStructRegistersOfSchema11) {
     // flattening tests); what the node model makes of them:
     const FeatureNode* enable = model.findNode("Enable");
     ASSERT_NE(enable, nullptr);
-    EXPECT_EQ(enable->Address, 0x2000u);
-    EXPECT_EQ(enable->LSB, 31);
-    EXPECT_EQ(enable->Cachable, kCacheWriteThrough);
+    EXPECT_EQ(ints(enable->Address, enable->LSB, enable->Cachable),
+              ints(0x2000, 31, kCacheWriteThrough));
     EXPECT_EQ(enable->pInvalidator, std::vector<std::string>{"Level"});
     EXPECT_EQ(model.findNode("ModeBits")->AccessMode, kAccessRO);
     const FeatureNode* level = model.findNode("Level");
     ASSERT_NE(level, nullptr);
     EXPECT_EQ(level->pOffset, "Level__IndexOffset");
     ASSERT_EQ(level->ValueIndexed.size(), 2u);
-    EXPECT_EQ(level->ValueIndexed[1].index, 2);
-    EXPECT_EQ(level->ValueIndexed[1].value, 20);
+    EXPECT_EQ(ints(level->ValueIndexed[1].index, level->ValueIndexed[1].value), ints(2, 20));
     EXPECT_EQ(model.findNode("Level__IndexOffset")->Value, 2);
     EXPECT_EQ(model.findNode("Fast")->pIsAvailable, "Enable");
 }

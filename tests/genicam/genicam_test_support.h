@@ -5,11 +5,8 @@
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -72,6 +69,12 @@ class RecordingLog {
 
     std::vector<std::string> lines;
 };
+
+// Values of several integer types as one row, to compare with the row expected.
+template <class... Values>
+std::vector<int64_t> ints(Values... values) {
+    return {static_cast<int64_t>(values)...};
+}
 
 inline std::string_view name(const xmlNode* node) {
     return reinterpret_cast<const char*>(node->name);

@@ -12,6 +12,7 @@
 #include "genicam/description_unzip.h"
 #include "genicam/description_url.h"
 #include "sim/description_image.h"
+#include "tests/description/description_test_support.h"
 #include "tests/genicam/feature_model_test_support.h"
 
 // The largest single operator new request made while `gArmed` is set: shows whether a claimed
@@ -85,7 +86,7 @@ std::string largeDescription(size_t blocks, size_t padding) {
     return out;
 }
 
-TEST(HostileDescription, SeveralMegabytesLoadAndBuild) {
+TEST(HostileDescription, LargeDescriptionsAndLongNamesBuildButDeepNestingIsRefused) {
     const std::string text = largeDescription(600, 1150);
     ASSERT_GT(text.size(), size_t{5} << 20);
     const auto built = buildDescription(text);
@@ -97,22 +98,19 @@ TEST(HostileDescription, SeveralMegabytesLoadAndBuild) {
     EXPECT_EQ(model.features().count(), 600u * 8u);
     ASSERT_NE(model.findNode("Knife599"), nullptr);
     EXPECT_EQ(model.findNode("Knife599")->Formula, "A * 2");
-}
 
-TEST(HostileDescription, DeepNestingIsRefusedByDepth) {
     // Half a million nested elements: refused by depth, not by running out of stack.
     std::string deep = "<RegisterDescription>";
     for (int i = 0; i < 500000; ++i)
         deep += "<Group>";
     ASSERT_GT(deep.size(), size_t{3} << 20);
     EXPECT_EQ(buildDescription(deep)->status, GEV_STATUS_XML_NOT_WELL_FORMED);
-}
 
-TEST(HostileDescription, NamesOf100kBBuildAndAreFound) {
+    // Names of 100 kB build and are found.
     const std::string integer = "I" + std::string(100000, 'n');
     const std::string enumeration = "E" + std::string(100000, 'e');
     const std::string entry = "V" + std::string(100000, 'v');
-    const std::string text =
+    const std::string longNames =
         "<?xml version=\"1.0\"?>"
         "<RegisterDescription ModelName=\"KV\" VendorName=\"Kavro\" SchemaMajorVersion=\"1\" "
         "SchemaMinorVersion=\"1\" xmlns=\"http://www.genicam.org/GenApi/Version_1_1\">"
@@ -123,35 +121,25 @@ TEST(HostileDescription, NamesOf100kBBuildAndAreFound) {
         integer + "\"><Value>7</Value></Integer><Enumeration Name=\"" + enumeration +
         "\"><EnumEntry Name=\"" + entry + "\"><Value>3</Value></EnumEntry><pValue>" + integer +
         "</pValue></Enumeration></RegisterDescription>";
-    const auto built = buildDescription(text);
-    ASSERT_EQ(built->status, GEV_STATUS_SUCCESS) << built->log.all();
-    const FeatureModel& model = *built->model;
-    const FeatureNode* found = model.findNode(integer);
+    const auto named = buildDescription(longNames);
+    ASSERT_EQ(named->status, GEV_STATUS_SUCCESS) << named->log.all();
+    const FeatureModel& namedModel = *named->model;
+    const FeatureNode* found = namedModel.findNode(integer);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->Name, integer);
     EXPECT_EQ(found->Value, 7);
     // One character less or more is another name.
-    EXPECT_EQ(model.findNode(std::string_view(integer).substr(0, integer.size() - 1)), nullptr);
-    EXPECT_EQ(model.findNode(integer + "n"), nullptr);
+    EXPECT_EQ(namedModel.findNode(std::string_view(integer).substr(0, integer.size() - 1)),
+              nullptr);
+    EXPECT_EQ(namedModel.findNode(integer + "n"), nullptr);
     // The entry is found by its own name, its lifted node name carrying both long names.
-    const FeatureNode* lifted = model.findNode(entry);
+    const FeatureNode* lifted = namedModel.findNode(entry);
     ASSERT_NE(lifted, nullptr);
     EXPECT_EQ(lifted->Name, "EnumEntry_" + enumeration + "_" + entry);
-    ASSERT_NE(model.findNode(lifted->Name), nullptr);
-    const GevFeatureEntry* head = model.features().head();
+    ASSERT_NE(namedModel.findNode(lifted->Name), nullptr);
+    const GevFeatureEntry* head = namedModel.features().head();
     ASSERT_NE(head, nullptr);
     EXPECT_EQ(std::string(head->name), integer);
-}
-
-// Patches the uncompressed size the central directory records for the archive's first entry.
-std::vector<uint8_t> withCentralSize(std::vector<uint8_t> archive, uint32_t size) {
-    const uint8_t signature[] = {'P', 'K', 1, 2};
-    const auto at =
-        std::search(archive.begin(), archive.end(), std::begin(signature), std::end(signature));
-    const size_t offset = static_cast<size_t>(at - archive.begin()) + 24;
-    for (size_t i = 0; i < 4; ++i)
-        archive.at(offset + i) = static_cast<uint8_t>(size >> (8 * i));
-    return archive;
 }
 
 TEST(HostileArchive, EntryClaimingGigabytesIsRefusedUnallocated) {
@@ -161,7 +149,7 @@ TEST(HostileArchive, EntryClaimingGigabytesIsRefusedUnallocated) {
         std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
     for (const uint32_t claimed : {0xC0000000u, 0xFFFFFFFEu, uint32_t{kMaxDescriptionSize + 1}}) {
         SCOPED_TRACE(claimed);
-        const std::vector<uint8_t> archive = withCentralSize(good, claimed);
+        const std::vector<uint8_t> archive = kavro::test::withClaimedSize(good, claimed);
         std::vector<uint8_t> text = archive;
         RecordingLog log;
         gLargestRequest = 0;

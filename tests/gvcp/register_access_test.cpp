@@ -67,7 +67,7 @@ TEST_F(GvcpTransport, RequestIdsWrapPast65535ToOneAndStaleAcknowledgesAreDropped
 }
 
 // Answers that are no success keep their status; a not-implemented write answer logs no error.
-TEST_F(GvcpTransport, RefusingAnswersKeepTheirStatus) {
+TEST_F(GvcpTransport, RefusingAnswersKeepTheirStatusAndSilentCamerasGetTheirTries) {
     uint32_t value = 0;
     camera().faults().deviceStatusNext(1, 0x8003);
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kCcp, 1, &value), 0x8003);
@@ -79,12 +79,9 @@ TEST_F(GvcpTransport, RefusingAnswersKeepTheirStatus) {
     EXPECT_EQ(GEVReadRegister(kDevice, reg::kVersion, 1, &value), GEV_STATUS_WRONG_ACKNOWLEDGE);
     camera().faults().wrongAckCodeNext(1, gvcp::kReadRegAck);
     EXPECT_EQ(GEVWriteRegister(kDevice, reg::kCcp, 1, &value), GEV_STATUS_WRONG_ACKNOWLEDGE);
-}
 
-// A silent camera gets the configured number of tries (at least one), all with the same id.
-TEST_F(GvcpTransport, SilentCameraTimesOutAfterTheConfiguredTriesWithTheSameRequestId) {
+    // A silent camera gets the configured number of tries (at least one), all with the same id.
     camera().faults().dropNextCommands(10);
-    uint32_t value = 0;
     for (const uint16_t retries : {2, 0}) {
         camera().clearReceivedCommands();
         ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 30, retries), GEV_STATUS_SUCCESS);
@@ -165,7 +162,7 @@ TEST_F(GvcpTransport, MalformedAcknowledgesAreReadOnlyAsFarAsTheyGo) {
     EXPECT_EQ(values[0], 1u);
 }
 
-TEST_F(GvcpTransport, ReadMemoryFetchesWholeWordsButStoresOnlyWhatWasAskedFor) {
+TEST_F(GvcpTransport, UnalignedAccessTouchesOnlyTheBytesAskedFor) {
     uint8_t bytes[8];
     std::memset(bytes, 0xEE, sizeof bytes);
     ASSERT_EQ(GEVReadMemory(kDevice, reg::kManufacturerName, 5, bytes), GEV_STATUS_SUCCESS);
@@ -180,6 +177,32 @@ TEST_F(GvcpTransport, ReadMemoryFetchesWholeWordsButStoresOnlyWhatWasAskedFor) {
     ASSERT_EQ(GEVReadMemory(kDevice, reg::kManufacturerName + 2, 5, bytes), GEV_STATUS_SUCCESS);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 5), "vro S");
     EXPECT_EQ(bytes[5], 0xEE);
+
+    // Unaligned writes leave neighbouring bytes alone, or pad what cannot be read.
+    const std::vector<uint8_t> before = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    camera().model().writeMemory(kUserMemory, before);
+    const uint8_t update[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+    ASSERT_EQ(GEVWriteMemory(kDevice, kUserMemory + 3, 5, update), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(camera().model().readMemory(kUserMemory, 12),
+              (std::vector<uint8_t>{1, 2, 3, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 9, 10, 11, 12}));
+
+    const uint8_t one = 0xFF;
+    ASSERT_EQ(GEVWriteMemory(kDevice, kUserMemory + 9, 1, &one), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(camera().model().readMemory(kUserMemory + 8, 4),
+              (std::vector<uint8_t>{9, 0xFF, 11, 12}));
+
+    // The last 16 bytes of user memory take writes but refuse reads: the words are padded.
+    closeTransportOnly();
+    camera_.reset();
+    sim::CameraConfig config;
+    config.enforceControlPrivilege = false;
+    config.writeOnlyUserMemoryFrom = config.userMemorySize - 16;
+    startCamera(config);
+    openTransportOnly();
+    const uint32_t writeOnly = kUserMemory + config.userMemorySize - 16;
+    ASSERT_EQ(GEVWriteMemory(kDevice, writeOnly + 1, 6, update), GEV_STATUS_SUCCESS);
+    EXPECT_EQ(camera().model().readMemory(writeOnly, 8),
+              (std::vector<uint8_t>{0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0}));
 }
 
 std::vector<int32_t> g_progress;
@@ -217,33 +240,6 @@ TEST_F(GvcpTransport, LongTransfersGoIn536ByteChunksWithProgress) {
         std::all_of(stored.begin(), stored.begin() + 1073, [](uint8_t b) { return b == 0x5A; }));
     EXPECT_EQ(std::vector<uint8_t>(stored.begin() + 1073, stored.end()),
               (std::vector<uint8_t>{0x11, 0x22, 0x33}));
-}
-
-TEST_F(GvcpTransport, UnalignedWritesLeaveNeighbouringBytesAloneOrPadWhatCannotBeRead) {
-    const std::vector<uint8_t> before = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    camera().model().writeMemory(kUserMemory, before);
-    const uint8_t update[6] = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
-    ASSERT_EQ(GEVWriteMemory(kDevice, kUserMemory + 3, 5, update), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(camera().model().readMemory(kUserMemory, 12),
-              (std::vector<uint8_t>{1, 2, 3, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 9, 10, 11, 12}));
-
-    const uint8_t one = 0xFF;
-    ASSERT_EQ(GEVWriteMemory(kDevice, kUserMemory + 9, 1, &one), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(camera().model().readMemory(kUserMemory + 8, 4),
-              (std::vector<uint8_t>{9, 0xFF, 11, 12}));
-
-    // The last 16 bytes of user memory take writes but refuse reads: the words are padded.
-    closeTransportOnly();
-    camera_.reset();
-    sim::CameraConfig config;
-    config.enforceControlPrivilege = false;
-    config.writeOnlyUserMemoryFrom = config.userMemorySize - 16;
-    startCamera(config);
-    openTransportOnly();
-    const uint32_t writeOnly = kUserMemory + config.userMemorySize - 16;
-    ASSERT_EQ(GEVWriteMemory(kDevice, writeOnly + 1, 6, update), GEV_STATUS_SUCCESS);
-    EXPECT_EQ(camera().model().readMemory(writeOnly, 8),
-              (std::vector<uint8_t>{0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0}));
 }
 
 TEST_F(GvcpTransport, DetailedLogFlagsGateTheTraceLines) {

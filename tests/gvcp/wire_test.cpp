@@ -64,18 +64,5 @@ TEST(GvcpWire, BuildersClampCountsToOneCommand) {
     EXPECT_EQ(buildWriteMem(1, 0, big, 2000).size(), kHeaderSize + 4 + 536);
 }
 
-TEST(GvcpWire, AcknowledgePayloadIsBoundedByWhatArrived) {
-    const Bytes ack = {0x80, 0x06, 0x00, 0x81, 0x01, 0x00, 0x00, 0x09, 0xDE, 0xAD};
-    const auto header = parseAckHeader(ack);
-    ASSERT_TRUE(header);
-    EXPECT_EQ(
-        (std::vector<uint32_t>{header->status, header->ackCode, header->length, header->ackId}),
-        (std::vector<uint32_t>{0x8006, 0x0081, 0x0100, 9}));
-    EXPECT_EQ(ackPayload(ack, *header).size(), 2u);
-
-    EXPECT_FALSE(parseAckHeader(Bytes{0, 0, 0, 0x81, 0, 0, 0}));
-    EXPECT_FALSE(parseCommandHeader(Bytes{0x43, 1, 0, 0x80, 0, 0, 0, 1}));
-}
-
 }  // namespace
 }  // namespace kavro::gvcp

@@ -8,12 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "frame/device_table.h"
 #include "gvcp/bootstrap.h"
@@ -21,7 +18,6 @@
 #include "gvcp/wire.h"
 #include "gvcp/wire_events.h"
 #include "platform/socket.h"
-#include "platform/trace.h"
 #include "tests/support/sim_fixture.h"
 
 namespace kavro::test {
@@ -62,7 +58,7 @@ class DeviceOpen : public SimCameraTest {
     }
 };
 
-TEST_F(DeviceOpen, CameraOutsideTheHostSubnetIsRefusedWithoutTraffic) {
+TEST_F(DeviceOpen, CameraOutsideTheHostSubnetIsRefusedWithoutTrafficAndFixedPortsAreUsed) {
     startCamera();
     GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
     info.subnetMask = htonl(0xFFFFFF00);
@@ -71,6 +67,17 @@ TEST_F(DeviceOpen, CameraOutsideTheHostSubnetIsRefusedWithoutTraffic) {
     EXPECT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_NOT_IN_SUBNET);
     EXPECT_EQ(debug_info(kDevice), GEV_STATUS_DEVICE_NOT_OPEN);
     EXPECT_TRUE(LogCapture::instance().lines().empty());
+
+    // A fixed control port is used and logged.
+    auto probe = platform::createUdpSocket(htonl(INADDR_LOOPBACK), 0);
+    const uint16_t port = platform::localPort(probe).value();
+    probe.reset();
+    info = loopbackConnectInfo(camera().addressNet());
+    info.controlPort = port;
+    ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
+    EXPECT_TRUE(
+        LogCapture::instance().contains("[INFO] - Control channel port: " + std::to_string(port)));
+    EXPECT_EQ(camera().receivedCommands().at(0).senderPort, port);
 }
 
 TEST_F(DeviceOpen, OpenWithControlTakesTheCameraAndReportsWhatItFound) {
@@ -186,9 +193,6 @@ TEST_F(DeviceOpen, WithoutControlNothingIsWrittenAndNoThreadStarts) {
     EXPECT_FALSE(record().heartbeatThread.running());
     EXPECT_FALSE(gvcp::MessageChannel::instance().running());
     EXPECT_EQ(GEVSetMessageChannelCallback(kDevice, nullptr), GEV_STATUS_NOT_SUPPORTED);
-    const size_t reads = commands(gvcp::kReadRegCmd).size();
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(commands(gvcp::kReadRegCmd).size(), reads) << "no heartbeat";
     ASSERT_EQ(GEVClose(kDevice), GEV_STATUS_SUCCESS);
     EXPECT_TRUE(commands(gvcp::kWriteRegCmd).empty());
 }
@@ -227,19 +231,6 @@ TEST_F(DeviceOpen, CameraHeldElsewhereOrSilentIsReportedAndLeftAlone) {
     }
 }
 
-TEST_F(DeviceOpen, FixedControlPortIsUsedAndLogged) {
-    startCamera();
-    auto probe = platform::createUdpSocket(htonl(INADDR_LOOPBACK), 0);
-    const uint16_t port = platform::localPort(probe).value();
-    probe.reset();
-    GevConnectInfo info = loopbackConnectInfo(camera().addressNet());
-    info.controlPort = port;
-    ASSERT_EQ(GEVInit(kDevice, &info, &LogCapture::callback, 0, 1), GEV_STATUS_SUCCESS);
-    EXPECT_TRUE(
-        LogCapture::instance().contains("[INFO] - Control channel port: " + std::to_string(port)));
-    EXPECT_EQ(camera().receivedCommands().at(0).senderPort, port);
-}
-
 TEST_F(DeviceOpen, TwoIndexesShareOneMessageChannelUntilTheLastClose) {
     startCamera();
     auto second = sim::CameraServer::startOnLoopback();
@@ -258,12 +249,20 @@ TEST_F(DeviceOpen, TwoIndexesShareOneMessageChannelUntilTheLastClose) {
     EXPECT_FALSE(gvcp::MessageChannel::instance().running());
 }
 
-TEST_F(DeviceOpen, SilentCameraIsLostThenDeclaredFailed) {
+// A camera silent for a while is lost and reconnected; one that stays silent is declared failed.
+TEST_F(DeviceOpen, SilentCameraIsLostThenReconnectedOrDeclaredFailed) {
     openFastCamera(true);
     const uint16_t port = record().controlPort;
-    camera().faults().goSilent(0ms);
+    camera().faults().goSilent(250ms);
     ASSERT_TRUE(eventually([&] { return status() == GEV_CONNECTION_LOST; }));
     EXPECT_TRUE(LogCapture::instance().contains("[WARNING] - CCP lost."));
+    ASSERT_TRUE(
+        eventually([&] { return LogCapture::instance().contains("[INFO] - CCP reconnection."); }));
+    EXPECT_TRUE(eventually([&] { return status() == GEV_CONNECTION_OK; }));
+    EXPECT_FALSE(LogCapture::instance().contains("[ERROR] - CCP connection failure"));
+
+    camera().faults().goSilent(0ms);
+    ASSERT_TRUE(eventually([&] { return status() == GEV_CONNECTION_LOST; }));
     ASSERT_TRUE(eventually([&] { return status() == GEV_CONNECTION_FAILED; }));
     EXPECT_TRUE(LogCapture::instance().contains("[ERROR] - CCP connection failure"));
     EXPECT_EQ(record().controlPort, port) << "time-outs do not rebuild the socket";
@@ -278,16 +277,6 @@ TEST_F(DeviceOpen, SilentCameraIsLostThenDeclaredFailed) {
     camera().faults().clear();
     EXPECT_EQ(open(), GEV_STATUS_SUCCESS);
     EXPECT_EQ(status(), GEV_CONNECTION_OK);
-}
-
-TEST_F(DeviceOpen, CameraThatAnswersAgainIsReconnected) {
-    openFastCamera(true);
-    camera().faults().goSilent(250ms);
-    ASSERT_TRUE(eventually([&] { return status() == GEV_CONNECTION_LOST; }));
-    ASSERT_TRUE(
-        eventually([&] { return LogCapture::instance().contains("[INFO] - CCP reconnection."); }));
-    EXPECT_TRUE(eventually([&] { return status() == GEV_CONNECTION_OK; }));
-    EXPECT_FALSE(LogCapture::instance().contains("[ERROR] - CCP connection failure"));
 }
 
 TEST_F(DeviceOpen, SocketErrorRebuildsTheControlSocketOnTheSamePort) {
@@ -405,7 +394,8 @@ class MessageChannelEvents : public DeviceOpen {
     platform::UniqueSocket sender_;
 };
 
-TEST_F(MessageChannelEvents, EventIsAcknowledgedTracedAndHandedOver) {
+// An event asking for an acknowledge gets it; one with data hands the data over.
+TEST_F(MessageChannelEvents, EventsAreAcknowledgedTracedAndHandedOverWithTheirData) {
     send({.reqId = 77,
           .eventId = 0x0002,
           .streamChannel = 0x0001,
@@ -419,20 +409,6 @@ TEST_F(MessageChannelEvents, EventIsAcknowledgedTracedAndHandedOver) {
     EXPECT_EQ(std::vector<uint8_t>(ack, ack + 8),
               (std::vector<uint8_t>{0, 0, 0x00, 0xC1, 0, 0, 0, 77}));
 
-    ASSERT_TRUE(eventually([&] { return eventCount() == 1; }));
-    std::lock_guard lock(g_eventMutex);
-    EXPECT_EQ(g_events[0].device, kDevice);
-    EXPECT_EQ(g_events[0].info.eventId, 0x0002);
-    EXPECT_EQ(g_events[0].info.streamChannel, htons(1)) << "kept as it stands in the packet";
-    EXPECT_EQ(g_events[0].info.blockId, 0x1234u);
-    EXPECT_EQ(g_events[0].info.timestamp, 0x0102030405060708ull);
-    EXPECT_EQ(g_events[0].info.data, nullptr);
-    EXPECT_EQ(g_events[0].info.dataLength, 0);
-    ASSERT_EQ(g_traces.size(), 1u);
-    EXPECT_EQ(g_traces[0], "[INFO] - Message Channel Device 1 -> (ack) trigger event\r\n");
-}
-
-TEST_F(MessageChannelEvents, ExtendedEventDataCarriesItsData) {
     std::vector<uint8_t> data(40);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<uint8_t>(i);
@@ -444,14 +420,23 @@ TEST_F(MessageChannelEvents, ExtendedEventDataCarriesItsData) {
           .blockId = 0x1122334455667788ull,
           .timestamp = 99,
           .data = data});
-    ASSERT_TRUE(eventually([&] { return eventCount() == 1; }));
+    ASSERT_TRUE(eventually([&] { return eventCount() == 2; }));
     std::lock_guard lock(g_eventMutex);
-    EXPECT_EQ(g_events[0].info.dataLength, 40);
-    EXPECT_EQ(g_events[0].data, data);
-    EXPECT_EQ(g_events[0].info.blockId, 0x1122334455667788ull);
-    EXPECT_EQ(g_events[0].info.timestamp, 99u);
-    EXPECT_EQ(g_traces.at(0),
-              "[INFO] - Message Channel Device 1 -> device-specific event: 0x9001, req_Id: 7\r\n");
+    EXPECT_EQ(g_events[0].device, kDevice);
+    EXPECT_EQ(g_events[0].info.eventId, 0x0002);
+    EXPECT_EQ(g_events[0].info.streamChannel, htons(1)) << "kept as it stands in the packet";
+    EXPECT_EQ(g_events[0].info.blockId, 0x1234u);
+    EXPECT_EQ(g_events[0].info.timestamp, 0x0102030405060708ull);
+    EXPECT_EQ(g_events[0].info.data, nullptr);
+    EXPECT_EQ(g_events[0].info.dataLength, 0);
+    EXPECT_EQ(g_events[1].info.dataLength, 40);
+    EXPECT_EQ(g_events[1].data, data);
+    EXPECT_EQ(g_events[1].info.blockId, 0x1122334455667788ull);
+    EXPECT_EQ(g_events[1].info.timestamp, 99u);
+    EXPECT_EQ(g_traces, (std::vector<std::string>{
+                            "[INFO] - Message Channel Device 1 -> (ack) trigger event\r\n",
+                            "[INFO] - Message Channel Device 1 -> device-specific event: 0x9001, "
+                            "req_Id: 7\r\n"}));
     EXPECT_EQ(platform::waitReadable(sender_, 100ms), platform::WaitResult::TimedOut)
         << "no acknowledge was asked for";
 }
@@ -520,9 +505,7 @@ TEST_F(DeviceOpen, ActionCommandIsSentOnceAndWaitedForOnce) {
     ASSERT_EQ(GEVSetReadWriteParameter(kDevice, 100, 3), GEV_STATUS_SUCCESS);
     camera().faults().goSilent(0ms);
     camera().clearReceivedCommands();
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(GEVSetActionCommand(kDevice, 1, 1, 0xFFFFFFFF, 0), GEV_STATUS_TIMEOUT);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     const auto actions = commands(gvcp::kActionCmd);
     ASSERT_EQ(actions.size(), 1u);
     EXPECT_EQ(actions[0].bytes.size(), 20u);

@@ -45,7 +45,7 @@ double doubleResult(const char* formula) {
     return result;
 }
 
-TEST(MathParserVariables, DefineFindAndSet) {
+TEST(MathParserVariables, DefineFindAndSetAndInvalidArgumentsAreRejected) {
     EXPECT_EQ(findIntegerVariable("Vt_Width"), kNotDefined);
     int64_t scratch = 640;
     const uint32_t handle = defineIntegerVariable("Vt_Width", &scratch);
@@ -60,9 +60,8 @@ TEST(MathParserVariables, DefineFindAndSet) {
     scratch = 1;
     EXPECT_EQ(defineIntegerVariable("Vt_Width", &scratch), handle) << "redefining keeps the handle";
     EXPECT_EQ(integerResult("Vt_Width"), 1);
-}
 
-TEST(MathParserVariables, SetDoesNotDefineAndInvalidArgumentsAreRejected) {
+    // Set does not define; invalid arguments are rejected.
     int64_t value = 5;
     double real = 5;
     EXPECT_EQ(setIntegerVariable("Vt_NeverDefined", &value), kNotDefined);

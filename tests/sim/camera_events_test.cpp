@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
-#include <thread>
 
 #include "gvcp/bootstrap.h"
-#include "gvcp/wire.h"
 #include "gvcp/wire_events.h"
 #include "platform/socket.h"
 #include "sim/camera_server.h"

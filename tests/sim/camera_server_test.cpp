@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "gvcp/bootstrap.h"
 #include "gvcp/wire.h"
@@ -68,7 +67,7 @@ TEST_F(CameraServerTest, LoopbackCamerasGetAddressesOfTheirOwn) {
     EXPECT_EQ(CameraServer::start({}, server->addressNet()), nullptr);
 }
 
-TEST_F(CameraServerTest, DelayedAnswerDoesNotHoldUpOthers) {
+TEST_F(CameraServerTest, DelayedAndStaleAnswersComeAsToldAndHoldUpNoOther) {
     server->faults().delayNextAnswers(1, 200ms);
     const auto start = Clock::now();
     send(buildReadReg(1, reg::kVersion, 1));
@@ -76,9 +75,8 @@ TEST_F(CameraServerTest, DelayedAnswerDoesNotHoldUpOthers) {
     EXPECT_EQ(header(receive()).ackId, 2);
     EXPECT_EQ(header(receive()).ackId, 1);
     EXPECT_GE(Clock::now() - start, 200ms);
-}
 
-TEST_F(CameraServerTest, StaleAckComesBeforeTheRightOne) {
+    // A stale acknowledge comes before the right one.
     server->faults().staleAckBeforeNext(2);
     send(buildReadReg(1, reg::kVersion, 1));
     EXPECT_EQ(header(receive()).ackId, 65535);

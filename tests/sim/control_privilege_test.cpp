@@ -73,12 +73,12 @@ TEST_F(ControlPrivilegeTest, ControlAccessLetsOtherHostsReadAndExclusiveAccessSh
     EXPECT_EQ(write(kHostB, reg::kCcp, reg::kCcpControlAccess), kStatusSuccess);
     EXPECT_EQ(model.controlHolder(), kHostB);
     EXPECT_EQ(model.readRegister(reg::kPrimaryApplicationPort), 50001u);
-}
 
-TEST_F(ControlPrivilegeTest, WithoutControlOnlyTheCcpRegisterIsWritable) {
+    // Without control only the CCP register is writable: one WRITEREG may take control and then
+    // use it.
+    EXPECT_EQ(write(kHostB, reg::kCcp, 0), kStatusSuccess);
     EXPECT_EQ(write(kHostA, reg::kMcp, 5000), kStatusAccessDenied);
     EXPECT_EQ(writeMem(kHostA, kUser), kStatusAccessDenied);
-    // One WRITEREG that takes control and then uses it.
     Bytes command(kHeaderSize + 16);
     writeCommandHeader(std::span<uint8_t, kHeaderSize>(command.data(), kHeaderSize),
                        {kFlagAckRequired, kWriteRegCmd, 16, 1});
@@ -89,7 +89,7 @@ TEST_F(ControlPrivilegeTest, WithoutControlOnlyTheCcpRegisterIsWritable) {
     EXPECT_EQ(model.readRegister(reg::kMcp), 5000u);
 }
 
-TEST_F(ControlPrivilegeTest, SilentHolderLosesControlAndItsDestinations) {
+TEST_F(ControlPrivilegeTest, SilentHolderLosesControlAndAnotherHostTakesItUntilReleased) {
     ASSERT_EQ(write(kHostA, reg::kCcp, 1), kStatusSuccess);
     setDestinations();
     // Commands of other hosts are no heartbeat; any command of the holder is.
@@ -111,9 +111,8 @@ TEST_F(ControlPrivilegeTest, SilentHolderLosesControlAndItsDestinations) {
     EXPECT_TRUE(destinationsCleared());
     EXPECT_EQ(read(kHostB), kStatusSuccess);
     EXPECT_FALSE(model.superviseHeartbeat(heard + 10s)) << "nothing left to drop";
-}
 
-TEST_F(ControlPrivilegeTest, AnotherHostTakesControlUntilReleased) {
+    // Another host takes control until released.
     ASSERT_EQ(write(kHostA, reg::kCcp, 1), kStatusSuccess);
     setDestinations();
     model.takeControlAsOtherHost(reg::kCcpExclusiveAccess);

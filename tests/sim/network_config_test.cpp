@@ -25,7 +25,7 @@ std::string text(const Bytes& ack, size_t offset, size_t size) {
     return std::string(start, strnlen(start, size));
 }
 
-TEST(DiscoveryAnswer, FieldsStandAtTheirOffsets) {
+TEST(NetworkConfig, DiscoveryFieldsStandAtTheirOffsetsAndPersistentIpFollowsTheCapability) {
     CameraConfig config;
     config.gevVersion = 0x00010002;
     config.userName = "left";
@@ -60,23 +60,22 @@ TEST(DiscoveryAnswer, FieldsStandAtTheirOffsets) {
     // Asked for a broadcast answer, it goes to everyone at the host's port.
     ASSERT_TRUE(model.handleCommand(buildDiscovery(true), kHost, &replyTo));
     EXPECT_EQ(replyTo, (Peer{INADDR_BROADCAST, kHost.port}));
-}
 
-TEST(PersistentIp, ConfigurationBitsFollowTheCapability) {
-    CameraConfig config;
+    // The persistent IP configuration bits follow the capability.
     config.enforceControlPrivilege = false;
-    CameraModel model(config);
+    CameraModel persistent(config);
     const uint32_t persistentOnly[] = {0x1};
-    EXPECT_EQ(model.readRegister(reg::kNetworkInterfaceCapability), 0x7u);
-    ASSERT_TRUE(model.handleCommand(
+    EXPECT_EQ(persistent.readRegister(reg::kNetworkInterfaceCapability), 0x7u);
+    ASSERT_TRUE(persistent.handleCommand(
         buildWriteReg(1, reg::kNetworkInterfaceConfiguration, persistentOnly), kHost));
-    EXPECT_EQ(model.readRegister(reg::kNetworkInterfaceConfiguration), 0x5u)
+    EXPECT_EQ(persistent.readRegister(reg::kNetworkInterfaceConfiguration), 0x5u)
         << "link-local stays on";
-    EXPECT_EQ(model.persistentIpSettings(), std::nullopt) << "no address stored yet";
+    EXPECT_EQ(persistent.persistentIpSettings(), std::nullopt) << "no address stored yet";
     const uint32_t settings[] = {0xC0A8010B};
-    ASSERT_TRUE(model.handleCommand(buildWriteReg(2, reg::kPersistentIpAddress, settings), kHost));
-    ASSERT_TRUE(model.persistentIpSettings());
-    EXPECT_EQ(model.persistentIpSettings()->addressNet, htonl(0xC0A8010B));
+    ASSERT_TRUE(
+        persistent.handleCommand(buildWriteReg(2, reg::kPersistentIpAddress, settings), kHost));
+    ASSERT_TRUE(persistent.persistentIpSettings());
+    EXPECT_EQ(persistent.persistentIpSettings()->addressNet, htonl(0xC0A8010B));
 
     config.supportsPersistentIp = false;
     CameraModel without(config);
