@@ -211,11 +211,18 @@ TEST_F(CameraModelTest, HooksAndHandlersExtendTheModelAndRemovingOneWaitsForItsC
     EXPECT_EQ(writeRegStatus(reg::kCcp, 1), kStatusAccessDenied);
     EXPECT_EQ(model.writeRegister(reg::kCcp, 1, Peer{kHost.addressNet, 1}), kStatusSuccess);
 
+    const uint64_t first = model.setCommandHandler(
+        kActionCmd, [](const CommandHeader&, std::span<const uint8_t>, const Peer&) {
+            return std::optional(Answer{kStatusSuccess, kActionAck, {}});
+        });
+    EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.ackCode, kActionAck);
+    // The first owner going away leaves a handler installed after its own in place.
     model.setCommandHandler(kActionCmd,
                             [](const CommandHeader&, std::span<const uint8_t>, const Peer&) {
-                                return std::optional(Answer{kStatusSuccess, kActionAck, {}});
+                                return std::optional(Answer{kStatusAccessDenied, kActionAck, {}});
                             });
-    EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.ackCode, kActionAck);
+    model.removeCommandHandler(kActionCmd, first);
+    EXPECT_EQ(ask(command(kActionCmd, 0, {})).header.status, kStatusAccessDenied);
 
     // The owner of a handler frees what it captured as soon as the removal returns, so the
     // removal must not return while another thread is still inside the handler.
