@@ -80,6 +80,10 @@ void appendUnit(std::vector<uint8_t>& out, uint16_t unit) {
 std::shared_ptr<FilterDevice> driverInUse(frame::GevDevice& dev) {
     if (dev.filterDriverOpen.load() == 0)
         return nullptr;
+    return driverHandle(dev);
+}
+
+std::shared_ptr<FilterDevice> driverHandle(frame::GevDevice& dev) {
     std::lock_guard lock(dev.filterDriverGuard);
     return dev.filterDriverHandle;
 }

@@ -17,6 +17,8 @@ namespace kavro::filterdriver {
 
 // The device's driver while the stream calls use it (filterDriverOpen set), else null.
 std::shared_ptr<FilterDevice> driverInUse(frame::GevDevice& device);
+// The device's driver handle whether or not the stream calls use it, else null.
+std::shared_ptr<FilterDevice> driverHandle(frame::GevDevice& device);
 
 // The driver's name of an adapter, "\DEVICE\<adapter>", as UTF-16LE without a terminator; empty
 // when the name is not valid UTF-8 or longer than the driver takes.

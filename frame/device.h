@@ -164,6 +164,9 @@ struct GevDevice {
     std::atomic<uint32_t> filterDriverOpen{0};
     std::mutex filterDriverGuard;
     std::shared_ptr<filterdriver::FilterDevice> filterDriverHandle;
+    // The running acquisition's stream was started in the driver: its stop goes there too,
+    // even when secure transfer took the device off the driver in between. Under streamLock.
+    bool driverStreaming = false;
 
     // 1 when LumexInitClinkSerial found the word-wise serial bridge features (ReceiveCLSerial);
     // 0 (every fresh open) selects the buffered ones.

@@ -470,6 +470,7 @@ GevStatus startAcquisition(uint8_t device, uint32_t frameCount, uint32_t payload
                 return s;
             if (const GevStatus s = startDriverStream(dev, *driver))
                 return s;
+            dev.driverStreaming = true;
         }
         auto& c = dev.counters;
         c.fpsWindowStart = 0;
@@ -518,7 +519,12 @@ GevStatus stopAcquisition(GevDevice& dev) {
         dev.descriptionReady.load() != 0 ? tellCameraToStop(dev) : GEV_STATUS_SUCCESS;
     dev.acquisitionStopped = 1;
     const auto acquisition = currentAcquisition(dev);
-    const auto driver = filterdriver::driverInUse(dev);
+    auto driver = filterdriver::driverInUse(dev);
+    // A stream started in the driver ends there, also when secure transfer has taken the
+    // device off the driver since: else the driver would go on receiving until the close.
+    if (!driver && dev.driverStreaming)
+        driver = filterdriver::driverHandle(dev);
+    dev.driverStreaming = false;
     // A receiver of an earlier socket-path start ends on either path.
     if (!driver || acquisition)
         endReception(dev, acquisition, true);

@@ -235,8 +235,13 @@ TEST_F(FilterDriverTest, RingBuffersAndSecureTransferStayOffTheDriver) {
     EXPECT_EQ(script.namesTried.size(), 1u);
 
     // Secure transfer takes the device off the driver but leaves the handle open, until the
-    // device closes.
+    // device closes; a stream the driver runs still stops there.
+    ASSERT_EQ(GEVAcquisitionStart(kDevice, 0), GEV_STATUS_SUCCESS);
     ASSERT_EQ(GEVSetSecureTransfer(kDevice, 1, nullptr), GEV_STATUS_SUCCESS);
+    script.requests.clear();
+    ASSERT_EQ(GEVAcquisitionStop(kDevice), GEV_STATUS_SUCCESS);
+    ASSERT_EQ(script.requests.size(), 2u);
+    EXPECT_EQ(script.requests[0].code, fd::kRequestStopStream);
     script.requests.clear();
     EXPECT_EQ(GEVSetBufferCount(kDevice, 5), GEV_STATUS_SUCCESS);
     EXPECT_EQ(GEVCloseFilterDriver(kDevice), GEV_STATUS_SUCCESS);
