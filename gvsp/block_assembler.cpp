@@ -90,27 +90,7 @@ RingEntry* BlockAssembler::takeEntry(uint64_t blockId) {
     RingEntry* e = ring_.acquireForWrite(kWriteWait);
     if (e == nullptr)
         return nullptr;
-    const uint32_t n = index_.packets();
-    std::memset(e->packetMap.get(), 0, size_t{n} + 1);
-    e->blockId = blockId;
-    e->timestamp = 0;
-    e->pixelFormat = e->sizeX = e->sizeY = e->offsetX = e->offsetY = 0;
-    e->paddingX = e->paddingY = 0;
-    e->payloadType = 0;
-    e->chunkLength = e->chunkLayoutId = 0;
-    e->status = 0;
-    e->packetCount = n;
-    e->missingPackets = n;
-    e->blockBytes = index_.payloadSize();
-    e->lengthKnown = false;
-    e->resendRequested = e->resendReceived = e->resendCount = 0;
-    e->outOfOrder = false;
-    e->leaderSeen = false;
-    e->image = false;
-    e->trailerSizeY = 0;
-    e->validEnd = ~uint64_t{0};
-    e->chunkOffset = e->chunkBytes = 0;
-    e->multiPart = e->overlong = false;
+    e->beginBlock(blockId, index_);
     return e;
 }
 

@@ -29,6 +29,30 @@ uint32_t PacketIndex::packetsFor(uint64_t bytes) const {
     return static_cast<uint32_t>(std::min<uint64_t>(n, packets()));
 }
 
+void RingEntry::beginBlock(uint64_t id, const PacketIndex& layout) {
+    const uint32_t n = layout.packets();
+    std::memset(packetMap.get(), 0, size_t{n} + 1);
+    blockId = id;
+    timestamp = 0;
+    pixelFormat = sizeX = sizeY = offsetX = offsetY = 0;
+    paddingX = paddingY = 0;
+    payloadType = 0;
+    chunkLength = chunkLayoutId = 0;
+    status = 0;
+    packetCount = n;
+    missingPackets = n;
+    blockBytes = layout.payloadSize();
+    lengthKnown = false;
+    resendRequested = resendReceived = resendCount = 0;
+    outOfOrder = false;
+    leaderSeen = false;
+    image = false;
+    trailerSizeY = 0;
+    validEnd = ~uint64_t{0};
+    chunkOffset = chunkBytes = 0;
+    multiPart = overlong = false;
+}
+
 std::unique_ptr<ImageRing> ImageRing::create(uint16_t count, const PacketIndex& index,
                                              std::span<void* const> userBuffers,
                                              frame::StreamCounters& counters) {

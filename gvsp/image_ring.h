@@ -49,6 +49,10 @@ class PacketIndex {
 };
 
 struct RingEntry {
+    // Made ready for block `id` of `layout`, before anything of it arrived: no packet
+    // received, every field of the last block cleared.
+    void beginBlock(uint64_t id, const PacketIndex& layout);
+
     uint8_t* data = nullptr;  // image buffer: the ring's own or a registered application buffer
 
     // Image header as the reader copies it out.

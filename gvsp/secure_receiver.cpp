@@ -233,27 +233,7 @@ bool SecureAssembler::beginWithoutLeader(uint64_t id) {
     if (!beginBlock(id))
         return false;
     RingEntry& e = *current_;
-    const uint32_t n = index_.packets();
-    std::memset(e.packetMap.get(), 0, size_t{n} + 1);
-    e.blockId = id;
-    e.status = 0;
-    e.timestamp = 0;
-    e.payloadType = 0;
-    e.pixelFormat = e.sizeX = e.sizeY = e.offsetX = e.offsetY = 0;
-    e.paddingX = e.paddingY = 0;
-    e.chunkLength = e.chunkLayoutId = 0;
-    e.packetCount = n;
-    e.missingPackets = n;
-    e.blockBytes = index_.payloadSize();
-    e.lengthKnown = false;
-    e.validEnd = ~uint64_t{0};
-    e.resendRequested = e.resendReceived = e.resendCount = 0;
-    e.outOfOrder = false;
-    e.leaderSeen = false;
-    e.chunkOffset = e.chunkBytes = 0;
-    e.multiPart = e.overlong = false;
-    e.image = false;
-    e.trailerSizeY = 0;
+    e.beginBlock(id, index_);
     if (logs(kLogWarning)) {
         frame::gevLogf(device_, "[WARNING] - [BlockID %lld] Leader is missing, asked again.",
                        static_cast<long long>(id));
