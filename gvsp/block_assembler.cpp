@@ -449,10 +449,11 @@ void BlockAssembler::retireCurrent() {
         handOver(current_, 0);
         return;
     }
-    // Its trailer did not come (or it would be pending already): the packets after the last
-    // one seen, lost with it, are asked for now.
+    // Its trailer did not come (or it waited behind the block before, its requests out): the
+    // packets after the last one seen, lost with it, are asked for now.
     if (device_.resendEnabled.load() != 0 && !current_->outOfOrder)
         resendScan(*current_);
+    currentHeld_ = false;
     pending_ = current_;
     current_ = nullptr;
 }
@@ -608,15 +609,28 @@ void BlockAssembler::closeCurrent(const Trailer& trailer) {
     }
     if (resendOn && !current_->outOfOrder)
         resendScan(*current_);
-    if (pending_ != nullptr)
-        handOver(pending_, 6);
+    // The block before still waits for its resent packets: this one, with its own requests
+    // out, waits behind it until the block before completes or the next block begins. Handing
+    // the block before over now would give up packets the camera may still be sending.
+    if (pending_ != nullptr) {
+        currentHeld_ = true;
+        return;
+    }
     pending_ = current_;
     current_ = nullptr;
 }
 
 void BlockAssembler::releaseHeldCurrent() {
-    if (currentHeld_ && pending_ == nullptr)
+    if (!currentHeld_ || pending_ != nullptr)
+        return;
+    if (current_->missingPackets == 0) {
         handOver(current_, 7);
+        return;
+    }
+    // Still waiting for its own resent packets, now first in line.
+    currentHeld_ = false;
+    pending_ = current_;
+    current_ = nullptr;
 }
 
 void BlockAssembler::handOver(RingEntry*& slot, int summaryLine) {

@@ -112,7 +112,8 @@ class BlockAssembler {
     uint32_t nextPacket_ = 1;
     uint64_t lastTimestamp_ = 0;
     RingEntry* current_ = nullptr;
-    // The current block is complete (trailer seen) and waits behind the pending block.
+    // The current block's trailer came while the pending block still waited: it waits behind
+    // that block (complete, or with its own resent packets asked for).
     bool currentHeld_ = false;
     RingEntry* pending_ = nullptr;
     RingEntry* early_ = nullptr;

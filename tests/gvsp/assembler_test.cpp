@@ -244,6 +244,26 @@ TEST_F(BlockAssembly, EarlyAndPendingBlocksWithResendOff) {
     EXPECT_EQ(dev.counters.framesLost.load(), 0u);
 }
 
+// A block waiting for resent packets is not given up when the next block's trailer finds that
+// one incomplete too: both wait, in order, until their packets come.
+TEST_F(BlockAssembly, TwoBlocksWaitForTheirResentPacketsInOrder) {
+    dev.resendEnabled = 1;
+    for (const uint64_t id : {1u, 2u}) {
+        leader(id);
+        for (uint32_t p = 1; p <= 9; ++p)
+            payload(id, p);  // packet 10 lost
+        trailer(id);
+    }
+    EXPECT_EQ(next(), nullptr) << "neither is given up";
+    payload(1, 10, kStatusResent);
+    payload(2, 10, kStatusResent);
+    for (const uint64_t id : {1u, 2u}) {
+        RingEntry* e = next();
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(std::make_pair(e->blockId, e->status), std::make_pair(id, uint16_t{0}));
+    }
+}
+
 TEST_F(BlockAssembly, ResentStatusIsUsedAndErrorStatusDropped) {
     leader(1);
     for (uint32_t p = 1; p <= 9; ++p)
