@@ -23,9 +23,9 @@ using namespace std::chrono_literals;
 // link's rate, so at 1 Gbit/s a block fills in about the time-out.
 constexpr uint32_t kBlockSize = 256u << 10;
 // The kernel hands over the block being filled whenever the time-out passes with packets in
-// it, not the time-out after the last packet: while a frame arrives the engine wakes once per
-// time-out whatever the block size. A longer time-out means fewer wake-ups a frame and a
-// later image (4 ms halves them and adds about 1 ms); 2 ms keeps the image prompt.
+// it, not the time-out after the last packet, whatever the block size. The time-out bounds how
+// late the block with a frame's trailer comes (a longer one adds about half of it to every
+// image); the wake-ups in the middle of a frame are saved by pacing (FramePacing) instead.
 constexpr uint32_t kRetireTimeoutMs = 2;
 // What a packet takes in a block beyond its UDP payload: the ring's own header and the
 // sender's address, alignment, and the IPv4 and UDP headers.
