@@ -65,6 +65,28 @@ void Engine::stopLocked(Slot& s) {
     s.owner = nullptr;
 }
 
+template <class Change>
+uint32_t Engine::withSettings(uint8_t device, Change change) {
+    Slot* s = slot(device);
+    if (s == nullptr)
+        return filterdriver::kErrorInvalidParameter;
+    std::lock_guard lock(s->lock);
+    ensureSettings(*s);
+    change(*s);
+    return 0;
+}
+
+template <class Use>
+uint32_t Engine::withKnownSlot(uint8_t device, Use use) {
+    Slot* s = slot(device);
+    if (s == nullptr)
+        return filterdriver::kErrorInvalidParameter;
+    std::lock_guard lock(s->lock);
+    if (!s->settings)
+        return kInvalidHandle;
+    return use(*s);
+}
+
 uint32_t Engine::startStream(const StartStream& start, int interfaceIndex, const void* owner) {
     Slot* s = slot(start.device);
     if (s == nullptr)
@@ -88,14 +110,10 @@ uint32_t Engine::startStream(const StartStream& start, int interfaceIndex, const
 }
 
 uint32_t Engine::stopStream(uint8_t device) {
-    Slot* s = slot(device);
-    if (s == nullptr)
-        return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    if (!s->settings)
-        return kInvalidHandle;
-    stopLocked(*s);
-    return 0;
+    return withKnownSlot(device, [](Slot& s) {
+        stopLocked(s);
+        return 0u;
+    });
 }
 
 void Engine::stopStreamsOf(const void* owner) {
@@ -107,71 +125,43 @@ void Engine::stopStreamsOf(const void* owner) {
 }
 
 uint32_t Engine::setPacketResend(uint8_t device, bool on) {
-    Slot* s = slot(device);
-    if (s == nullptr)
-        return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    ensureSettings(*s);
-    s->settings->resendEnabled = on ? 1 : 0;
-    return 0;
+    return withSettings(device, [&](Slot& s) { s.settings->resendEnabled = on ? 1 : 0; });
 }
 
 uint32_t Engine::setOutOfOrderWindow(uint8_t device, uint8_t window) {
-    Slot* s = slot(device);
-    if (s == nullptr)
-        return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    ensureSettings(*s);
-    s->settings->outOfOrderWindow = window;
-    return 0;
+    return withSettings(device, [&](Slot& s) { s.settings->outOfOrderWindow = window; });
 }
 
 uint32_t Engine::setBufferCount(uint8_t device, uint16_t count) {
-    Slot* s = slot(device);
-    if (s == nullptr || count == 0 || count > gvsp::kMaxRingEntries)
+    if (count == 0 || count > gvsp::kMaxRingEntries)
         return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    ensureSettings(*s);
-    s->bufferCount = count;  // from the next start
-    return 0;
+    return withSettings(device, [&](Slot& s) { s.bufferCount = count; });  // from the next start
 }
 
 uint32_t Engine::setTestResend(uint8_t device, uint16_t first, uint16_t count) {
-    Slot* s = slot(device);
-    if (s == nullptr)
-        return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    ensureSettings(*s);
-    s->settings->testResendFirst = first;
-    s->settings->testResendCount = count;
-    return 0;
+    return withSettings(device, [&](Slot& s) {
+        s.settings->testResendFirst = first;
+        s.settings->testResendCount = count;
+    });
 }
 
 uint32_t Engine::statistics(uint8_t device, Statistics& out) {
-    Slot* s = slot(device);
-    if (s == nullptr)
-        return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    if (!s->settings)
-        return kInvalidHandle;
-    const auto& c = s->settings->counters;
-    out.imagesReceived = c.framesTotal.load();
-    out.imagesWithErrors = c.framesLost.load();
-    out.packetErrors = c.packetsLost.load();
-    out.intervalCount = s->intervalCount;
-    out.intervalSumMs = (s->intervalSumNs + kNsPerMs / 2) / kNsPerMs;
-    return 0;
+    return withKnownSlot(device, [&](Slot& s) {
+        const auto& c = s.settings->counters;
+        out.imagesReceived = c.framesTotal.load();
+        out.imagesWithErrors = c.framesLost.load();
+        out.packetErrors = c.packetsLost.load();
+        out.intervalCount = s.intervalCount;
+        out.intervalSumMs = (s.intervalSumNs + kNsPerMs / 2) / kNsPerMs;
+        return 0u;
+    });
 }
 
 uint32_t Engine::lastImageHeader(uint8_t device, GevImageHeader& out) {
-    Slot* s = slot(device);
-    if (s == nullptr)
-        return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    if (!s->settings)
-        return kInvalidHandle;
-    out = s->lastHeader;
-    return 0;
+    return withKnownSlot(device, [&](Slot& s) {
+        out = s.lastHeader;
+        return 0u;
+    });
 }
 
 uint32_t Engine::readImage(uint8_t device, std::span<uint8_t> dest) {

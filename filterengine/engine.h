@@ -65,6 +65,14 @@ class Engine final {
     static void ensureSettings(Slot& slot);
     // Stops the slot's stream; with its lock held.
     static void stopLocked(Slot& slot);
+    // Runs `change` on the slot of `device` under its lock, its settings made first; 0, or
+    // "invalid parameter" for an index out of range.
+    template <class Change>
+    uint32_t withSettings(uint8_t device, Change change);
+    // Runs `use` on the slot of `device` under its lock when the engine knows the device;
+    // "invalid parameter" for an index out of range, "invalid handle" for a device never set.
+    template <class Use>
+    uint32_t withKnownSlot(uint8_t device, Use use);
 
     std::array<Slot, frame::kMaxDeviceIndex> slots_;
 };
