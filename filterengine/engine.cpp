@@ -148,8 +148,8 @@ uint32_t Engine::setTestResend(uint8_t device, uint16_t first, uint16_t count) {
 uint32_t Engine::statistics(uint8_t device, Statistics& out) {
     return withKnownSlot(device, [&](Slot& s) {
         const auto& c = s.settings->counters;
-        out.imagesReceived = c.framesTotal.load();
-        out.imagesWithErrors = c.framesLost.load();
+        out.framesReceived = c.framesTotal.load();
+        out.framesWithErrors = c.framesLost.load();
         out.packetErrors = c.packetsLost.load();
         out.intervalCount = s.intervalCount;
         out.intervalSumMs = (s.intervalSumNs + kNsPerMs / 2) / kNsPerMs;

@@ -155,8 +155,8 @@ void writeImageHeader(std::span<uint8_t, kImageHeaderSize> out, const GevImageHe
 void writeStatistics(std::span<uint8_t, kStatisticsSize> out, const Statistics& s) {
     std::fill(out.begin(), out.end(), uint8_t{0});
     uint8_t* p = out.data();
-    storeLe32(p + statistics::kFramesReceived, s.imagesReceived);
-    storeLe32(p + statistics::kFramesWithErrors, s.imagesWithErrors);
+    storeLe32(p + statistics::kFramesReceived, s.framesReceived);
+    storeLe32(p + statistics::kFramesWithErrors, s.framesWithErrors);
     storeLe32(p + statistics::kPacketErrors, s.packetErrors);
     storeLe32(p + statistics::kIntervalCount, s.intervalCount);
     storeLe64(p + statistics::kIntervalSumMs, s.intervalSumMs);

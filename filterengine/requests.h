@@ -11,6 +11,7 @@
 
 #include "KavroGigEVisionLib.h"
 #include "filterdriver/request_layout.h"
+#include "filterdriver/requests.h"
 
 namespace kavro::filterengine {
 
@@ -60,13 +61,8 @@ struct TestResend {
     uint16_t count = 0;
 };
 
-struct Statistics {
-    uint32_t imagesReceived = 0;
-    uint32_t imagesWithErrors = 0;
-    uint32_t packetErrors = 0;
-    uint32_t intervalCount = 0;
-    uint64_t intervalSumMs = 0;
-};
+// What the statistics answer carries, as the library reads it.
+using Statistics = filterdriver::DriverStatistics;
 
 // Each returns nullopt when the buffer has the wrong size or names no device index 1..20.
 std::optional<StartStream> parseStartStream(std::span<const uint8_t> in);
