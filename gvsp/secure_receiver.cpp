@@ -167,7 +167,14 @@ void SecureAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> b
     const uint64_t id = h.blockId & ids_.mask();
     // The leader of a block begun without it: its packets stay, its geometry comes now.
     if (current_ != nullptr && !current_->leaderSeen && id == current_->blockId) {
-        fillFromLeader(*current_, *leader, id, true);
+        fillGeometry(*current_, *leader, id);
+        // Packets that came before the leader count; a raw block's shorter length may leave
+        // some of them beyond its end.
+        if (current_->missingPackets != 0) {
+            current_->missingPackets = static_cast<uint32_t>(
+                std::count(current_->packetMap.get() + 1,
+                           current_->packetMap.get() + current_->packetCount + 1, kNotReceived));
+        }
         if (resendMode_)
             ++current_->resendReceived;
         if (resendMode_ && whole(*current_))
@@ -181,7 +188,7 @@ void SecureAssembler::onLeader(const PacketHeader& h, std::span<const uint8_t> b
     }
     if (!beginBlock(id))
         return;
-    fillFromLeader(*current_, *leader, id, false);
+    fillGeometry(*current_, *leader, id);
     if (leader->timestamp <= lastTimestamp_ && lastTimestamp_ != 0 && logs(kLogWarning)) {
         frame::gevLog(device_,
                       "[WARNING] - Current image timestamp is smaller or equal as last one");
@@ -222,6 +229,7 @@ bool SecureAssembler::beginBlock(uint64_t id) {
         return false;
     }
     current_ = e;
+    e->beginBlock(id, index_);
     return true;
 }
 
@@ -233,7 +241,6 @@ bool SecureAssembler::beginWithoutLeader(uint64_t id) {
     if (!beginBlock(id))
         return false;
     RingEntry& e = *current_;
-    e.beginBlock(id, index_);
     if (logs(kLogWarning)) {
         frame::gevLogf(device_, "[WARNING] - [BlockID %lld] Leader is missing, asked again.",
                        static_cast<long long>(id));
@@ -246,26 +253,6 @@ bool SecureAssembler::beginWithoutLeader(uint64_t id) {
         frame::gevLog(device_, "[ERROR] - Can't send packet resend command");
     }
     return true;
-}
-
-void SecureAssembler::fillFromLeader(RingEntry& e, const Leader& l, uint64_t blockId,
-                                     bool keepPackets) {
-    if (!keepPackets) {
-        std::memset(e.packetMap.get(), 0, size_t{index_.packets()} + 1);
-        e.resendRequested = e.resendReceived = e.resendCount = 0;
-        e.outOfOrder = false;
-        e.multiPart = e.overlong = false;
-        e.validEnd = ~uint64_t{0};
-    }
-    fillGeometry(e, l, blockId);
-    if (!keepPackets || e.missingPackets == 0)
-        return;
-    // Packets that came before the leader count; a raw block's shorter length may leave some
-    // of them beyond its end.
-    uint32_t missing = 0;
-    for (uint32_t p = 1; p <= e.packetCount; ++p)
-        missing += e.packetMap[p] == kNotReceived ? 1 : 0;
-    e.missingPackets = missing;
 }
 
 void SecureAssembler::fillGeometry(RingEntry& e, const Leader& l, uint64_t blockId) {

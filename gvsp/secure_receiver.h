@@ -53,11 +53,10 @@ class SecureAssembler {
     // `multiPart`: a packet of format 7, which starts with a part header.
     void onPayload(const PacketHeader& h, std::span<const uint8_t> data, bool multiPart);
     void onTrailer(const PacketHeader& h, std::span<const uint8_t> body);
-    // `keepPackets`: the block began without its leader; what came of it stays.
-    void fillFromLeader(RingEntry& e, const Leader& leader, uint64_t blockId, bool keepPackets);
+    // The leader's fields into the entry of its block; the packets stay as they are.
     void fillGeometry(RingEntry& e, const Leader& leader, uint64_t blockId);
-    // Takes an entry for block `id` (the block before is handed over when whole, else
-    // dropped); false when none is free (the block is skipped).
+    // Takes an entry for block `id`, made ready with no packet received (the block before is
+    // handed over when whole, else dropped); false when none is free (the block is skipped).
     bool beginBlock(uint64_t id);
     // A payload packet or trailer of a block after the last one begun, whose leader was lost:
     // the block begins, and its leader is asked for again like a missing packet.
