@@ -1,5 +1,6 @@
 #include "gvsp/receiver.h"
 
+#include <netinet/udp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -62,6 +63,11 @@ constexpr microseconds kFirstBlockPause{250};
 // pacing is worth it again.
 constexpr int64_t kBlockGapNs = 1000000;
 
+// Payload packets that come alone, in a row, before the reads stop taking one run each.
+constexpr uint32_t kAloneAfterRuns = 4;
+// The most one read of a run of coalesced datagrams returns: the kernel ends a run at 64 KiB.
+constexpr size_t kRunBytes = 65536;
+
 // The receive buffers of one read: for each datagram a scratch buffer with room for the largest
 // header and some slack, so that an over-long packet is seen as such. Where the assembler can
 // say where the current block's next payload packets go, the i-th datagram is read in three
@@ -75,11 +81,19 @@ constexpr int64_t kBlockGapNs = 1000000;
 // A read ends where the guesses end: after the block's last packet expected it takes one more
 // datagram (the trailer, as a rule), and after a trailer only one (the next leader, whose block
 // has no place yet). So the next block's payload is read in place too instead of into scratch.
+//
+// With receive coalescing, one read may return a run of datagrams back to back, so every
+// scratch buffer has room for a whole run. While runs come, a read takes one run, aimed at the
+// places of the next packets expected in turn (header, place, header, place...): a run of the
+// packets expected lands where they belong, as single datagrams do.
 class DatagramBatch {
   public:
-    explicit DatagramBatch(size_t slot) : slot_(slot), buffer_(slot * kReadBatch) {
-        for (size_t i = 0; i < kReadBatch; ++i)
-            messages_[i].msg_hdr.msg_iov = iov_[i].data();
+    DatagramBatch(size_t slot, bool coalesced)
+        : slot_(slot),
+          room_(coalesced ? slot + kRunBytes : slot),
+          coalesced_(coalesced),
+          buffer_(new uint8_t[room_ * kReadBatch]) {
+        datagrams_.reserve(kReadBatch);
     }
     // Places the next read's datagrams: where the assembler expects them, else in scratch.
     // `leaderDue`: the last datagram was a trailer.
@@ -91,98 +105,196 @@ class DatagramBatch {
                 auto guess = assembler.payloadSlot(static_cast<uint32_t>(guessed));
                 if (!guess || headerSize_ + guess->place.size() >= slot_)
                     break;
-                auto& iov = iov_[guessed];
-                const size_t tail = headerSize_ + guess->place.size();
-                iov[0] = {headers_[guessed].data(), headerSize_};
-                iov[1] = {guess->place.data(), guess->place.size()};
-                iov[2] = {buffer_.data() + guessed * slot_ + tail, slot_ - tail};
-                messages_[guessed].msg_hdr.msg_iovlen = 3;
                 guess_[guessed] = *guess;
             }
         }
-        guessed_ = guessed;
-        want_ = guessed != 0 ? std::min(kReadBatch, guessed + 1) : leaderDue ? 1 : kReadBatch;
-        for (size_t i = guessed; i < want_; ++i) {
-            iov_[i][0] = {buffer_.data() + i * slot_, slot_};
-            messages_[i].msg_hdr.msg_iovlen = 1;
+        // While runs come, one at a time: a read of several would put the runs after the first
+        // in scratch.
+        const bool oneRun = runsCame_;
+        want_ = oneRun         ? 1
+                : guessed != 0 ? std::min(kReadBatch, guessed + 1)
+                : leaderDue    ? 1
+                               : kReadBatch;
+        size_t next = 0;  // next free iovec
+        for (size_t i = 0; i < want_; ++i) {
+            Read& r = reads_[i];
+            r.firstGuess = i;
+            r.guesses = oneRun ? guessed : i < guessed ? 1 : 0;
+            iovec* iov = &iov_[next];
+            size_t n = 0;
+            size_t bytes = 0;  // of the guesses
+            // The guesses of a message fit its scratch buffer, where they are put together.
+            for (size_t g = r.firstGuess; g < r.firstGuess + r.guesses; ++g) {
+                const size_t size = headerSize_ + guess_[g].place.size();
+                if (bytes + size > room_) {
+                    r.guesses = g - r.firstGuess;
+                    break;
+                }
+                iov[n++] = {headers_[g].data(), headerSize_};
+                iov[n++] = {guess_[g].place.data(), guess_[g].place.size()};
+                bytes += size;
+            }
+            iov[n++] = {scratch(i) + bytes, room_ - bytes};
+            next += n;
+            msghdr& m = messages_[i].msg_hdr;
+            m.msg_iov = iov;
+            m.msg_iovlen = n;
+            if (coalesced_) {
+                m.msg_control = controls_[i].bytes.data();
+                m.msg_controllen = controls_[i].bytes.size();
+            }
         }
     }
-    // Reads what is waiting, at most the datagrams aimed at, without blocking: the number of
-    // datagrams (0 when none), or -1 when the socket failed. Datagrams that are not the packet
-    // guessed are put together.
+    // Reads what is waiting, at most the datagrams (or runs) aimed at, without blocking: the
+    // number of reads it took (0 when none), or -1 when the socket failed. Datagrams that are
+    // not the packet guessed are put together, runs cut apart.
     int read(int fd) {
         for (;;) {
             const int n = ::recvmmsg(fd, messages_.data(), static_cast<unsigned>(want_),
                                      MSG_DONTWAIT, nullptr);
             if (n >= 0) {
-                const int count = std::min(n, static_cast<int>(want_));
-                settle(count);
-                return count;
+                taken_ = std::min(static_cast<size_t>(n), want_);
+                settle();
+                return static_cast<int>(taken_);
             }
+            taken_ = 0;
+            datagrams_.clear();
             if (errno == EINTR)
                 continue;
             return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
         }
     }
     // The last read took all it aimed at: more may be waiting.
-    bool filled(int n) const { return n == static_cast<int>(want_); }
-    // Datagram i: in place, its header and its payload where it belongs; else all of it in one
-    // piece (header empty).
+    bool filled() const { return taken_ == want_; }
+    // The datagrams of the last read, in arrival order: in place, a header and its payload
+    // where it belongs; else all of it in one piece (header empty).
     struct Datagram {
         std::span<const uint8_t> header;
         std::span<const uint8_t> body;
     };
-    Datagram datagram(size_t i) const {
-        const size_t length = std::min<size_t>(messages_[i].msg_len, slot_);
-        if (inPlace_[i])
-            return {{headers_[i].data(), headerSize_},
-                    {guess_[i].place.data(), length - headerSize_}};
-        return {{}, {buffer_.data() + i * slot_, length}};
-    }
+    const std::vector<Datagram>& datagrams() const { return datagrams_; }
 
   private:
-    void settle(int n) {
+    // One message of a read and the guesses its iovecs aim at.
+    struct Read {
+        size_t firstGuess = 0;
+        size_t guesses = 0;
+    };
+
+    uint8_t* scratch(size_t i) const { return buffer_.get() + i * room_; }
+
+    // Lists the datagrams read. Those that are the packets guessed, in order from the read's
+    // first, stay in place; from the first that is not, every byte of the read that went to a
+    // place is copied to its scratch buffer first, so that a message's bytes lie there as they
+    // came.
+    void settle() {
+        datagrams_.clear();
         bool inOrder = true;
-        for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-            const bool guessed = i < guessed_;
-            inPlace_[i] = inOrder && guessed && isGuessed(i);
-            if (inPlace_[i])
-                continue;
-            inOrder = false;
-            if (!guessed)
-                continue;
-            // Header and place into the scratch buffer, before the tail read there already.
-            const size_t length = std::min<size_t>(messages_[i].msg_len, slot_);
-            uint8_t* scratch = buffer_.data() + i * slot_;
-            std::memcpy(scratch, headers_[i].data(), std::min(length, headerSize_));
-            if (length > headerSize_) {
-                const auto place = guess_[i].place;
-                std::memcpy(scratch + headerSize_, place.data(),
-                            std::min(length - headerSize_, place.size()));
+        for (size_t i = 0; i < taken_; ++i) {
+            const Read& r = reads_[i];
+            const size_t bytes = std::min<size_t>(messages_[i].msg_len, room_);
+            const size_t run = coalesced_ ? runSize(i, bytes) : 0;
+            noteRun(r, run != 0);
+            // A run's datagrams, the last maybe shorter; one datagram is a run of one. Of a run
+            // that did not fit the room, the datagram cut short is left out.
+            const size_t step = run != 0 ? run : std::max<size_t>(bytes, 1);
+            const bool cutShort = run != 0 && (messages_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+            size_t offset = 0;
+            size_t g = r.firstGuess;
+            for (; inOrder && g < r.firstGuess + r.guesses && offset < bytes; ++g, offset += step) {
+                const size_t length = std::min(step, bytes - offset);
+                const bool last = offset + length >= bytes && !cutShort;
+                if (!isGuessed(g, length, last))
+                    break;
+                datagrams_.push_back({{headers_[g].data(), headerSize_},
+                                      {guess_[g].place.data(), length - headerSize_}});
+            }
+            if (offset < bytes) {
+                inOrder = false;
+                gather(i, g, offset, bytes);
+            }
+            for (; offset < bytes; offset += step) {
+                if (cutShort && offset + run > bytes)
+                    break;
+                datagrams_.push_back({{}, {scratch(i) + offset, std::min(step, bytes - offset)}});
             }
         }
     }
-    // Datagram i is the payload packet guessed and fits its place.
-    bool isGuessed(size_t i) const {
-        const size_t length = messages_[i].msg_len;
-        if (length < headerSize_ || length - headerSize_ > guess_[i].place.size())
+    // Runs come while a run was read lately: leaders and trailers come alone between them, and
+    // so does the odd payload packet (a resent one, or the last of a run cut short). Only
+    // several payload packets aimed at a place that come alone in a row end that.
+    void noteRun(const Read& r, bool run) {
+        if (run) {
+            runsCame_ = true;
+            alone_ = 0;
+        } else if (r.guesses != 0 && ++alone_ >= kAloneAfterRuns) {
+            runsCame_ = false;
+        }
+    }
+    // The size of the datagrams of a run read as message i; 0 when it holds one datagram.
+    size_t runSize(size_t i, size_t bytes) {
+        msghdr& m = messages_[i].msg_hdr;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
+            if (c->cmsg_level == SOL_UDP && c->cmsg_type == UDP_GRO &&
+                c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                int size = 0;
+                std::memcpy(&size, CMSG_DATA(c), sizeof size);
+                return size > 0 && static_cast<size_t>(size) < bytes ? static_cast<size_t>(size)
+                                                                     : 0;
+            }
+        }
+        return 0;
+    }
+    // A datagram of `length` bytes read into guess g's header and place is the payload packet
+    // guessed and fits its place; one that is not a message's last fills it exactly, as the
+    // next datagram then begins at the next guess.
+    bool isGuessed(size_t g, size_t length, bool last) const {
+        const size_t place = guess_[g].place.size();
+        if (length < headerSize_ || length - headerSize_ > place ||
+            (!last && length - headerSize_ != place)) {
             return false;
+        }
         const auto header =
-            parseHeader({headers_[i].data(), headerSize_}, headerSize_ == kExtendedHeaderSize);
-        return header && header->format == kFormatPayload && header->blockId == guess_[i].blockId &&
-               header->packetId == guess_[i].packetId;
+            parseHeader({headers_[g].data(), headerSize_}, headerSize_ == kExtendedHeaderSize);
+        return header && header->format == kFormatPayload && header->blockId == guess_[g].blockId &&
+               header->packetId == guess_[g].packetId;
+    }
+    // Copies what message i put into the headers and places of guesses from g on (its bytes
+    // from `offset`) to the same offsets of its scratch buffer, where the rest already lies.
+    void gather(size_t i, size_t g, size_t offset, size_t bytes) {
+        const Read& r = reads_[i];
+        for (; g < r.firstGuess + r.guesses && offset < bytes; ++g) {
+            const std::span<const uint8_t> pieces[] = {{headers_[g].data(), headerSize_},
+                                                       guess_[g].place};
+            for (const auto& piece : pieces) {
+                const size_t n = std::min(piece.size(), bytes - std::min(offset, bytes));
+                std::memcpy(scratch(i) + offset, piece.data(), n);
+                offset += piece.size();
+            }
+        }
     }
 
     size_t slot_;
+    size_t room_;  // of each scratch buffer
+    bool coalesced_;
+    bool runsCame_ = false;  // runs are coming: a read takes one
+    uint32_t alone_ = 0;     // datagrams aimed at places that came alone since the last run
     size_t headerSize_ = kStandardHeaderSize;
-    size_t guessed_ = 0;  // datagrams 0..guessed_-1 are aimed at places
     size_t want_ = kReadBatch;
-    std::vector<uint8_t> buffer_;
+    size_t taken_ = 0;
+    // Touched only where datagrams land: the room for runs costs no memory while none come.
+    std::unique_ptr<uint8_t[]> buffer_;
     std::array<std::array<uint8_t, kExtendedHeaderSize>, kReadBatch> headers_{};
     std::array<BlockAssembler::PayloadSlot, kReadBatch> guess_{};
-    std::array<bool, kReadBatch> inPlace_{};
-    std::array<std::array<iovec, 3>, kReadBatch> iov_{};
+    std::array<Read, kReadBatch> reads_{};
+    // Two per guess and one for the rest of each message.
+    std::array<iovec, 3 * kReadBatch> iov_{};
     std::array<mmsghdr, kReadBatch> messages_{};
+    struct alignas(cmsghdr) Control {
+        std::array<uint8_t, CMSG_SPACE(sizeof(int))> bytes;
+    };
+    std::array<Control, kReadBatch> controls_{};
+    std::vector<Datagram> datagrams_;
 };
 
 // Sizes the pauses between the drains of a burst. A pause ends when about kDrainTarget
@@ -290,7 +402,8 @@ class SocketReceiver {
     SocketReceiver(frame::GevDevice& device, Acquisition& acquisition)
         : acquisition_(acquisition),
           stop_(acquisition.stop),
-          batch_(size_t{acquisition.index.packetDataSize()} + 100),
+          coalescing_(acquisition.socket),
+          batch_(size_t{acquisition.index.packetDataSize()} + 100, coalescing_.on()),
           pacer_(acquisition.index.packets(),
                  drainTarget(acquisition.socket, acquisition.index.packetDataSize() + 100)),
           assembler_(device, *acquisition.ring, acquisition.index,
@@ -351,7 +464,7 @@ class SocketReceiver {
                 if (n < 0)
                     return;  // the wait sees the failure
                 total += n;
-                more = batch_.filled(n);
+                more = batch_.filled();
             }
             pacer_.drained(total, afterPause && !sawTrailer_);
             if (sawTrailer_ && !lastWasTrailer_)
@@ -365,17 +478,20 @@ class SocketReceiver {
         }
     }
 
-    // Reads what is waiting and hands it to the assembler in arrival order. After a stop,
-    // reception ends before the first datagram that finds no block in progress.
+    // Reads what is waiting and hands it to the assembler in arrival order: the number of
+    // datagrams read, or -1 when the socket failed. After a stop, reception ends before the
+    // first datagram that finds no block in progress.
     int drain() {
         batch_.aim(assembler_, lastWasTrailer_);
-        const int n = batch_.read(acquisition_.socket.get());
-        for (int i = 0; i < n && receiving(); ++i) {
+        if (batch_.read(acquisition_.socket.get()) < 0)
+            return -1;
+        const auto& datagrams = batch_.datagrams();
+        for (size_t i = 0; i < datagrams.size() && receiving(); ++i) {
             if (stop_.raised() && assembler_.mayLeave()) {
                 leave_ = true;
                 break;
             }
-            const auto [head, body] = batch_.datagram(static_cast<size_t>(i));
+            const auto [head, body] = datagrams[i];
             const auto datagram = head.empty() ? body : head;
             if (head.empty())
                 assembler_.onDatagram(body);
@@ -387,7 +503,7 @@ class SocketReceiver {
                 sawTrailer_ = sawTrailer_ || lastWasTrailer_;
             }
         }
-        return n;
+        return static_cast<int>(datagrams.size());
     }
 
     void finishAfterStop() {
@@ -407,8 +523,28 @@ class SocketReceiver {
         }
     }
 
+    // Receive coalescing, on while this receiver reads the socket: the secure-transfer
+    // receiver and the filter driver path read it one datagram at a time.
+    class Coalescing {
+      public:
+        explicit Coalescing(const platform::UniqueSocket& socket)
+            : socket_(socket), on_(platform::setReceiveCoalescing(socket, true)) {}
+        ~Coalescing() {
+            if (on_)
+                (void)platform::setReceiveCoalescing(socket_, false);
+        }
+        Coalescing(const Coalescing&) = delete;
+        Coalescing& operator=(const Coalescing&) = delete;
+        bool on() const { return on_; }
+
+      private:
+        const platform::UniqueSocket& socket_;
+        bool on_;
+    };
+
     Acquisition& acquisition_;
     const StopSignal& stop_;
+    Coalescing coalescing_;
     DatagramBatch batch_;
     BurstPacer pacer_;
     BlockAssembler assembler_;

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/udp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -185,6 +187,39 @@ bool sendTo(const UniqueSocket& socket, std::span<const uint8_t> data, uint32_t 
     do {
         n = ::sendto(socket.get(), data.data(), data.size(), 0,
                      reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(data.size());
+}
+
+bool setReceiveCoalescing(const UniqueSocket& socket, bool on) {
+    return socket.isValid() && setIntOption(socket.get(), SOL_UDP, UDP_GRO, on ? 1 : 0);
+}
+
+bool sendSegmentsTo(const UniqueSocket& socket, std::span<const uint8_t> data, size_t segmentSize,
+                    uint32_t addressNet, uint16_t port) {
+    if (segmentSize == 0 || data.size() <= segmentSize)
+        return sendTo(socket, data, addressNet, port);
+    if (!socket.isValid() || segmentSize > UINT16_MAX)
+        return false;
+    sockaddr_in sa = makeAddress(addressNet, port);
+    iovec iov{const_cast<uint8_t*>(data.data()), data.size()};
+    alignas(cmsghdr) std::array<uint8_t, CMSG_SPACE(sizeof(uint16_t))> control{};
+    msghdr msg{};
+    msg.msg_name = &sa;
+    msg.msg_namelen = sizeof sa;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control.data();
+    msg.msg_controllen = control.size();
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_UDP;
+    c->cmsg_type = UDP_SEGMENT;
+    c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+    const auto segment = static_cast<uint16_t>(segmentSize);
+    std::memcpy(CMSG_DATA(c), &segment, sizeof segment);
+    ssize_t n;
+    do {
+        n = ::sendmsg(socket.get(), &msg, 0);
     } while (n < 0 && errno == EINTR);
     return n == static_cast<ssize_t>(data.size());
 }

@@ -83,6 +83,18 @@ std::optional<size_t> receiveWithInterface(const UniqueSocket& socket, std::span
 bool sendTo(const UniqueSocket& socket, std::span<const uint8_t> data, uint32_t addressNet,
             uint16_t port);
 
+// Runs of datagrams of one flow that the kernel hands over in one piece (UDP receive
+// coalescing): each read then returns up to 64 KiB, the datagrams back to back, all of the size
+// the read reports (the last may be shorter). Switched off again with `on` false. False when
+// the kernel can't.
+bool setReceiveCoalescing(const UniqueSocket& socket, bool on);
+
+// Sends `data` as datagrams of `segmentSize` bytes each (the last may be shorter) in one call,
+// cut apart by the kernel (UDP segmentation); a single datagram goes as with sendTo. False on
+// failure or short send.
+bool sendSegmentsTo(const UniqueSocket& socket, std::span<const uint8_t> data, size_t segmentSize,
+                    uint32_t addressNet, uint16_t port);
+
 struct Sender {
     uint32_t addressNet = 0;
     uint16_t port = 0;

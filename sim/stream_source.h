@@ -48,6 +48,11 @@ struct StreamFormat {
     // Bits per second of the camera's link: a frame's packets leave spread at this line rate,
     // as from a real camera, rather than as one burst. 0 = as fast as the host sends.
     uint64_t linkBitsPerSecond = 0;
+    // Packets leave in runs of up to this many (at most 64), handed to the kernel in one piece
+    // and cut apart by it: a receiver that asks for receive coalescing gets each run in one
+    // read, as a host's receive offload hands over a camera's packets. A run holds packets of
+    // one size, and a shorter one ends it. 0 or 1: one packet at a time.
+    uint32_t runLength = 0;
 };
 
 // Bytes the camera announces for a block of this format (padding and chunks included). A line

@@ -383,6 +383,12 @@ TEST_F(FaultedStreaming, DuplicatedReorderedAndMisSizedPacketsLandInTheirPlaces)
     faults.seed = 17;
     faults.wrongSize = 0.002;
     run(faults, false);
+    // Handed over in runs, as by a host's receive coalescing: the first packet of a run read
+    // in place, the rest cut out of it, a trailer at a run's end.
+    format.runLength = 16;
+    faults.seed = 19;
+    faults.wrongSize = 0.0;
+    run(faults);
 }
 
 }  // namespace
