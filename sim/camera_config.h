@@ -49,6 +49,8 @@ struct CameraConfig {
     // Bits per second of the camera's link: the packets of each frame leave spread at this line
     // rate (1000000000 for a 1 Gbit/s camera), not as one burst. 0: as fast as the host sends.
     uint64_t linkBitsPerSecond = 0;
+    // Packets leave in runs of up to this many in one segmented send (see StreamFormat).
+    uint32_t streamRunLength = 0;
     bool supportsPersistentIp = true;  // network interface capability bit value 0x1
     // The network interface that is this camera's link (in its namespace): broadcasts are heard
     // only there, and a forced address is put on it. Empty: broadcasts from every link, and a

@@ -528,6 +528,7 @@ StreamFormat featureStreamFormat(const CameraModel& model) {
     }
     f.frameRate = std::bit_cast<float>(model.readRegister(kResultingFrameRate));
     f.linkBitsPerSecond = model.config().linkBitsPerSecond;
+    f.runLength = model.config().streamRunLength;
     switch (model.readRegister(kAcquisitionMode)) {
         case 1:
             f.frameCount = 1;

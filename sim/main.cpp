@@ -2,7 +2,7 @@
 //   gevcamsim [--address 127.0.0.2] [--count N] [--serial-prefix SIM] [--interface NAME]
 //             [--stream-faults LIST] [--multi-part N] [--event-interval MS]
 //             [--report-mask A.B.C.D] [--write-only-memory BYTES] [--sensor mono|colour]
-//             [--link-rate MBIT]
+//             [--link-rate MBIT] [--runs N]
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -36,6 +36,7 @@ struct Options {
     uint32_t writeOnlyMemory = 0;          // bytes at the end of user memory
     bool colourSensor = false;
     uint64_t linkBitsPerSecond = 0;
+    uint32_t runLength = 0;
 };
 
 // A probability in [0, 1].
@@ -90,7 +91,7 @@ int usage(const char* program, FILE* out = stderr) {
         "usage: %s [--address 127.0.0.2] [--count N (1..%u)] [--serial-prefix TEXT]\n"
         "          [--interface NAME] [--stream-faults LIST] [--multi-part N (1..16)]\n"
         "          [--event-interval MS] [--report-mask A.B.C.D] [--write-only-memory BYTES]\n"
-        "          [--sensor mono|colour] [--link-rate MBIT]\n"
+        "          [--sensor mono|colour] [--link-rate MBIT] [--runs N (2..64)]\n"
         "Serves N simulated GigE Vision cameras on consecutive addresses from --address,\n"
         "each on UDP 3956, until SIGINT or SIGTERM. The addresses must be local: loopback\n"
         "(127.0.0.2, 127.0.0.3, ...) or, for discovery and Force IP by broadcast, the\n"
@@ -111,7 +112,10 @@ int usage(const char* program, FILE* out = stderr) {
         "reads.\n"
         "--sensor colour gives the cameras a Bayer RG sensor (PixelFormat BayerRG8).\n"
         "--link-rate spreads each frame's packets at the line rate of a link of that many\n"
-        "Mbit/s (1..%lu; 1000 for a 1 Gbit/s camera) instead of sending them as one burst.\n",
+        "Mbit/s (1..%lu; 1000 for a 1 Gbit/s camera) instead of sending them as one burst.\n"
+        "--runs N hands each frame's packets to the host's stack in runs of up to N of one\n"
+        "size, cut apart by the kernel: on loopback a receiver that asks for receive\n"
+        "coalescing gets them as a host's receive offload hands over a camera's packets.\n",
         program, kMaxCameras, program, kMaxLinkMbit);
     return out == stderr ? 2 : 0;
 }
@@ -173,6 +177,12 @@ bool parse(int argc, char** argv, Options& options) {
             if (*end != '\0' || mbit == 0 || mbit > kMaxLinkMbit)
                 return false;
             options.linkBitsPerSecond = uint64_t{mbit} * 1000000;
+        } else if (std::strcmp(arg, "--runs") == 0) {
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(value, &end, 10);
+            if (*end != '\0' || n < 2 || n > 64)
+                return false;
+            options.runLength = static_cast<uint32_t>(n);
         } else {
             return false;
         }
@@ -269,6 +279,7 @@ int main(int argc, char** argv) {
             config.writeOnlyUserMemoryFrom = config.userMemorySize - options.writeOnlyMemory;
         config.colourSensor = options.colourSensor;
         config.linkBitsPerSecond = options.linkBitsPerSecond;
+        config.streamRunLength = options.runLength;
         const uint32_t addressNet = htonl(ntohl(options.firstAddressNet) + i);
         char address[16];
         kavro::platform::formatIpv4(addressNet, address);
