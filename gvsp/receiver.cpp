@@ -524,7 +524,7 @@ class SocketReceiver {
     }
 
     // Receive coalescing, on while this receiver reads the socket: the secure-transfer
-    // receiver and the filter driver path read it one datagram at a time.
+    // receiver and the start-up flush read it one datagram at a time.
     class Coalescing {
       public:
         explicit Coalescing(const platform::UniqueSocket& socket)
