@@ -65,26 +65,28 @@ void Engine::stopLocked(Slot& s) {
     s.owner = nullptr;
 }
 
-template <class Change>
-uint32_t Engine::withSettings(uint8_t device, Change change) {
+template <class Use>
+uint32_t Engine::withSlot(uint8_t device, Use use) {
     Slot* s = slot(device);
     if (s == nullptr)
         return filterdriver::kErrorInvalidParameter;
     std::lock_guard lock(s->lock);
-    ensureSettings(*s);
-    change(*s);
-    return 0;
+    return use(*s);
+}
+
+template <class Change>
+uint32_t Engine::withSettings(uint8_t device, Change change) {
+    return withSlot(device, [&](Slot& s) {
+        ensureSettings(s);
+        change(s);
+        return 0u;
+    });
 }
 
 template <class Use>
 uint32_t Engine::withKnownSlot(uint8_t device, Use use) {
-    Slot* s = slot(device);
-    if (s == nullptr)
-        return filterdriver::kErrorInvalidParameter;
-    std::lock_guard lock(s->lock);
-    if (!s->settings)
-        return kInvalidHandle;
-    return use(*s);
+    return withSlot(device,
+                    [&](Slot& s) -> uint32_t { return s.settings ? use(s) : kInvalidHandle; });
 }
 
 uint32_t Engine::startStream(const StartStream& start, int interfaceIndex, const void* owner) {

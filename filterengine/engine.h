@@ -65,6 +65,10 @@ class Engine final {
     static void ensureSettings(Slot& slot);
     // Stops the slot's stream; with its lock held.
     static void stopLocked(Slot& slot);
+    // Runs `use` on the slot of `device` under its lock; "invalid parameter" for an index out
+    // of range.
+    template <class Use>
+    uint32_t withSlot(uint8_t device, Use use);
     // Runs `change` on the slot of `device` under its lock, its settings made first; 0, or
     // "invalid parameter" for an index out of range.
     template <class Change>

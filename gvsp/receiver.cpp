@@ -99,40 +99,37 @@ class DatagramBatch {
     // `leaderDue`: the last datagram was a trailer.
     void aim(const BlockAssembler& assembler, bool leaderDue) {
         headerSize_ = assembler.extendedIds() ? kExtendedHeaderSize : kStandardHeaderSize;
+        // While runs come, one at a time: a read of several would put the runs after the first
+        // in scratch. Its guesses fit its scratch buffer, where they may be put together.
+        const bool oneRun = runsCame_;
         size_t guessed = 0;
         if (assembler.idModeKnown()) {
+            size_t bytes = 0;
             for (; guessed < kReadBatch; ++guessed) {
                 auto guess = assembler.payloadSlot(static_cast<uint32_t>(guessed));
                 if (!guess || headerSize_ + guess->place.size() >= slot_)
                     break;
+                bytes += headerSize_ + guess->place.size();
+                if (oneRun && bytes > room_)
+                    break;
                 guess_[guessed] = *guess;
             }
         }
-        // While runs come, one at a time: a read of several would put the runs after the first
-        // in scratch.
-        const bool oneRun = runsCame_;
         want_ = oneRun         ? 1
                 : guessed != 0 ? std::min(kReadBatch, guessed + 1)
                 : leaderDue    ? 1
                                : kReadBatch;
         size_t next = 0;  // next free iovec
         for (size_t i = 0; i < want_; ++i) {
-            Read& r = reads_[i];
-            r.firstGuess = i;
-            r.guesses = oneRun ? guessed : i < guessed ? 1 : 0;
+            // Message i's guesses begin at guess i.
+            guesses_[i] = oneRun ? guessed : i < guessed ? 1 : 0;
             iovec* iov = &iov_[next];
             size_t n = 0;
             size_t bytes = 0;  // of the guesses
-            // The guesses of a message fit its scratch buffer, where they are put together.
-            for (size_t g = r.firstGuess; g < r.firstGuess + r.guesses; ++g) {
-                const size_t size = headerSize_ + guess_[g].place.size();
-                if (bytes + size > room_) {
-                    r.guesses = g - r.firstGuess;
-                    break;
-                }
+            for (size_t g = i; g < i + guesses_[i]; ++g) {
                 iov[n++] = {headers_[g].data(), headerSize_};
                 iov[n++] = {guess_[g].place.data(), guess_[g].place.size()};
-                bytes += size;
+                bytes += headerSize_ + guess_[g].place.size();
             }
             iov[n++] = {scratch(i) + bytes, room_ - bytes};
             next += n;
@@ -175,12 +172,6 @@ class DatagramBatch {
     const std::vector<Datagram>& datagrams() const { return datagrams_; }
 
   private:
-    // One message of a read and the guesses its iovecs aim at.
-    struct Read {
-        size_t firstGuess = 0;
-        size_t guesses = 0;
-    };
-
     uint8_t* scratch(size_t i) const { return buffer_.get() + i * room_; }
 
     // Lists the datagrams read. Those that are the packets guessed, in order from the read's
@@ -191,17 +182,16 @@ class DatagramBatch {
         datagrams_.clear();
         bool inOrder = true;
         for (size_t i = 0; i < taken_; ++i) {
-            const Read& r = reads_[i];
             const size_t bytes = std::min<size_t>(messages_[i].msg_len, room_);
             const size_t run = coalesced_ ? runSize(i, bytes) : 0;
-            noteRun(r, run != 0);
+            noteRun(guesses_[i] != 0, run != 0);
             // A run's datagrams, the last maybe shorter; one datagram is a run of one. Of a run
             // that did not fit the room, the datagram cut short is left out.
             const size_t step = run != 0 ? run : std::max<size_t>(bytes, 1);
             const bool cutShort = run != 0 && (messages_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
             size_t offset = 0;
-            size_t g = r.firstGuess;
-            for (; inOrder && g < r.firstGuess + r.guesses && offset < bytes; ++g, offset += step) {
+            size_t g = i;
+            for (; inOrder && g < i + guesses_[i] && offset < bytes; ++g, offset += step) {
                 const size_t length = std::min(step, bytes - offset);
                 const bool last = offset + length >= bytes && !cutShort;
                 if (!isGuessed(g, length, last))
@@ -223,11 +213,11 @@ class DatagramBatch {
     // Runs come while a run was read lately: leaders and trailers come alone between them, and
     // so does the odd payload packet (a resent one, or the last of a run cut short). Only
     // several payload packets aimed at a place that come alone in a row end that.
-    void noteRun(const Read& r, bool run) {
+    void noteRun(bool aimed, bool run) {
         if (run) {
             runsCame_ = true;
             alone_ = 0;
-        } else if (r.guesses != 0 && ++alone_ >= kAloneAfterRuns) {
+        } else if (aimed && ++alone_ >= kAloneAfterRuns) {
             runsCame_ = false;
         }
     }
@@ -262,8 +252,7 @@ class DatagramBatch {
     // Copies what message i put into the headers and places of guesses from g on (its bytes
     // from `offset`) to the same offsets of its scratch buffer, where the rest already lies.
     void gather(size_t i, size_t g, size_t offset, size_t bytes) {
-        const Read& r = reads_[i];
-        for (; g < r.firstGuess + r.guesses && offset < bytes; ++g) {
+        for (; g < i + guesses_[i] && offset < bytes; ++g) {
             const std::span<const uint8_t> pieces[] = {{headers_[g].data(), headerSize_},
                                                        guess_[g].place};
             for (const auto& piece : pieces) {
@@ -286,7 +275,7 @@ class DatagramBatch {
     std::unique_ptr<uint8_t[]> buffer_;
     std::array<std::array<uint8_t, kExtendedHeaderSize>, kReadBatch> headers_{};
     std::array<BlockAssembler::PayloadSlot, kReadBatch> guess_{};
-    std::array<Read, kReadBatch> reads_{};
+    std::array<size_t, kReadBatch> guesses_{};  // of each message, from guess i on
     // Two per guess and one for the rest of each message.
     std::array<iovec, 3 * kReadBatch> iov_{};
     std::array<mmsghdr, kReadBatch> messages_{};
