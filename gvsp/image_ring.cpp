@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/clock.h"
 
@@ -64,6 +65,7 @@ std::unique_ptr<ImageRing> ImageRing::create(uint16_t count, const PacketIndex& 
         std::unique_ptr<ImageRing> ring(new ImageRing(counters));
         ring->entries_.resize(count);
         ring->filled_.resize(count);
+        ring->ownsBuffers_ = userBuffers.empty();
         const size_t bufferSize = size_t{index.payloadSize()} + kBufferSlack;
         for (uint16_t i = 0; i < count; ++i) {
             RingEntry& e = ring->entries_[i];
@@ -100,6 +102,7 @@ RingEntry* ImageRing::acquireForWrite(std::chrono::milliseconds timeout) {
     };
     if (!space_.wait_for(lock, timeout, freeEntry))
         return nullptr;
+    takeWarmBuffer(*found);
     found->state = EntryState::Writing;
     found->outOfOrder = false;
     ++found->uses;
@@ -131,6 +134,7 @@ void ImageRing::discard(RingEntry* entry) {
         if (entry->state != EntryState::Writing)
             return;
         entry->state = EntryState::Free;
+        markWarm(*entry);
     }
     space_.notify_all();
 }
@@ -155,9 +159,28 @@ bool ImageRing::release(RingEntry* entry) {
         if (entry->state != EntryState::Reading)
             return false;
         entry->state = EntryState::Free;
+        markWarm(*entry);
     }
     space_.notify_all();
     return true;
+}
+
+void ImageRing::takeWarmBuffer(RingEntry& taken) {
+    if (warm_ == kNoEntry)
+        return;
+    RingEntry& warm = entries_[warm_];
+    warm_ = kNoEntry;
+    // The warm entry is still free (only this call takes entries), so nobody holds a pointer
+    // into either buffer.
+    if (&warm == &taken)
+        return;
+    std::swap(warm.ownBuffer, taken.ownBuffer);
+    std::swap(warm.data, taken.data);
+}
+
+void ImageRing::markWarm(const RingEntry& freed) {
+    if (ownsBuffers_)
+        warm_ = freed.index;
 }
 
 RingEntry* ImageRing::entry(size_t index) {

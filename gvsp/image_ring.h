@@ -146,6 +146,16 @@ class ImageRing {
     size_t filledCount_ = 0;
     size_t writeCursor_ = 0;
     size_t readCursor_ = 0;  // entry handed to the reader last, plus one
+    // The entry whose buffer came back last, while the ring owns its buffers: the writer's
+    // next entry trades buffers with it, so that a reader that keeps up leaves the writer
+    // cycling through two or three buffers that are still in the cache instead of through
+    // the whole ring. Entry indexes and their order do not change. kNoEntry: none.
+    static constexpr size_t kNoEntry = ~size_t{0};
+    size_t warm_ = kNoEntry;
+    bool ownsBuffers_ = false;
+
+    void takeWarmBuffer(RingEntry& taken);
+    void markWarm(const RingEntry& freed);
 };
 
 // Frame-rate step of one hand-over at `nowTicks` (ticks of the monotonic counter): when the

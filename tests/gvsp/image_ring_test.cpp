@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -85,6 +86,29 @@ TEST(ImageRing, OrderHoldsAcrossTheWrapAndFreeCountFollows) {
     for (int k = 0; k < 4; ++k)
         r.ring->handOver(r.ring->acquireForWrite(0ms));
     EXPECT_EQ(r.ring->freeCount(), 0);
+}
+
+// While the reader keeps up, the writer's next entry takes over the buffer given back last,
+// which is still in the cache; entries keep their order and an entry being read its buffer.
+TEST(ImageRing, WriterRefillsTheBufferGivenBackLast) {
+    Ring r(4);
+    RingEntry* first = r.ring->acquireForWrite(0ms);
+    uint8_t* const warm = first->data;
+    r.ring->handOver(first);
+    RingEntry* second = r.ring->acquireForWrite(0ms);
+    EXPECT_TRUE(r.ring->release(r.ring->acquireForRead(0ms)));
+    r.ring->handOver(second);
+    RingEntry* held = r.ring->acquireForRead(0ms);
+    uint8_t* const heldData = held->data;
+    RingEntry* third = r.ring->acquireForWrite(0ms);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->index, 2);
+    EXPECT_EQ(third->data, warm);
+    EXPECT_EQ(held->data, heldData);
+    std::set<uint8_t*> buffers;
+    for (size_t i = 0; i < 4; ++i)
+        buffers.insert(r.ring->entry(i)->data);
+    EXPECT_EQ(buffers.size(), 4u);
 }
 
 // A writer waits for a free entry and a reader for a handed-over one, until their time-out or
