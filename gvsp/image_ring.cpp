@@ -134,7 +134,7 @@ void ImageRing::discard(RingEntry* entry) {
         if (entry->state != EntryState::Writing)
             return;
         entry->state = EntryState::Free;
-        markWarm(*entry);
+        markReturned(*entry);
     }
     space_.notify_all();
 }
@@ -159,28 +159,30 @@ bool ImageRing::release(RingEntry* entry) {
         if (entry->state != EntryState::Reading)
             return false;
         entry->state = EntryState::Free;
-        markWarm(*entry);
+        markReturned(*entry);
     }
     space_.notify_all();
     return true;
 }
 
 void ImageRing::takeWarmBuffer(RingEntry& taken) {
-    if (warm_ == kNoEntry)
+    if (!ownsBuffers_)
         return;
-    RingEntry& warm = entries_[warm_];
-    warm_ = kNoEntry;
-    // The warm entry is still free (only this call takes entries), so nobody holds a pointer
-    // into either buffer.
-    if (&warm == &taken)
+    // Free entries hold no pointer anyone uses, so their buffers may change hands.
+    RingEntry* warmest = &taken;
+    for (RingEntry& e : entries_) {
+        if (e.state == EntryState::Free && e.bufferReturned > warmest->bufferReturned)
+            warmest = &e;
+    }
+    if (warmest == &taken)
         return;
-    std::swap(warm.ownBuffer, taken.ownBuffer);
-    std::swap(warm.data, taken.data);
+    std::swap(warmest->ownBuffer, taken.ownBuffer);
+    std::swap(warmest->data, taken.data);
+    std::swap(warmest->bufferReturned, taken.bufferReturned);
 }
 
-void ImageRing::markWarm(const RingEntry& freed) {
-    if (ownsBuffers_)
-        warm_ = freed.index;
+void ImageRing::markReturned(RingEntry& freed) {
+    freed.bufferReturned = ++returns_;
 }
 
 RingEntry* ImageRing::entry(size_t index) {

@@ -99,6 +99,7 @@ struct RingEntry {
     bool overlong = false;   // a payload packet carried more than its place holds
 
     std::unique_ptr<uint8_t[]> ownBuffer;
+    uint64_t bufferReturned = 0;  // when that buffer was last given back (the ring's count)
 };
 
 class ImageRing {
@@ -146,16 +147,15 @@ class ImageRing {
     size_t filledCount_ = 0;
     size_t writeCursor_ = 0;
     size_t readCursor_ = 0;  // entry handed to the reader last, plus one
-    // The entry whose buffer came back last, while the ring owns its buffers: the writer's
-    // next entry trades buffers with it, so that a reader that keeps up leaves the writer
-    // cycling through two or three buffers that are still in the cache instead of through
-    // the whole ring. Entry indexes and their order do not change. kNoEntry: none.
-    static constexpr size_t kNoEntry = ~size_t{0};
-    size_t warm_ = kNoEntry;
+    // While the ring owns its buffers, the writer's next entry trades buffers with the free
+    // entry whose buffer came back last: a reader that keeps up then leaves the writer cycling
+    // through the two or three buffers that are still in the cache, not through the whole
+    // ring. Entry indexes and their order do not change.
     bool ownsBuffers_ = false;
+    uint64_t returns_ = 0;  // buffers given back so far
 
     void takeWarmBuffer(RingEntry& taken);
-    void markWarm(const RingEntry& freed);
+    void markReturned(RingEntry& freed);
 };
 
 // Frame-rate step of one hand-over at `nowTicks` (ticks of the monotonic counter): when the

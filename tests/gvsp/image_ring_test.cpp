@@ -88,27 +88,31 @@ TEST(ImageRing, OrderHoldsAcrossTheWrapAndFreeCountFollows) {
     EXPECT_EQ(r.ring->freeCount(), 0);
 }
 
-// While the reader keeps up, the writer's next entry takes over the buffer given back last,
-// which is still in the cache; entries keep their order and an entry being read its buffer.
+// The writer's next entry takes over the free buffer given back last, which is still in the
+// cache; entries keep their order and an entry being read its buffer.
 TEST(ImageRing, WriterRefillsTheBufferGivenBackLast) {
-    Ring r(4);
-    RingEntry* first = r.ring->acquireForWrite(0ms);
-    uint8_t* const warm = first->data;
-    r.ring->handOver(first);
-    RingEntry* second = r.ring->acquireForWrite(0ms);
-    EXPECT_TRUE(r.ring->release(r.ring->acquireForRead(0ms)));
-    r.ring->handOver(second);
+    Ring r(5);
+    std::vector<uint8_t*> written;
+    for (int k = 0; k < 3; ++k) {
+        RingEntry* w = r.ring->acquireForWrite(0ms);
+        ASSERT_NE(w, nullptr);
+        written.push_back(w->data);
+        r.ring->handOver(w);
+    }
+    RingEntry* first = r.ring->acquireForRead(0ms);
+    RingEntry* second = r.ring->acquireForRead(0ms);
     RingEntry* held = r.ring->acquireForRead(0ms);
-    uint8_t* const heldData = held->data;
-    RingEntry* third = r.ring->acquireForWrite(0ms);
-    ASSERT_NE(third, nullptr);
-    EXPECT_EQ(third->index, 2);
-    EXPECT_EQ(third->data, warm);
-    EXPECT_EQ(held->data, heldData);
+    EXPECT_TRUE(r.ring->release(first));
+    EXPECT_TRUE(r.ring->release(second));
+    RingEntry* next = r.ring->acquireForWrite(0ms);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->index, 3);
+    EXPECT_EQ(next->data, written[1]);
+    EXPECT_EQ(held->data, written[2]);
     std::set<uint8_t*> buffers;
-    for (size_t i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 5; ++i)
         buffers.insert(r.ring->entry(i)->data);
-    EXPECT_EQ(buffers.size(), 4u);
+    EXPECT_EQ(buffers.size(), 5u);
 }
 
 // A writer waits for a free entry and a reader for a handed-over one, until their time-out or
