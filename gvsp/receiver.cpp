@@ -67,6 +67,8 @@ constexpr int64_t kBlockGapNs = 1000000;
 constexpr uint32_t kAloneAfterRuns = 4;
 // The most one read of a run of coalesced datagrams returns: the kernel ends a run at 64 KiB.
 constexpr size_t kRunBytes = 65536;
+// Runs of one length in a row before a read takes several runs, guessed to be that long.
+constexpr size_t kSteadyRuns = 2;
 
 // The receive buffers of one read: for each datagram a scratch buffer with room for the largest
 // header and some slack, so that an over-long packet is seen as such. Where the assembler can
@@ -82,10 +84,12 @@ constexpr size_t kRunBytes = 65536;
 // datagram (the trailer, as a rule), and after a trailer only one (the next leader, whose block
 // has no place yet). So the next block's payload is read in place too instead of into scratch.
 //
-// With receive coalescing, one read may return a run of datagrams back to back, so every
-// scratch buffer has room for a whole run. While runs come, a read takes one run, aimed at the
-// places of the next packets expected in turn (header, place, header, place...): a run of the
-// packets expected lands where they belong, as single datagrams do.
+// With receive coalescing, one message may return a run of datagrams back to back, so every
+// scratch buffer has room for a whole run. While runs come, each message takes one, aimed at
+// the places of the next packets expected in turn (header, place, header, place...): a run of
+// the packets expected lands where they belong, as single datagrams do. Where a run begins is
+// known only for the first message of a read; while the runs have one length, the next
+// messages are aimed at the places that length puts them at, else a read takes one run.
 class DatagramBatch {
   public:
     DatagramBatch(size_t slot, bool coalesced)
@@ -99,34 +103,64 @@ class DatagramBatch {
     // `leaderDue`: the last datagram was a trailer.
     void aim(const BlockAssembler& assembler, bool leaderDue) {
         headerSize_ = assembler.extendedIds() ? kExtendedHeaderSize : kStandardHeaderSize;
-        // While runs come, one at a time: a read of several would put the runs after the first
-        // in scratch. Its guesses fit its scratch buffer, where they may be put together.
-        const bool oneRun = runsCame_;
+        // While runs come, each message takes one run. When the last runs were all of one
+        // length, a read takes several, each aimed at the places of as many packets as the
+        // last run held; else one, aimed at all the places its scratch buffer can hold.
+        const bool runs = runsCame_;
+        size_t perRun = runs ? steadyRun() : 0;
         size_t guessed = 0;
+        bool blockEnds = false;  // the guesses reach the block's last packet expected
         if (assembler.idModeKnown()) {
             size_t bytes = 0;
             for (; guessed < kReadBatch; ++guessed) {
                 auto guess = assembler.payloadSlot(static_cast<uint32_t>(guessed));
-                if (!guess || headerSize_ + guess->place.size() >= slot_)
+                if (!guess) {
+                    blockEnds = true;
                     break;
-                bytes += headerSize_ + guess->place.size();
-                if (oneRun && bytes > room_)
+                }
+                const size_t piece = headerSize_ + guess->place.size();
+                if (piece >= slot_)
+                    break;
+                // A run's guesses fit the scratch buffer, where they may be put together.
+                if (perRun != 0)
+                    perRun = std::min(perRun, room_ / piece);
+                bytes += piece;
+                if (runs && perRun == 0 && bytes > room_)
                     break;
                 guess_[guessed] = *guess;
             }
         }
-        want_ = oneRun         ? 1
-                : guessed != 0 ? std::min(kReadBatch, guessed + 1)
-                : leaderDue    ? 1
-                               : kReadBatch;
+        size_t messages = 0;
+        if (!runs) {
+            // One datagram a message, and one more for what follows the guesses.
+            messages = guessed != 0 ? std::min(kReadBatch, guessed + 1)
+                       : leaderDue  ? 1
+                                    : kReadBatch;
+            for (size_t i = 0; i < messages; ++i) {
+                first_[i] = i;
+                guesses_[i] = i < guessed ? 1 : 0;
+            }
+        } else if (const size_t end = wholeRuns(guessed, perRun, blockEnds); end == 0) {
+            messages = 1;
+            first_[0] = 0;
+            guesses_[0] = guessed;
+        } else {
+            for (size_t g = 0; g < end; g += perRun, ++messages) {
+                first_[messages] = g;
+                guesses_[messages] = std::min(perRun, end - g);
+            }
+            if (blockEnds && messages < kReadBatch) {
+                first_[messages] = guessed;
+                guesses_[messages++] = 0;  // the trailer, as a rule
+            }
+        }
+        want_ = messages;
         size_t next = 0;  // next free iovec
         for (size_t i = 0; i < want_; ++i) {
-            // Message i's guesses begin at guess i.
-            guesses_[i] = oneRun ? guessed : i < guessed ? 1 : 0;
             iovec* iov = &iov_[next];
             size_t n = 0;
             size_t bytes = 0;  // of the guesses
-            for (size_t g = i; g < i + guesses_[i]; ++g) {
+            for (size_t g = first_[i]; g < first_[i] + guesses_[i]; ++g) {
                 iov[n++] = {headers_[g].data(), headerSize_};
                 iov[n++] = {guess_[g].place.data(), guess_[g].place.size()};
                 bytes += headerSize_ + guess_[g].place.size();
@@ -189,9 +223,12 @@ class DatagramBatch {
             // that did not fit the room, the datagram cut short is left out.
             const size_t step = run != 0 ? run : std::max<size_t>(bytes, 1);
             const bool cutShort = run != 0 && (messages_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+            if (run != 0)
+                noteRunLength((bytes + run - 1) / run);
             size_t offset = 0;
-            size_t g = i;
-            for (; inOrder && g < i + guesses_[i] && offset < bytes; ++g, offset += step) {
+            size_t g = first_[i];
+            const size_t end = first_[i] + guesses_[i];
+            for (; inOrder && g < end && offset < bytes; ++g, offset += step) {
                 const size_t length = std::min(step, bytes - offset);
                 const bool last = offset + length >= bytes && !cutShort;
                 if (!isGuessed(g, length, last))
@@ -200,6 +237,10 @@ class DatagramBatch {
                                       {guess_[g].place.data(), length - headerSize_}});
             }
             if (offset < bytes) {
+                // Runs that are not what the guesses took them for: read one at a time until
+                // their length is steady again.
+                if (want_ > 1 && runsCame_)
+                    sameRuns_ = 0;
                 inOrder = false;
                 gather(i, g, offset, bytes);
             }
@@ -221,6 +262,20 @@ class DatagramBatch {
             runsCame_ = false;
         }
     }
+    // The guesses of a read of several runs of `perRun` datagrams: short of the block's end, a
+    // message with fewer guesses than a run would put the rest of its run in scratch, so they
+    // end with the last whole run. 0: too few for a run, or no steady run length.
+    static size_t wholeRuns(size_t guessed, size_t perRun, bool blockEnds) {
+        if (perRun == 0)
+            return 0;
+        return blockEnds ? guessed : guessed - guessed % perRun;
+    }
+    // Runs of the same number of datagrams in a row make that number the one a read expects.
+    void noteRunLength(size_t datagrams) {
+        sameRuns_ = datagrams == lastRun_ ? sameRuns_ + 1 : 1;
+        lastRun_ = datagrams;
+    }
+    size_t steadyRun() const { return sameRuns_ >= kSteadyRuns ? lastRun_ : 0; }
     // The size of the datagrams of a run read as message i; 0 when it holds one datagram.
     size_t runSize(size_t i, size_t bytes) {
         msghdr& m = messages_[i].msg_hdr;
@@ -252,7 +307,7 @@ class DatagramBatch {
     // Copies what message i put into the headers and places of guesses from g on (its bytes
     // from `offset`) to the same offsets of its scratch buffer, where the rest already lies.
     void gather(size_t i, size_t g, size_t offset, size_t bytes) {
-        for (; g < i + guesses_[i] && offset < bytes; ++g) {
+        for (; g < first_[i] + guesses_[i] && offset < bytes; ++g) {
             const std::span<const uint8_t> pieces[] = {{headers_[g].data(), headerSize_},
                                                        guess_[g].place};
             for (const auto& piece : pieces) {
@@ -275,7 +330,10 @@ class DatagramBatch {
     std::unique_ptr<uint8_t[]> buffer_;
     std::array<std::array<uint8_t, kExtendedHeaderSize>, kReadBatch> headers_{};
     std::array<BlockAssembler::PayloadSlot, kReadBatch> guess_{};
-    std::array<size_t, kReadBatch> guesses_{};  // of each message, from guess i on
+    std::array<size_t, kReadBatch> first_{};    // each message's first guess
+    std::array<size_t, kReadBatch> guesses_{};  // and how many it has
+    size_t lastRun_ = 0;                        // datagrams of the last run read
+    size_t sameRuns_ = 0;                       // runs of that length in a row
     // Two per guess and one for the rest of each message.
     std::array<iovec, 3 * kReadBatch> iov_{};
     std::array<mmsghdr, kReadBatch> messages_{};
