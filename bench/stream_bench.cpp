@@ -496,8 +496,9 @@ double refineLossFreeRate(const std::function<Outcome(double)>& run, const Best&
         return 0.0;
     double rate = climbed.asked;
     double sent = lossFreeMostly(run, rate);
-    while (sent == 0.0 && rate / kFineStep >= climbed.asked / kRateStep) {
-        rate /= kFineStep;
+    // A lucky trial made the climb's figure: down in the climb's steps until most trials hold.
+    while (sent == 0.0 && rate / kRateStep >= kFirstRate) {
+        rate /= kRateStep;
         sent = lossFreeMostly(run, rate);
     }
     double best = sent;
