@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 
 namespace kavro::gst {
@@ -25,13 +26,15 @@ bool parseInteger(const std::string& text, int64_t& value) {
     return true;
 }
 
+// With a decimal point whatever the application's locale, as GStreamer reads its own values.
 bool parseFloat(const std::string& text, double& value) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0')
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (first != last && *first == '+')
+        ++first;  // from_chars takes no sign but a minus
+    double v = 0.0;
+    const auto [end, error] = std::from_chars(first, last, v);
+    if (first == last || error != std::errc{} || end != last)
         return false;
     value = v;
     return true;

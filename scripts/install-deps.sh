@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache clang clang-format
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libxml2-dev libxslt1-dev libzip-dev libpng-dev
-    iproute2
+    iproute2 locales
     python3 python3-pip python3-setuptools python3-wheel python3-pytest python3-numpy
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good

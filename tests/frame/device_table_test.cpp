@@ -1,12 +1,14 @@
 // The index rule, the image memory block and the log line buffer.
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -146,6 +148,43 @@ TEST(SharedOpenFlags, OfProcessesClaimingOneIndexAtOnceExactlyOneWins) {
     munmap(memory, sizeof(Rounds));
 }
 
+// A locale whose numbers have a decimal comma; built for this process (LOCPATH) when the
+// system has none installed. Null when neither works.
+locale_t commaDecimalLocale() {
+    if (const locale_t installed = ::newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", locale_t{}))
+        return installed;
+    const std::string folder = testing::TempDir() + "kavro_locales";
+    const std::string build =
+        "mkdir -p " + folder + " && localedef -c -i de_DE -f UTF-8 " + folder + "/de_DE.UTF-8";
+    if (std::system((build + " >/dev/null 2>&1").c_str()) != 0)
+        return locale_t{};
+    ::setenv("LOCPATH", folder.c_str(), 1);
+    const locale_t built = ::newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", locale_t{});
+    ::unsetenv("LOCPATH");
+    return built;
+}
+
+// An application that set a comma-decimal locale still gets the lines as they are written.
+TEST(DeviceLog, NumbersKeepTheirDecimalPointInACommaLocale) {
+    const locale_t comma = commaDecimalLocale();
+    if (comma == locale_t{})
+        GTEST_SKIP() << "no de_DE locale and none could be built (Debian package locales)";
+    frame::GevDevice device;
+    static std::string seen;
+    device.logCallback = [](uint8_t, const char* line) { seen = line; };
+    const locale_t previous = ::uselocale(comma);
+    char local[16];
+    std::snprintf(local, sizeof local, "%.2f", 0.5);
+    frame::gevLogf(device, "[INFO] - Frames: 2, Errors: 1 Lost: %.2f %%", 50.0);
+    char formatted[32];
+    frame::gevFormatLine(formatted, sizeof formatted, "%2.1f fps", 29.5);
+    ::uselocale(previous);
+    ::freelocale(comma);
+    ASSERT_STREQ(local, "0,50") << "the locale did not take";
+    EXPECT_EQ(seen, "[INFO] - Frames: 2, Errors: 1 Lost: 50.00 %");
+    EXPECT_STREQ(formatted, "29.5 fps");
+}
+
 TEST(DeviceLog, LongLinesAreCutAndStatusTextsNameTheirCode) {
     char small[8];
     std::memset(small, 'x', sizeof small);
@@ -161,7 +200,6 @@ TEST(DeviceLog, LongLinesAreCutAndStatusTextsNameTheirCode) {
     EXPECT_EQ(seen.size(), frame::kLogLineSize - 1);
     EXPECT_EQ(seen.rfind("[INFO] - yyy", 0), 0u);
 
-    // A code whose text names another status would send a reader the wrong way.
     // A code whose text names another status would send a reader the wrong way.
     const struct {
         GevStatus code;
