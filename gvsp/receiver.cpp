@@ -67,8 +67,10 @@ constexpr int64_t kBlockGapNs = 1000000;
 constexpr uint32_t kAloneAfterRuns = 4;
 // The most one read of a run of coalesced datagrams returns: the kernel ends a run at 64 KiB.
 constexpr size_t kRunBytes = 65536;
-// Runs of one length in a row before a read takes several runs, guessed to be that long.
-constexpr size_t kSteadyRuns = 2;
+// Runs of one length in a row before a read takes several runs, guessed to be that long. Where
+// the adapter's runs vary, reads then keep taking one: a wrong guess costs the rest of a read
+// a copy.
+constexpr size_t kSteadyRuns = 4;
 
 // The receive buffers of one read: for each datagram a scratch buffer with room for the largest
 // header and some slack, so that an over-long packet is seen as such. Where the assembler can
@@ -155,6 +157,7 @@ class DatagramBatch {
             }
         }
         want_ = messages;
+        blockEnd_ = blockEnds ? guessed : kNoBlockEnd;
         size_t next = 0;  // next free iovec
         for (size_t i = 0; i < want_; ++i) {
             iovec* iov = &iov_[next];
@@ -223,8 +226,10 @@ class DatagramBatch {
             // that did not fit the room, the datagram cut short is left out.
             const size_t step = run != 0 ? run : std::max<size_t>(bytes, 1);
             const bool cutShort = run != 0 && (messages_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
-            if (run != 0)
-                noteRunLength((bytes + run - 1) / run);
+            // A run that reaches the block's last packet is as short as the block leaves it.
+            const size_t datagrams = run != 0 ? (bytes + run - 1) / run : 0;
+            if (run != 0 && first_[i] + datagrams < blockEnd_)
+                noteRunLength(datagrams);
             size_t offset = 0;
             size_t g = first_[i];
             const size_t end = first_[i] + guesses_[i];
@@ -239,7 +244,7 @@ class DatagramBatch {
             if (offset < bytes) {
                 // Runs that are not what the guesses took them for: read one at a time until
                 // their length is steady again.
-                if (want_ > 1 && runsCame_)
+                if (want_ > 1 && runsCame_ && g < end)
                     sameRuns_ = 0;
                 inOrder = false;
                 gather(i, g, offset, bytes);
@@ -332,8 +337,10 @@ class DatagramBatch {
     std::array<BlockAssembler::PayloadSlot, kReadBatch> guess_{};
     std::array<size_t, kReadBatch> first_{};    // each message's first guess
     std::array<size_t, kReadBatch> guesses_{};  // and how many it has
-    size_t lastRun_ = 0;                        // datagrams of the last run read
-    size_t sameRuns_ = 0;                       // runs of that length in a row
+    static constexpr size_t kNoBlockEnd = ~size_t{0};
+    size_t blockEnd_ = kNoBlockEnd;  // guess after the block's last packet
+    size_t lastRun_ = 0;             // datagrams of the last run read
+    size_t sameRuns_ = 0;            // runs of that length in a row
     // Two per guess and one for the rest of each message.
     std::array<iovec, 3 * kReadBatch> iov_{};
     std::array<mmsghdr, kReadBatch> messages_{};
