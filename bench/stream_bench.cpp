@@ -657,6 +657,10 @@ void benchPacketSize(kavro::sim::CameraServer& camera, uint32_t packetSize, uint
         const double drainProcess = median(sides[0].processCpu);
         const double frameDrain = median(sides[1].cpu);
         for (const Side& side : sides) {
+            if (side.cpu.empty()) {
+                std::printf("    %-18s lost packets in every round\n", side.name);
+                continue;
+            }
             const double cpu = median(side.cpu);
             const double process = median(side.processCpu);
             std::printf("    %-18s %6.0f ns %6.0f ns  (%zu trials)", side.name, cpu * 1e9,
