@@ -13,6 +13,10 @@
 #include <new>
 #include <string>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include "frame/device_table.h"
 #include "frame/log.h"
 #include "platform/shared_table.h"
@@ -159,7 +163,14 @@ locale_t commaDecimalLocale() {
     if (std::system((build + " >/dev/null 2>&1").c_str()) != 0)
         return locale_t{};
     ::setenv("LOCPATH", folder.c_str(), 1);
-    const locale_t built = ::newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", locale_t{});
+    locale_t built{};
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        // The C library keeps the search path it made of LOCPATH for good.
+        const __lsan::ScopedDisabler keptForGood;
+#endif
+        built = ::newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", locale_t{});
+    }
     ::unsetenv("LOCPATH");
     return built;
 }
