@@ -110,7 +110,10 @@ std::unique_ptr<RingStream> RingStream::start(const StartStream& start, int inte
         error = filterdriver::kErrorNotEnoughMemory;
         return nullptr;
     }
-    s->images_ = gvsp::ImageRing::create(bufferCount, s->index_, {}, settings->counters);
+    // An entry's buffer is written only for an image whose lines must be taken apart, and then
+    // in full before it is read: the others cost no memory.
+    s->images_ = gvsp::ImageRing::create(bufferCount, s->index_, {}, settings->counters,
+                                         gvsp::RingBuffers::Untouched);
     try {
         if (s->images_)
             s->placements_ = std::make_unique<PacketPlacements>(bufferCount, s->index_);

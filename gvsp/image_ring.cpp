@@ -56,7 +56,7 @@ void RingEntry::beginBlock(uint64_t id, const PacketIndex& layout) {
 
 std::unique_ptr<ImageRing> ImageRing::create(uint16_t count, const PacketIndex& index,
                                              std::span<void* const> userBuffers,
-                                             frame::StreamCounters& counters) {
+                                             frame::StreamCounters& counters, RingBuffers start) {
     if (!userBuffers.empty())
         count = static_cast<uint16_t>(std::min(userBuffers.size(), kMaxRingEntries));
     if (count == 0 || count > kMaxRingEntries)
@@ -73,7 +73,8 @@ std::unique_ptr<ImageRing> ImageRing::create(uint16_t count, const PacketIndex& 
             if (!userBuffers.empty()) {
                 e.data = static_cast<uint8_t*>(userBuffers[i]);
             } else {
-                e.ownBuffer.reset(new uint8_t[bufferSize]());
+                e.ownBuffer.reset(start == RingBuffers::Cleared ? new uint8_t[bufferSize]()
+                                                                : new uint8_t[bufferSize]);
                 e.data = e.ownBuffer.get();
             }
             e.packetMap.reset(new uint8_t[size_t{index.packets()} + 1]());

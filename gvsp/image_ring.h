@@ -102,6 +102,10 @@ struct RingEntry {
     uint64_t bufferReturned = 0;  // when that buffer was last given back (the ring's count)
 };
 
+// How the ring's own buffers start: cleared, or left as the system gives them, so that pages
+// nobody writes cost no memory (for a user that writes every byte before reading any).
+enum class RingBuffers : uint8_t { Cleared, Untouched };
+
 class ImageRing {
   public:
     // `count` entries (1..256), each with a packet map for the index's packets and a buffer of
@@ -110,7 +114,8 @@ class ImageRing {
     // nullptr when memory is short or the count is out of range.
     static std::unique_ptr<ImageRing> create(uint16_t count, const PacketIndex& index,
                                              std::span<void* const> userBuffers,
-                                             frame::StreamCounters& counters);
+                                             frame::StreamCounters& counters,
+                                             RingBuffers start = RingBuffers::Cleared);
 
     // Writer: a free entry, now being written, or null after `timeout`.
     RingEntry* acquireForWrite(std::chrono::milliseconds timeout);

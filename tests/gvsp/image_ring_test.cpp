@@ -2,7 +2,10 @@
 // rate and application buffers.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -113,6 +116,23 @@ TEST(ImageRing, WriterRefillsTheBufferGivenBackLast) {
     for (size_t i = 0; i < 5; ++i)
         buffers.insert(r.ring->entry(i)->data);
     EXPECT_EQ(buffers.size(), 5u);
+}
+
+// Buffers left untouched for a user that writes every byte before reading any cost no memory
+// until written: here 64 images of 8 MB.
+TEST(ImageRing, UntouchedBuffersCostNoMemoryUntilWritten) {
+    const auto resident = [] {
+        long pages = 0;
+        long residentPages = 0;
+        std::ifstream("/proc/self/statm") >> pages >> residentPages;
+        return residentPages * ::sysconf(_SC_PAGESIZE);
+    };
+    frame::StreamCounters counters;
+    const PacketIndex index(8 << 20, 8192);
+    const long before = resident();
+    const auto ring = ImageRing::create(64, index, {}, counters, RingBuffers::Untouched);
+    ASSERT_NE(ring, nullptr);
+    EXPECT_LT(resident() - before, 64l << 20) << "bytes made resident by 512 MB of buffers";
 }
 
 // A writer waits for a free entry and a reader for a handed-over one, until their time-out or
